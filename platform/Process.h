@@ -1,0 +1,20 @@
+// Starting an external program without a shell and waiting for its end.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct ProcessResult {
+    bool started = false; // false: the program could not be started at all
+    int exitCode = -1;    // exit status, or -1 when it ended by a signal
+};
+
+// Runs program with the given arguments (the program path itself becomes
+// argv[0]; args follow it),
+// standard input from /dev/null, and waits for its end without time-out.
+// idle is called about every 50 ms while waiting (may be empty).
+ProcessResult RunAndWait(const std::string& program, const std::vector<std::string>& args,
+                         void (*idle)() = nullptr);
+
+} // namespace platform

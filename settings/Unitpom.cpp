@@ -1,0 +1,162 @@
+#include "settings/Unitpom.h"
+
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "settings/CBase64Utils.h"
+#include "settings/IniFile.h"
+
+#include <cstdint>
+
+namespace {
+
+const char kGeneral[] = "General";
+
+std::string SectionOrGeneral(const std::string& section) {
+    return section.empty() ? kGeneral : section;
+}
+
+std::string ToFileBytes(const std::string& text) {
+    auto bytes = platform::Utf8ToCp1250(text);
+    if (!bytes)
+        throw ESettingsError("Text \"" + text +
+                             "\" nelze uložit do Settings.ini: obsahuje znaky mimo kódování "
+                             "Windows-1250.");
+    return *bytes;
+}
+
+// Loads the file for a change; a file that exists but cannot be read cannot
+// be rewritten either.
+settings::IniFile LoadForWrite(const std::string& path) {
+    std::string bytes;
+    if (platform::FileExists(path)) {
+        if (!platform::ReadFileBytes(path, bytes))
+            throw ESettingsError("Unable to write to " + path);
+    } else if (platform::DirectoryExists(path)) {
+        throw ESettingsError("Unable to write to " + path);
+    }
+    return settings::IniFile(bytes);
+}
+
+void Store(const std::string& path, const settings::IniFile& ini) {
+    // Replaced as a whole so that a crash or a full disk never leaves half a
+    // file; a new file holds passwords, so only its owner may read it.
+    if (!platform::ReplaceFileAtomically(path, ini.Bytes(), 0600))
+        throw ESettingsError("Unable to write to " + path);
+}
+
+} // namespace
+
+std::string SettingsFilePath() {
+    return platform::ApplicationDir() + "Settings.ini";
+}
+
+std::string ReadSettingString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue) {
+    std::string path = SettingsFilePath();
+    if (!platform::FileExists(path))
+        return defaultValue;
+    std::string bytes;
+    if (!platform::ReadFileBytes(path, bytes))
+        return defaultValue;
+    auto sectionBytes = platform::Utf8ToCp1250(SectionOrGeneral(section));
+    auto keyBytes = platform::Utf8ToCp1250(key);
+    if (!sectionBytes || !keyBytes)
+        return defaultValue;
+    auto value = settings::IniFile(bytes).Read(*sectionBytes, *keyBytes);
+    return value ? platform::Cp1250ToUtf8(*value) : defaultValue;
+}
+
+void WriteSettingString(const std::string& section, const std::string& key,
+                        const std::string& value) {
+    std::string path = SettingsFilePath();
+    std::string sectionBytes = ToFileBytes(SectionOrGeneral(section));
+    std::string keyBytes = ToFileBytes(key);
+    std::string valueBytes = ToFileBytes(value);
+    settings::IniFile ini = LoadForWrite(path);
+    ini.Write(sectionBytes, keyBytes, valueBytes);
+    Store(path, ini);
+}
+
+bool ParseSettingInteger(const std::string& text, int& value) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        uint64_t v = 0;
+        for (size_t i = 2; i < text.size(); ++i) {
+            char c = text[i];
+            int d = (c >= '0' && c <= '9')   ? c - '0'
+                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                             : -1;
+            if (d < 0 || i - 2 >= 8)
+                return false;
+            v = v * 16 + static_cast<uint64_t>(d);
+        }
+        value = static_cast<int>(static_cast<uint32_t>(v)); // 32-bit, as the stored form was
+        return true;
+    }
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > 2147483648LL)
+            return false;
+    }
+    if (negative)
+        v = -v;
+    if (v > 2147483647LL)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+int ReadSettingInteger(const std::string& key, int defaultValue) {
+    std::string path = SettingsFilePath();
+    if (!platform::FileExists(path))
+        return defaultValue;
+    int value;
+    return ParseSettingInteger(ReadSettingString(kGeneral, key, ""), value) ? value : defaultValue;
+}
+
+void WriteSettingInteger(const std::string& key, int value) {
+    WriteSettingString(kGeneral, key, std::to_string(value));
+}
+
+void EraseSettingSection(const std::string& section) {
+    std::string path = SettingsFilePath();
+    if (!platform::FileExists(path))
+        return;
+    std::string sectionBytes = ToFileBytes(SectionOrGeneral(section));
+    settings::IniFile ini = LoadForWrite(path);
+    if (ini.EraseSection(sectionBytes))
+        Store(path, ini);
+}
+
+std::string EncodePassword(const std::string& password) {
+    std::string bytes = ToFileBytes(password);
+    CBase64Utils base64;
+    std::string text = base64.Encode(bytes.data(), bytes.size());
+    if (bytes.size() > 57) { // a break inside the value would cut the entry short
+        std::string oneLine;
+        for (char c : text)
+            if (c != '\r' && c != '\n')
+                oneLine += c;
+        text = oneLine;
+    }
+    return text;
+}
+
+std::string DecodePassword(const std::string& stored) {
+    CBase64Utils base64;
+    std::string bytes = base64.Decode(stored.data(), stored.size());
+    bytes = bytes.substr(0, bytes.find('\0'));
+    return platform::Cp1250ToUtf8(bytes);
+}
