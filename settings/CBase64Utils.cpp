@@ -36,7 +36,9 @@ std::string CBase64Utils::Encode(const char* bytes, size_t count) {
         put(left > 1 ? kAlphabet[(v >> 6) & 63] : '=');
         put(left > 2 ? kAlphabet[v & 63] : '=');
         lineChars += 4;
-        if (lineChars == 76) { // the break follows the group that completes the line
+        // Only a full group of three completes a line, so a final padded group
+        // never gets a break of its own (56 bytes give 76 characters, no break).
+        if (left > 2 && lineChars == 76) {
             out += "\r\n";
             lineChars = 0;
         }

@@ -1,0 +1,12 @@
+#!/bin/sh
+# gpg.exe on Linux: runs the system's GnuPG with the arguments it is given.
+# Batch mode with no terminal, so an unattended run can never wait for an
+# answer: a question gpg would ask becomes a failure instead.
+# The registry's public key lives in a GnuPG home named "gnupg" beside this
+# launcher; without that folder gpg uses the user's own home (~/.gnupg).
+here=$(dirname "$(readlink -f "$0")")
+if [ -d "$here/gnupg" ]; then
+    GNUPGHOME="$here/gnupg"
+    export GNUPGHOME
+fi
+exec gpg --batch --no-tty --yes --trust-model always "$@" </dev/null

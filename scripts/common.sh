@@ -1,0 +1,33 @@
+# Shared by the README's two commands: installs missing Debian packages.
+# shellcheck shell=bash
+
+# ensure_packages PKG... : installs the missing ones (as root), or names them.
+ensure_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "These Debian packages are missing; install them as root first:" >&2
+        echo "  apt-get install ${missing[*]}" >&2
+        return 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/roderuv-apt.log 2>&1; then
+        apt-get update -qq >/tmp/roderuv-apt.log 2>&1 || true
+        if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >>/tmp/roderuv-apt.log 2>&1; then
+            echo "apt-get failed; see /tmp/roderuv-apt.log" >&2
+            tail -n 20 /tmp/roderuv-apt.log >&2
+            return 1
+        fi
+    fi
+}
+
+# Packages needed to build the program.
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev
+                fonts-dejavu-core gnupg)
