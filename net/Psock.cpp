@@ -1,0 +1,2 @@
+// Work in progress: the full implementation follows.
+#include "net/Psock.h"

@@ -1,0 +1,57 @@
+// Delivery of socket notifications, lookup results and timer ticks on the
+// user-interface thread.
+//
+// Nothing here runs on its own: notifications are delivered while an
+// operation of the socket layer waits (it pumps the program's events through
+// the installed hook and polls the sockets with a short timeout), and while
+// no operation waits, by DispatchSocketEvents(), which the program's event
+// loop must call regularly (for example from a 20 ms timer). So an idle
+// connection that the server closes is noticed and leaves Connected false.
+#pragma once
+#include <functional>
+
+class TThreadTimer;
+
+// The "let events run" step of every wait (the program installs its event
+// loop's processing of pending events; tests may install any function).
+// An empty function removes the hook.
+void SetPumpMessagesHook(std::function<void()> Hook);
+
+// For the program's event loop: polls every live socket without waiting,
+// delivers their notifications, finished name lookups and due timers. Does
+// not run the pump hook. Does nothing when called from inside a delivery.
+void DispatchSocketEvents();
+
+// One step of a wait: runs the pump hook once, then delivers notifications,
+// waiting at most MaxWaitMs for something to happen (0: no wait). Waits are
+// capped at 2 ms so that the program's events keep running.
+void PumpMessages(int MaxWaitMs = 0);
+
+// Internal interface between the sockets/timers and the delivery.
+namespace sockevents {
+
+// A watched descriptor. Events() returns the poll() events wanted now
+// (0: not watched at the moment); Notify() gets the poll() result.
+class TWatcher {
+public:
+    virtual ~TWatcher() = default;
+    virtual int WatchedFd() const = 0;
+    virtual short WatchedEvents() const = 0;
+    virtual void Notify(short Revents) = 0;
+};
+
+void Register(TWatcher* Watcher);
+void Unregister(TWatcher* Watcher);
+
+void RegisterTimer(TThreadTimer* Timer);
+void UnregisterTimer(TThreadTimer* Timer);
+
+// Queues a function to run on the user-interface thread at the next
+// delivery; safe to call from any thread (wakes a waiting poll).
+void Post(std::function<void()> Work);
+
+// One delivery pass (used by the waits); ExtraFd/ExtraEvents let a wait
+// include its own socket (for example writable) in the same poll.
+void Deliver(int MaxWaitMs, int ExtraFd = -1, short ExtraEvents = 0);
+
+} // namespace sockevents
