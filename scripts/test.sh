@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsftpd
-               p7zip-full ziptool unzip zip curl xvfb xauth procps util-linux)
+               p7zip-full ziptool unzip zip curl xvfb xauth procps util-linux
+               clang libclang-rt-14-dev)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 build=${BUILD_DIR:-build}
@@ -19,3 +20,19 @@ echo "== Running the tests"
 export QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY
 ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 300
+
+# The libraries without the user interface again, under AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails its test.
+asan=${ASAN_BUILD_DIR:-build-asan}
+echo "== Building and running the non-GUI tests under ASan+UBSan in $asan/"
+cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRODERUV_SANITIZE=ON \
+      -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF >/dev/null
+cmake --build "$asan" -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$asan" --output-on-failure -j"$jobs" --timeout 600
+
+# Every fuzz target over its seed corpus for a few seconds, as a regression test.
+echo "== Fuzz targets, a few seconds each"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-5}"
+echo "All tests passed."
