@@ -1,0 +1,164 @@
+// A scripted FTP server for tests: listens on 127.0.0.1 on a port the system
+// chooses, runs on its own thread, answers commands from a script and records
+// everything it receives, so a test can check the whole conversation and
+// provoke faults that real servers will not produce on demand.
+//
+// Typical use:
+//
+//     testsupport::FakeFtpServer ftp;                  // default greeting "220 ..."
+//     ftp.Reply("USER anna", "331 Password required.")
+//        .Reply("PASS secret", "230 Logged in.")
+//        .Reply("TYPE L 8", "200 Type set.")
+//        .Pasv()                                       // "PASV" -> 227 with a data port
+//        .Store("STOR data.gpg")                       // 150, receive data, 226
+//        .Reply("QUIT", "221 Bye.");
+//     client.Host = "127.0.0.1"; client.Port = ftp.Port(); ... client.Upload(...);
+//     EXPECT_EQ(ftp.Verify(), "");                     // every step ran, every command matched
+//     EXPECT_EQ(ftp.StoredData().at(0), fileBytes);
+//
+// Script rules
+// - Steps run in the order they were added, over any number of control
+//   connections accepted one after another. A fresh connection is greeted by
+//   the next step when it is a Greeting/SilentGreeting step, otherwise with
+//   "220 Fake FTP server ready.".
+// - A step that reads a command compares it with its expected text: exact
+//   bytes (CR LF removed), or a prefix when the expected text ends in '*'
+//   ("PORT *"), or anything for "*". A mismatch is recorded as an error and
+//   the step is carried out anyway.
+// - A reply text is sent as given; "\r\n" is appended when it does not end in
+//   '\n'. Multi-line replies are written with "\r\n" between the lines.
+// - Commands that arrive when the script is used up are recorded, answered
+//   "502 Command not in the script." and reported as errors.
+// - Every wait of the server is bounded (StepTimeoutMs, default 5 s): when
+//   the client does not act in time the server records an error and closes the
+//   control connection, so a client waiting for a reply never blocks a test.
+// - The destructor stops the thread and closes every socket.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// How a reply goes out on the control connection.
+struct Pace {
+    int delayMs = 0;    // pause before the first byte
+    int byteGapMs = -1; // >= 0: one byte per write with this pause between bytes
+};
+
+// What a Store step does after the store command.
+struct StoreOptions {
+    std::string preliminary = "150 Ok to send data."; // empty: none sent
+    std::string final = "226 Transfer complete.";     // empty: no final reply
+    long long dropAfter = -1;  // >= 0: reset the data connection after this many bytes
+    bool closeControl = false; // close the control connection instead of the final reply
+    Pace finalPace;            // pacing of the final reply
+};
+
+class FakeFtpServer {
+public:
+    explicit FakeFtpServer(int stepTimeoutMs = 5000);
+    ~FakeFtpServer();
+    FakeFtpServer(const FakeFtpServer&) = delete;
+    FakeFtpServer& operator=(const FakeFtpServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+
+    // ---- Script steps (thread-safe; may be added while the server runs) ----
+
+    // Greets the next connection with this text instead of the default.
+    FakeFtpServer& Greeting(const std::string& reply, Pace pace = {});
+    // Greets the next connection with nothing; after silenceMs either sends
+    // `thenReply` or, when it is empty, closes the connection.
+    FakeFtpServer& SilentGreeting(int silenceMs, const std::string& thenReply = "");
+    // Reads one command and answers it.
+    FakeFtpServer& Reply(const std::string& command, const std::string& reply, Pace pace = {});
+    // Reads one command and answers `reply`, then closes the control connection
+    // (with an empty reply: closes without answering).
+    FakeFtpServer& ReplyAndClose(const std::string& command, const std::string& reply = "");
+    // Reads one command (normally "PASV"), opens a data listener on 127.0.0.1
+    // and answers the template with "{hostport}" replaced by "127,0,0,1,p1,p2"
+    // ("{port}" by the decimal port). With refuseData the listener is closed
+    // before the reply, so connecting to the announced port is refused.
+    FakeFtpServer&
+    Pasv(const std::string& command = "PASV",
+         const std::string& replyTemplate = "227 Entering Passive Mode ({hostport}).",
+         bool refuseData = false);
+    // Reads one "PORT h1,h2,h3,h4,p1,p2" command, remembers the address for the
+    // next Store step (the server then connects to it) and answers `reply`.
+    FakeFtpServer& PortCommand(const std::string& reply = "200 PORT command successful.");
+    // Reads the store command, sends the preliminary reply, takes the data
+    // connection (accepts on the last Pasv listener, or connects to the last
+    // PORT address), receives until the client closes it (or resets it after
+    // dropAfter bytes), records the bytes, then sends the final reply.
+    FakeFtpServer& Store(const std::string& command, StoreOptions options = {});
+    // Closes the control connection at once when this step is reached (no
+    // command is read).
+    FakeFtpServer& Close();
+
+    // ---- Results ----
+
+    // Every command line received, in order, CR LF removed, bytes as sent.
+    std::vector<std::string> Commands() const;
+    // The bytes received by each Store step, in order.
+    std::vector<std::string> StoredData() const;
+    // Number of control connections accepted so far.
+    int Connections() const;
+    // Waits up to waitMs for the script to finish, then returns "" when every
+    // step ran and matched, or a description of every problem (one per line).
+    std::string Verify(int waitMs = 3000);
+
+private:
+    enum class Kind { Greeting, Silent, Reply, Pasv, Port, Store, Close };
+    struct Step {
+        Kind kind = Kind::Reply;
+        std::string command;
+        std::string reply;
+        Pace pace;
+        bool closeAfter = false;
+        bool refuse = false;
+        int silenceMs = 0;
+        StoreOptions store;
+    };
+
+    FakeFtpServer& Add(Step step);
+    void Run();
+    bool NextStep(Step& step, bool peekGreeting);
+    void StepDone();
+    void Error(const std::string& text);
+    bool ReadCommand(std::string& line);
+    bool SendReply(const std::string& text, Pace pace);
+    void CloseControl();
+    void DoStore(const Step& step);
+    int AcceptWithin(int listenFd, int ms);
+    int ConnectActive();
+
+    int timeoutMs_;
+    int listenFd_ = -1;
+    int controlFd_ = -1;
+    int pasvFd_ = -1;
+    uint16_t port_ = 0;
+    std::string activeHost_;
+    int activePort_ = -1;
+    std::string inBuffer_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Step> steps_;
+    int running_ = 0; // steps taken but not finished
+    std::vector<std::string> commands_;
+    std::vector<std::string> stored_;
+    std::vector<std::string> errors_;
+    int connections_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// Joins the lines of a multi-line reply with CR LF: Lines({"220-a", "220 b"}).
+std::string Lines(const std::vector<std::string>& lines);
+
+} // namespace testsupport

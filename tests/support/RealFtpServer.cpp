@@ -1,0 +1,237 @@
+#include "tests/support/RealFtpServer.h"
+
+#include "tests/support/TempFolder.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace testsupport {
+
+namespace {
+
+constexpr const char* kVsftpdUser = "roderuvftp";
+
+std::string MakeBase() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "roderuv-ftpserver-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        return "";
+    return buf.data();
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    // Child: own process group, so that Stop reaches the server's session
+    // processes too; output into the log file.
+    ::setpgid(0, 0);
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in >= 0)
+        ::dup2(in, 0);
+    if (out >= 0) {
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+    }
+    ::execv(args[0], args.data());
+    ::_exit(127);
+}
+
+// Waits until the server at the port sends a greeting line starting "220".
+bool Greets(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        pollfd p{fd, POLLIN, 0};
+        char buf[4] = {};
+        if (::poll(&p, 1, 2000) > 0 && ::recv(fd, buf, 3, MSG_WAITALL) == 3)
+            ok = std::string(buf, 3) == "220";
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool EnsureVsftpdUser(const std::string& password, std::string* why) {
+    std::string user = kVsftpdUser;
+    if (RunShell("id -u " + user + " >/dev/null 2>&1") != 0 &&
+        RunShell("useradd -M -d /nonexistent -s /bin/bash " + user + " 2>&1") != 0) {
+        *why = "useradd " + user + " failed";
+        return false;
+    }
+    if (RunShell("echo '" + user + ":" + password + "' | chpasswd 2>&1") != 0) {
+        *why = "chpasswd failed";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+uint16_t FreeLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    uint16_t port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::string* whyNot) {
+    std::string dummy;
+    std::string& why = whyNot ? *whyNot : dummy;
+    std::unique_ptr<RealFtpServer> s(new RealFtpServer());
+    s->kind_ = kind;
+    s->base_ = MakeBase();
+    if (s->base_.empty()) {
+        why = "cannot create a temporary folder";
+        return nullptr;
+    }
+    s->root_ = s->base_ + "/root";
+    s->logPath_ = s->base_ + "/server.log";
+    std::filesystem::create_directory(s->root_);
+    s->port_ = FreeLoopbackPort();
+    s->password_ = "Tajne-heslo-7";
+
+    std::vector<std::string> argv;
+    if (kind == RealFtpKind::Pyftpdlib) {
+        if (::access("/usr/bin/python3", X_OK) != 0 ||
+            RunShell("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0) {
+            why = "python3-pyftpdlib is not installed";
+            return nullptr;
+        }
+        s->user_ = "tester";
+        argv = {"/usr/bin/python3",
+                "-m",
+                "pyftpdlib",
+                "-i",
+                "127.0.0.1",
+                "-p",
+                std::to_string(s->port_),
+                "-w",
+                "-d",
+                s->root_,
+                "-u",
+                s->user_,
+                "-P",
+                s->password_};
+    } else {
+        if (::geteuid() != 0) {
+            why = "vsftpd needs root to start";
+            return nullptr;
+        }
+        if (::access("/usr/sbin/vsftpd", X_OK) != 0) {
+            why = "vsftpd is not installed";
+            return nullptr;
+        }
+        s->user_ = kVsftpdUser;
+        if (!EnsureVsftpdUser(s->password_, &why))
+            return nullptr;
+        // The session runs as the local user: it must reach and write the root.
+        std::filesystem::permissions(s->base_, std::filesystem::perms(0755));
+        std::filesystem::create_directory(s->base_ + "/empty");
+        if (RunShell("chown " + s->user_ + " '" + s->root_ + "'") != 0) {
+            why = "chown of the server folder failed";
+            return nullptr;
+        }
+        std::string conf = "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+                           "listen_port=" +
+                           std::to_string(s->port_) +
+                           "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\n"
+                           "write_enable=YES\nlocal_umask=022\nlocal_root=" +
+                           s->root_ +
+                           "\npasv_enable=YES\nport_enable=YES\n"
+                           "secure_chroot_dir=" +
+                           s->base_ +
+                           "/empty\npam_service_name=vsftpd\nseccomp_sandbox=NO\n"
+                           "userlist_enable=NO\nlog_ftp_protocol=YES\n"
+                           "xferlog_enable=YES\nxferlog_std_format=NO\nvsftpd_log_file=" +
+                           s->base_ + "/vsftpd.log\n";
+        WriteBytes(s->base_ + "/vsftpd.conf", conf);
+        argv = {"/usr/sbin/vsftpd", s->base_ + "/vsftpd.conf"};
+    }
+
+    s->pid_ = Spawn(argv, s->logPath_);
+    if (s->pid_ < 0) {
+        why = "fork failed";
+        return nullptr;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(s->pid_, &status, WNOHANG) == s->pid_) {
+            s->pid_ = -1;
+            why = "the server ended at once: " + s->Log();
+            return nullptr;
+        }
+        if (Greets(s->port_))
+            return s;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    why = "the server did not greet within 10 s: " + s->Log();
+    return nullptr; // the destructor stops it
+}
+
+RealFtpServer::~RealFtpServer() {
+    Stop();
+    std::error_code ec;
+    if (!base_.empty())
+        std::filesystem::remove_all(base_, ec);
+}
+
+void RealFtpServer::Stop() {
+    if (pid_ <= 0)
+        return;
+    ::kill(-pid_, SIGTERM);
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 150; ++i) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            ::kill(-pid_, SIGKILL); // session processes left in the group
+            pid_ = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(-pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+std::string RealFtpServer::Log() const {
+    try {
+        return ReadBytes(logPath_);
+    } catch (...) {
+        return "";
+    }
+}
+
+} // namespace testsupport

@@ -1,0 +1,62 @@
+// Starts a real FTP server (pyftpdlib or vsftpd) on 127.0.0.1 for
+// interoperability tests and stops it again by its process id.
+//
+//     std::string why;
+//     auto server = testsupport::RealFtpServer::Start(testsupport::RealFtpKind::Pyftpdlib, &why);
+//     if (!server)
+//         GTEST_SKIP() << "pyftpdlib not available: " << why;
+//     client.Host = "127.0.0.1"; client.Port = server->Port();
+//     client.UserID = server->User(); client.Password = server->Password();
+//     ... upload "x.bin" ...
+//     EXPECT_EQ(ReadBytes(server->Root() + "/x.bin"), source);
+//
+// The server serves a fresh temporary folder (Root(), removed by the
+// destructor) with write access for one user. pyftpdlib runs as the current
+// user with a virtual user. vsftpd needs root; it logs in a local system user
+// "roderuvftp" (created with useradd when missing, password set with chpasswd)
+// whose log-in directory is Root(). Start returns nothing, with the reason in
+// *whyNot, when the server cannot be started or does not greet in time.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace testsupport {
+
+enum class RealFtpKind { Pyftpdlib, Vsftpd };
+
+class RealFtpServer {
+public:
+    static std::unique_ptr<RealFtpServer> Start(RealFtpKind kind, std::string* whyNot = nullptr);
+    ~RealFtpServer(); // stops the server (SIGTERM, then SIGKILL) and removes Root()
+    RealFtpServer(const RealFtpServer&) = delete;
+    RealFtpServer& operator=(const RealFtpServer&) = delete;
+
+    RealFtpKind Kind() const { return kind_; }
+    uint16_t Port() const { return port_; }
+    const std::string& Root() const { return root_; } // uploads land here
+    const std::string& User() const { return user_; }
+    const std::string& Password() const { return password_; }
+    pid_t Pid() const { return pid_; }
+    // The server's log output so far (for failure messages).
+    std::string Log() const;
+
+private:
+    RealFtpServer() = default;
+    void Stop();
+
+    RealFtpKind kind_ = RealFtpKind::Pyftpdlib;
+    uint16_t port_ = 0;
+    pid_t pid_ = -1;
+    std::string base_; // temporary folder holding root, config and log
+    std::string root_;
+    std::string user_;
+    std::string password_;
+    std::string logPath_;
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+uint16_t FreeLoopbackPort();
+
+} // namespace testsupport
