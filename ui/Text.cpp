@@ -1,0 +1,13 @@
+#include "ui/Text.h"
+
+namespace ui {
+
+QString ToQ(const std::string& utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string FromQ(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+} // namespace ui
