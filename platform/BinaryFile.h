@@ -1,0 +1,40 @@
+// An open file for plain binary reading or writing, closed when destroyed.
+#pragma once
+#include "platform/FileSystem.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class BinaryFile {
+public:
+    // An existing regular file, for reading; null when it cannot be opened.
+    static std::unique_ptr<BinaryFile> OpenForReading(const std::string& path);
+    // A new, empty file for writing, replacing any file of that name; null on failure.
+    static std::unique_ptr<BinaryFile> CreateForWriting(const std::string& path);
+
+    ~BinaryFile();
+    BinaryFile(const BinaryFile&) = delete;
+    BinaryFile& operator=(const BinaryFile&) = delete;
+
+    // Bytes read (0 at the end), or -1 on a read error.
+    int64_t Read(void* buffer, size_t size);
+    // Bytes actually written; fewer than size when the file cannot take more.
+    size_t Write(const void* data, size_t size);
+    bool Seek(int64_t offset); // from the start of the file
+    bool CanSeek() const;
+    bool Truncate(int64_t size);
+    // Information of the open file (same fields as GetFileInfo).
+    bool GetInfo(FileInfo& info) const;
+    // False when the system reports a failure on closing (data may be lost).
+    bool Close();
+
+private:
+    explicit BinaryFile(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+} // namespace platform

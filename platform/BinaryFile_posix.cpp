@@ -1,0 +1,116 @@
+#include "platform/BinaryFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+// Opens without blocking (a FIFO would otherwise wait for its other end),
+// then switches back to blocking I/O.
+int OpenNonBlocking(const std::string& path, int flags, mode_t mode = 0) {
+    if (path.empty())
+        return -1;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    int current = ::fcntl(fd, F_GETFL);
+    if (current < 0 || ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::unique_ptr<BinaryFile> BinaryFile::OpenForReading(const std::string& path) {
+    int fd = OpenNonBlocking(path, O_RDONLY);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<BinaryFile>(new BinaryFile(fd));
+}
+
+std::unique_ptr<BinaryFile> BinaryFile::CreateForWriting(const std::string& path) {
+    int fd = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0)
+        return nullptr;
+    return std::unique_ptr<BinaryFile>(new BinaryFile(fd));
+}
+
+BinaryFile::~BinaryFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int64_t BinaryFile::Read(void* buffer, size_t size) {
+    for (;;) {
+        ssize_t n = ::read(fd_, buffer, size);
+        if (n >= 0)
+            return static_cast<int64_t>(n);
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+size_t BinaryFile::Write(const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd_, p + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool BinaryFile::Seek(int64_t offset) {
+    return offset >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+bool BinaryFile::CanSeek() const {
+    return ::lseek(fd_, 0, SEEK_CUR) >= 0;
+}
+
+bool BinaryFile::Truncate(int64_t size) {
+    int rc;
+    do {
+        rc = ::ftruncate(fd_, static_cast<off_t>(size));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool BinaryFile::GetInfo(FileInfo& info) const {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        return false;
+    info.size = static_cast<int64_t>(st.st_size);
+    info.lastWrite = static_cast<int64_t>(st.st_mtim.tv_sec);
+    info.lastAccess = static_cast<int64_t>(st.st_atim.tv_sec);
+    info.created = static_cast<int64_t>(st.st_ctim.tv_sec);
+    info.ownerWritable = (st.st_mode & S_IWUSR) != 0;
+    return true;
+}
+
+bool BinaryFile::Close() {
+    if (fd_ < 0)
+        return true;
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+}
+
+} // namespace platform

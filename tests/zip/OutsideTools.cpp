@@ -1,0 +1,53 @@
+#include "OutsideTools.h"
+
+#include "tests/support/TempFolder.h"
+
+namespace ziptest {
+
+std::string Quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string OutsideToolFailures(const std::string& archive, unsigned entries) {
+    using testsupport::RunShell;
+    const std::string a = Quote(archive);
+    std::string failures, out;
+
+    int rc = RunShell("unzip -t -q " + a + " 2>&1", &out);
+    // unzip treats an archive without entries as a warning (status 1).
+    const bool emptyOk =
+        entries == 0 && rc == 1 && out.find("zipfile is empty") != std::string::npos;
+    if (rc != 0 && !emptyOk)
+        failures += "unzip -t: " + out + "\n";
+
+    if (RunShell("7z t " + a + " 2>&1", &out) != 0 ||
+        out.find("Everything is Ok") == std::string::npos)
+        failures += "7z t: " + out + "\n";
+
+    if (RunShell("/usr/bin/python3 -c 'import sys, zipfile\n"
+                 "z = zipfile.ZipFile(sys.argv[1])\n"
+                 "bad = z.testzip()\n"
+                 "n = len(z.infolist())\n"
+                 "sys.exit(0 if bad is None and n == int(sys.argv[2]) else 1)' " +
+                     a + " " + std::to_string(entries) + " 2>&1",
+                 &out) != 0)
+        failures += "python zipfile: " + out + "\n";
+
+    std::string command = "ziptool -c " + a + " get_num_entries 0";
+    for (unsigned i = 0; i < entries && i < 64; ++i)
+        command += " stat " + std::to_string(i) + " cat " + std::to_string(i);
+    if (RunShell(command + " 2>&1 >/dev/null", &out) != 0 || !out.empty())
+        failures += "ziptool: " + out + "\n";
+    return failures;
+}
+
+std::string ZipinfoVerbose(const std::string& archive) {
+    std::string out;
+    testsupport::RunShell("zipinfo -v " + Quote(archive) + " 2>&1", &out);
+    return out;
+}
+
+} // namespace ziptest

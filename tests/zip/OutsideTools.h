@@ -1,0 +1,18 @@
+// Checks an archive with ZIP tools nobody on this project wrote.
+#pragma once
+#include <string>
+
+namespace ziptest {
+
+// Runs unzip -t, 7z t, Python's zipfile CRC test and ziptool's consistency
+// check (stat and read of every entry). Returns "" when all of them accept
+// the archive, else what failed with the tool's output.
+std::string OutsideToolFailures(const std::string& archive, unsigned entries);
+
+// The "UT extra field modtime ... UTC" lines zipinfo -v prints, in entry order.
+std::string ZipinfoVerbose(const std::string& archive);
+
+// Single-quotes a path for the shell.
+std::string Quote(const std::string& text);
+
+} // namespace ziptest

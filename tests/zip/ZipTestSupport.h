@@ -1,0 +1,29 @@
+// Shared set-up of the archive writer tests.
+#pragma once
+#include "OutsideTools.h"
+#include "ZipReader.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace ziptest {
+
+// Sets the access and modification time of a file (seconds since 1970, UTC).
+void SetFileTimes(const std::string& path, int64_t accessed, int64_t modified);
+
+// Pseudo-random bytes, the same for the same seed.
+std::string RandomBytes(size_t size, uint32_t seed);
+
+// Parses the archive and checks what must hold for every archive this
+// writer closes: local header = central header (bit 3 clear), fixed fields,
+// the extended-timestamp fields' layout, end record offset and size, and
+// entry data that inflates to the stated size and CRC.
+::testing::AssertionResult WellFormed(const std::string& path, Archive& archive);
+
+// WellFormed plus every outside validator.
+::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive);
+
+} // namespace ziptest

@@ -1,0 +1,254 @@
+#include "zip/TZip.h"
+
+#include "platform/BinaryFile.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "zip/ZipTimes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <zlib.h>
+
+namespace zip {
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 16384;
+
+// Already-compressed formats are stored rather than deflated again.
+bool IsStoredExtension(const std::string& name) {
+    static const char* const kStored[] = {".z",   ".zip", ".zoo", ".arc",
+                                          ".lzh", ".arj", ".gz",  ".tgz"};
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    std::string ext = name.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* candidate : kStored)
+        if (ext == candidate)
+            return true;
+    return false;
+}
+
+std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* data, std::size_t size) {
+    return static_cast<std::uint32_t>(crc32_z(crc, data, size));
+}
+
+} // namespace
+
+TZip::TZip(TZipLimits limits) : limits_(limits), buffer_(kCopyBufferSize) {}
+
+TZip::~TZip() = default;
+
+ArchiveResult TZip::Create(const std::string& path) {
+    if (output_ || ended_)
+        return ArchiveWrongHandle;
+    output_ = platform::BinaryFile::CreateForWriting(path);
+    if (!output_)
+        return ArchiveNoFile;
+    seekable_ = output_->CanSeek();
+    initialOffset_ = 0;
+    writeOffset_ = 0;
+    return ArchiveOk;
+}
+
+ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
+    if (recordedError_ != ArchiveOk)
+        return ArchiveErrorRecorded;
+    if (ended_)
+        return ArchiveAlreadyClosed;
+    if (!output_)
+        return ArchiveNoStream;
+    if (name.empty())
+        return ArchiveBadArgument;
+
+    // The name goes into the archive in Windows-1250; a name that code page
+    // cannot hold, or one longer than the record allows, is refused rather
+    // than stored mangled or cut short.
+    auto stored = platform::Utf8ToCp1250(name);
+    if (!stored || stored->size() > kMaxNameBytes)
+        return ArchiveBadArgument;
+    std::replace(stored->begin(), stored->end(), '\\', '/');
+
+    if (!source)
+        return ArchiveBadArgument;
+    auto input = platform::BinaryFile::OpenForReading(source);
+    if (!input)
+        return ArchiveNoFile;
+    platform::FileInfo info;
+    if (!input->GetInfo(info) || info.size < 0)
+        return ArchiveNoFile;
+
+    // Refuse up front what the format cannot hold, before a byte is written.
+    const std::uint64_t expectedSize = static_cast<std::uint64_t>(info.size);
+    const std::uint64_t headerSize = kLocalHeaderSize + stored->size() + kLocalExtraSize;
+    const bool storedMethod = IsStoredExtension(*stored);
+    if (entries_.size() >= limits_.maxEntries || expectedSize > limits_.maxOffset)
+        return ArchiveWriteFailed;
+    const std::uint64_t entryStart = initialOffset_ + writeOffset_;
+    if (entryStart + headerSize + (storedMethod ? expectedSize : 0) > limits_.maxOffset)
+        return ArchiveWriteFailed;
+
+    EntryRecord entry;
+    entry.flags = kFlagDataDescriptor;
+    entry.localFlags = kFlagDataDescriptor;
+    entry.method = storedMethod ? kMethodStored : kMethodDeflated;
+    entry.dosDateTime = DosDateTimeFromUtc(info.lastWrite);
+    entry.crc = 0;
+    entry.compressedSize = storedMethod ? static_cast<std::uint32_t>(expectedSize) : 0;
+    entry.uncompressedSize = static_cast<std::uint32_t>(expectedSize);
+    entry.externalAttributes = ExternalAttributes(info.ownerWritable);
+    entry.localHeaderOffset = static_cast<std::uint32_t>(entryStart);
+    entry.name = std::move(*stored);
+    FillTimestampFields(entry, ExtendedTimeFromUtc(info.lastWrite),
+                        ExtendedTimeFromUtc(info.lastAccess), ExtendedTimeFromUtc(info.created));
+
+    ArchiveResult result = WriteEntry(entry, *input);
+    input->Close();
+    if (result != ArchiveOk) {
+        DropPartialEntry(entryStart);
+        return recordedError_ != ArchiveOk ? recordedError_ : result;
+    }
+    entries_.push_back(std::move(entry));
+    return ArchiveOk;
+}
+
+ArchiveResult TZip::WriteEntry(EntryRecord& entry, platform::BinaryFile& source) {
+    const std::string header = LocalHeaderBytes(entry);
+    if (!Emit(header.data(), header.size()))
+        return ArchiveWriteFailed;
+
+    const std::uint64_t dataStart = writeOffset_;
+    std::uint32_t crc = UpdateCrc(0, nullptr, 0);
+    std::uint64_t read = 0;
+    const bool ok = entry.method == kMethodStored ? CopyStored(source, crc, read)
+                                                  : CopyDeflated(source, crc, read);
+    if (!ok)
+        return ArchiveWriteFailed;
+
+    // The size read wins over the size seen when opening (the file may have
+    // changed in between); both must still fit the 32-bit fields.
+    if (read > limits_.maxOffset)
+        return ArchiveWriteFailed;
+    entry.crc = crc;
+    entry.compressedSize = static_cast<std::uint32_t>(writeOffset_ - dataStart);
+    entry.uncompressedSize = static_cast<std::uint32_t>(read);
+
+    // The output can seek: put the final CRC and sizes into the local header
+    // instead of a data descriptor, and clear the descriptor flag.
+    entry.flags = static_cast<std::uint16_t>(entry.flags & ~kFlagDataDescriptor);
+    if (entry.method == kMethodDeflated)
+        entry.flags |= kFlagMaximumCompression;
+    entry.localFlags = entry.flags;
+    if (!seekable_)
+        return ArchiveCannotSeek;
+    const std::string finalHeader = LocalHeaderBytes(entry);
+    if (!output_->Seek(static_cast<std::int64_t>(entry.localHeaderOffset))) {
+        recordedError_ = ArchiveCannotSeek;
+        return ArchiveCannotSeek;
+    }
+    const bool rewritten =
+        output_->Write(finalHeader.data(), finalHeader.size()) == finalHeader.size();
+    if (!output_->Seek(static_cast<std::int64_t>(initialOffset_ + writeOffset_))) {
+        recordedError_ = ArchiveCannotSeek;
+        return ArchiveCannotSeek;
+    }
+    return rewritten ? ArchiveOk : ArchiveWriteFailed;
+}
+
+bool TZip::CopyStored(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read) {
+    for (;;) {
+        const std::int64_t n = source.Read(buffer_.data(), buffer_.size());
+        if (n < 0)
+            return false; // a read error must not pass for the end of the file
+        if (n == 0)
+            return true;
+        const auto count = static_cast<std::size_t>(n);
+        crc = UpdateCrc(crc, buffer_.data(), count);
+        read += count;
+        if (read > limits_.maxOffset || !Emit(buffer_.data(), count))
+            return false;
+    }
+}
+
+bool TZip::CopyDeflated(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read) {
+    if (!deflater_.Start())
+        return false;
+    const RawDeflater::Sink sink = [this](const unsigned char* data, std::size_t size) {
+        return Emit(data, size);
+    };
+    for (;;) {
+        const std::int64_t n = source.Read(buffer_.data(), buffer_.size());
+        if (n < 0)
+            return false;
+        const auto count = static_cast<std::size_t>(n);
+        crc = UpdateCrc(crc, buffer_.data(), count);
+        read += count;
+        if (read > limits_.maxOffset)
+            return false;
+        if (!deflater_.Feed(buffer_.data(), count, count == 0, sink))
+            return false;
+        if (count == 0)
+            return true;
+    }
+}
+
+bool TZip::Emit(const void* data, std::size_t size) {
+    if (initialOffset_ + writeOffset_ + size > limits_.maxOffset)
+        return false;
+    const std::size_t written = output_->Write(data, size);
+    writeOffset_ += written;
+    return written == size;
+}
+
+void TZip::DropPartialEntry(std::uint64_t entryStart) {
+    if (initialOffset_ + writeOffset_ == entryStart)
+        return;
+    writeOffset_ = entryStart - initialOffset_;
+    if (!seekable_ || !output_->Seek(static_cast<std::int64_t>(entryStart)) ||
+        !output_->Truncate(static_cast<std::int64_t>(entryStart))) {
+        if (recordedError_ == ArchiveOk)
+            recordedError_ = ArchiveWriteFailed;
+    }
+}
+
+ArchiveResult TZip::Close() {
+    if (ended_)
+        return ArchiveAlreadyClosed;
+    ended_ = true;
+    if (!output_)
+        return ArchiveNoStream;
+    ArchiveResult result = WriteCentralDirectory();
+    if (!output_->Close() && result == ArchiveOk)
+        result = ArchiveWriteFailed; // the system lost data it had accepted
+    output_.reset();
+    entries_.clear();
+    entries_.shrink_to_fit();
+    return result;
+}
+
+ArchiveResult TZip::WriteCentralDirectory() {
+    // After a recorded failure the position of the output is not known; put
+    // the directory right after the last complete entry.
+    if (recordedError_ != ArchiveOk) {
+        const auto end = static_cast<std::int64_t>(initialOffset_ + writeOffset_);
+        if (!seekable_ || !output_->Seek(end) || !output_->Truncate(end))
+            return recordedError_;
+    }
+    const std::uint64_t start = writeOffset_;
+    for (const EntryRecord& entry : entries_) {
+        const std::string header = CentralHeaderBytes(entry);
+        const std::size_t written = output_->Write(header.data(), header.size());
+        writeOffset_ += written;
+        if (written != header.size())
+            return ArchiveWriteFailed;
+    }
+    const std::string end = EndRecordBytes(static_cast<std::uint16_t>(entries_.size()),
+                                           static_cast<std::uint32_t>(writeOffset_ - start),
+                                           static_cast<std::uint32_t>(initialOffset_ + start));
+    const std::size_t written = output_->Write(end.data(), end.size());
+    writeOffset_ += written;
+    return written == end.size() ? ArchiveOk : ArchiveWriteFailed;
+}
+
+} // namespace zip
