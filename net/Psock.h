@@ -189,15 +189,22 @@ private:
     struct TLookup;
 
     TSocket MakeSocket(bool LingerZero);
-    void CloseWithoutReplacement();
-    int CaptureError(); // current errno as a Winsock number, kept for ErrorManager
+    // Closes the current socket without any event and makes a new one with
+    // the same linger setting.
+    void ReplaceSocket();
+    int CaptureError(); // errno as a Winsock number, kept for ErrorManager
+    int SocketError();  // the socket's pending error as a Winsock number
+    // One pass of a wait: the program's events, then up to 2 ms for Fd.
     void WaitStep(int Fd = -1, short Events = 0);
+    // Sends Length bytes of Buffer; false when send() returned 0 and StopOnZero.
+    bool SendChunk(size_t Length, bool StopOnZero);
 
     std::unique_ptr<TNotifier> Notifier;
     std::unique_ptr<TThreadTimer> Timer;
     std::shared_ptr<TLookup> Lookup;
     int PendingError = 0;
     bool ConnectIssued = false;
+    bool ConnectReported = false;
     bool Listening = false;
     bool AcceptReported = false;
     bool ListenOnAsync = false;

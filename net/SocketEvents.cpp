@@ -1,1 +1,210 @@
 #include "net/SocketEvents.h"
+
+#include "net/ThreadTimer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Everything below except the posted queue is touched only on the
+// user-interface thread. Entries carry a serial number so that a delivery
+// that runs handlers (which may destroy or create sockets, or nest another
+// delivery) never calls an entry that went away meanwhile.
+struct TWatcherEntry {
+    sockevents::TWatcher* Watcher;
+    uint64_t Serial;
+};
+struct TTimerEntry {
+    TThreadTimer* Timer;
+    uint64_t Serial;
+};
+
+std::vector<TWatcherEntry>& Watchers() {
+    static std::vector<TWatcherEntry> list;
+    return list;
+}
+std::vector<TTimerEntry>& Timers() {
+    static std::vector<TTimerEntry> list;
+    return list;
+}
+uint64_t NextSerial = 1;
+
+std::function<void()>& PumpHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+// Work posted from other threads, and the descriptor that wakes a poll.
+std::mutex PostedLock;
+std::deque<std::function<void()>> Posted;
+
+int WakeFd() {
+    static const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd;
+}
+
+bool WatcherAlive(const TWatcherEntry& e) {
+    for (const auto& w : Watchers())
+        if (w.Watcher == e.Watcher && w.Serial == e.Serial)
+            return true;
+    return false;
+}
+bool TimerAlive(const TTimerEntry& e) {
+    for (const auto& t : Timers())
+        if (t.Timer == e.Timer && t.Serial == e.Serial)
+            return true;
+    return false;
+}
+
+void RunPosted() {
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard<std::mutex> lock(PostedLock);
+        work.swap(Posted);
+    }
+    for (auto& w : work)
+        w();
+}
+
+void FireDueTimers() {
+    const auto now = Clock::now();
+    const std::vector<TTimerEntry> snapshot = Timers();
+    for (const auto& e : snapshot) {
+        if (!TimerAlive(e) || !e.Timer->Running() || e.Timer->Due() > now)
+            continue;
+        e.Timer->Elapsed(now);
+        try {
+            e.Timer->Timer();
+        } catch (...) {
+            // A timer handler's failure must not end the wait that happens to run it.
+        }
+    }
+}
+
+// Milliseconds until the next timer is due, capped at Limit.
+int UntilNextTimer(int Limit) {
+    const auto now = Clock::now();
+    int result = Limit;
+    for (const auto& e : Timers()) {
+        if (!e.Timer->Running())
+            continue;
+        // Rounded up: a poll that ends just before the due time would spin.
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(e.Timer->Due() - now).count();
+        if (ms < 0)
+            ms = 0;
+        result = std::min<int>(result, static_cast<int>(ms));
+    }
+    return result;
+}
+
+} // namespace
+
+void SetPumpMessagesHook(std::function<void()> Hook) {
+    PumpHook() = std::move(Hook);
+}
+
+void DispatchSocketEvents() {
+    sockevents::Deliver(0);
+}
+
+void PumpMessages(int MaxWaitMs) {
+    sockevents::RunPumpHook();
+    sockevents::Deliver(std::clamp(MaxWaitMs, 0, 2));
+}
+
+namespace sockevents {
+
+void RunPumpHook() {
+    if (PumpHook())
+        PumpHook()();
+}
+
+void Register(TWatcher* Watcher) {
+    Watchers().push_back({Watcher, NextSerial++});
+}
+
+void Unregister(TWatcher* Watcher) {
+    auto& list = Watchers();
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [Watcher](const TWatcherEntry& e) { return e.Watcher == Watcher; }),
+               list.end());
+}
+
+void RegisterTimer(TThreadTimer* Timer) {
+    Timers().push_back({Timer, NextSerial++});
+}
+
+void UnregisterTimer(TThreadTimer* Timer) {
+    auto& list = Timers();
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [Timer](const TTimerEntry& e) { return e.Timer == Timer; }),
+               list.end());
+}
+
+void Post(std::function<void()> Work) {
+    {
+        std::lock_guard<std::mutex> lock(PostedLock);
+        Posted.push_back(std::move(Work));
+    }
+    const uint64_t one = 1;
+    if (WakeFd() >= 0) {
+        ssize_t r = write(WakeFd(), &one, sizeof one);
+        (void)r; // a full counter still wakes the poll
+    }
+}
+
+void Deliver(int MaxWaitMs, int ExtraFd, short ExtraEvents) {
+    RunPosted();
+    FireDueTimers();
+
+    std::vector<pollfd> fds;
+    std::vector<TWatcherEntry> polled;
+    fds.push_back({WakeFd(), POLLIN, 0});
+    if (ExtraFd >= 0 && ExtraEvents != 0)
+        fds.push_back({ExtraFd, ExtraEvents, 0});
+    const size_t first = fds.size();
+    for (const auto& e : Watchers()) {
+        const int fd = e.Watcher->WatchedFd();
+        const short events = fd >= 0 ? e.Watcher->WatchedEvents() : 0;
+        if (events == 0)
+            continue;
+        fds.push_back({fd, events, 0});
+        polled.push_back(e);
+    }
+
+    int r = poll(fds.data(), fds.size(), UntilNextTimer(std::max(MaxWaitMs, 0)));
+    if (r < 0)
+        return; // interrupted: the caller simply comes round again
+    if (fds[0].revents & POLLIN) {
+        uint64_t count;
+        ssize_t n = read(WakeFd(), &count, sizeof count);
+        (void)n;
+    }
+    RunPosted();
+    for (size_t i = first; i < fds.size(); ++i) {
+        if (fds[i].revents == 0)
+            continue;
+        const TWatcherEntry& e = polled[i - first];
+        // The watcher may have gone, or switched to another descriptor, while
+        // an earlier handler ran.
+        if (!WatcherAlive(e) || e.Watcher->WatchedFd() != fds[i].fd ||
+            e.Watcher->WatchedEvents() == 0)
+            continue;
+        e.Watcher->Notify(fds[i].revents);
+    }
+    FireDueTimers();
+}
+
+} // namespace sockevents

@@ -19,7 +19,7 @@ void SetPumpMessagesHook(std::function<void()> Hook);
 
 // For the program's event loop: polls every live socket without waiting,
 // delivers their notifications, finished name lookups and due timers. Does
-// not run the pump hook. Does nothing when called from inside a delivery.
+// not run the pump hook. Safe to call from event handlers and while a wait runs.
 void DispatchSocketEvents();
 
 // One step of a wait: runs the pump hook once, then delivers notifications,
@@ -45,6 +45,9 @@ void Unregister(TWatcher* Watcher);
 
 void RegisterTimer(TThreadTimer* Timer);
 void UnregisterTimer(TThreadTimer* Timer);
+
+// Runs the program's pump hook, if installed.
+void RunPumpHook();
 
 // Queues a function to run on the user-interface thread at the next
 // delivery; safe to call from any thread (wakes a waiting poll).

@@ -30,6 +30,8 @@ public:
     // Internal to the event delivery: time the period ends, if running.
     bool Running() const { return Active; }
     std::chrono::steady_clock::time_point Due() const { return DueAt; }
+    // Starts the next period after a tick.
+    void Elapsed(std::chrono::steady_clock::time_point Now);
 
 private:
     bool Enabled = true;

@@ -1,0 +1,76 @@
+// Peers on 127.0.0.1 for the socket layer tests. Each runs on its own thread
+// with bounded waits and is stopped and joined by its destructor, so a
+// failing test never leaves a thread or a socket behind and never hangs.
+#pragma once
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nettest {
+
+// Accepts one connection on 127.0.0.1 (port chosen by the system) and runs
+// Script with the accepted descriptor on its own thread; the descriptor is
+// closed when Script returns (unless Script closed it and returned -1 marker).
+class LoopbackPeer {
+public:
+    explicit LoopbackPeer(std::function<void(LoopbackPeer& Peer, int Fd)> Script);
+    ~LoopbackPeer();
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    int Port() const { return PortNo; }
+    bool Stopping() const { return Stop.load(); }
+    // True when the script has finished.
+    bool Finished() const { return Done.load(); }
+
+    // Helpers for scripts (all bounded by the stop flag and TimeoutMs).
+    bool SendAll(int Fd, const std::string& Bytes);
+    // Reads up to and including LF; "" on close, time-out or stop.
+    std::string ReadLine(int Fd, int TimeoutMs = 5000);
+    // Reads until the client closes; stops on time-out or stop.
+    std::string ReadToEnd(int Fd, int TimeoutMs = 20000);
+    void SleepMs(int Ms);
+    // Closes Fd so that the client sees a reset instead of an orderly end.
+    void Reset(int Fd);
+
+    std::atomic<int> Closed{0}; // set when the script asked for its own close
+
+private:
+    int Listener = -1;
+    int PortNo = 0;
+    std::atomic<bool> Stop{false};
+    std::atomic<bool> Done{false};
+    std::atomic<int> Accepted{-1};
+    std::thread Worker;
+};
+
+// A port on 127.0.0.1 where nothing listens (connections are refused).
+int RefusedPort();
+
+// A listener whose backlog is full: a further connect gets no answer at all.
+class SilentHost {
+public:
+    SilentHost();
+    ~SilentHost();
+    SilentHost(const SilentHost&) = delete;
+    SilentHost& operator=(const SilentHost&) = delete;
+    int Port() const { return PortNo; }
+    bool Ready() const { return Full; }
+
+private:
+    int Listener = -1;
+    int PortNo = 0;
+    bool Full = false;
+    std::vector<int> Fillers;
+};
+
+// A name that the resolver rejects without asking any name server (a label
+// longer than 63 characters), so lookup failures stay on this machine.
+std::string UnresolvableName();
+
+// CPU time used so far by the calling thread, in milliseconds.
+double ThreadCpuMs();
+
+} // namespace nettest

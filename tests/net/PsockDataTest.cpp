@@ -1,0 +1,480 @@
+// Line input, Transaction, sending files, listening and the sound-behaviour
+// guarantees (no SIGPIPE, long lines rejected, waits that do not burn a core).
+#include "LoopbackPeer.h"
+#include "net/Psock.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <random>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using nettest::LoopbackPeer;
+
+namespace {
+
+class PsockData : public ::testing::Test {
+protected:
+    void TearDown() override { SetPumpMessagesHook({}); }
+
+    void ConnectTo(TPowersock& s, const LoopbackPeer& peer) {
+        s.Host = "127.0.0.1";
+        s.Port = peer.Port();
+        s.Connect();
+        ASSERT_TRUE(s.Connected);
+    }
+};
+
+// Bytes waiting on the socket, without taking them.
+std::string Pending(TPowersock& s) {
+    char buf[4096];
+    for (int i = 0; i < 100; ++i) {
+        const ssize_t n = recv(s.GetSocket(), buf, sizeof buf, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0)
+            return std::string(buf, n);
+        usleep(5000);
+    }
+    return "";
+}
+
+std::string RandomBytes(size_t size) {
+    std::string data(size, '\0');
+    std::mt19937 gen(42);
+    for (auto& c : data)
+        c = static_cast<char>(gen());
+    return data;
+}
+
+std::string TempFile(const std::string& bytes) {
+    char name[] = "/tmp/psock_testXXXXXX";
+    const int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    return name;
+}
+
+} // namespace
+
+TEST_F(PsockData, ReadLnTwoLinesInOnePacketLeavesTheSecondWaiting) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, "220-first\r\n220 second\r\n");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(s.ReadLn(), "220-first\r\n");
+    EXPECT_EQ(Pending(s), "220 second\r\n");
+    EXPECT_EQ(s.ReadLn(), "220 second\r\n");
+}
+
+TEST_F(PsockData, ReadLnOneLineInSeveralPackets) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, "22");
+        p.SleepMs(40);
+        p.SendAll(fd, "0 Hel");
+        p.SleepMs(40);
+        p.SendAll(fd, "lo\r");
+        p.SleepMs(40);
+        p.SendAll(fd, "\nnext");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(s.ReadLn(), "220 Hello\r\n");
+    EXPECT_EQ(Pending(s), "next");
+}
+
+TEST_F(PsockData, ReadLnLineWithoutCrKeepsLfOnly) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, "plain\n");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(s.ReadLn(), "plain\n");
+}
+
+TEST_F(PsockData, ReadLnPeerClosesGivesEmptyString) {
+    LoopbackPeer peer([](LoopbackPeer& p, int) { p.SleepMs(100); });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(s.ReadLn(), "");
+}
+
+TEST_F(PsockData, ReadLnPartialLineThenCloseGivesEmptyString) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, "no end");
+        p.SleepMs(50);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(s.ReadLn(), "");
+}
+
+TEST_F(PsockData, ReadLnNotConnectedGivesEmptyString) {
+    TPowersock s;
+    int errors = 0;
+    s.OnError = [&](TPowersock*, uint16_t, const std::string&) { ++errors; };
+    EXPECT_EQ(s.ReadLn(), "");
+    EXPECT_EQ(s.LastErrorNo, 10057);
+    EXPECT_EQ(errors, 0);
+}
+
+TEST_F(PsockData, ReadLnCancelFromEventHandler) {
+    LoopbackPeer peer([](LoopbackPeer& p, int) {
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    int errors = 0;
+    s.OnError = [&](TPowersock*, uint16_t, const std::string&) { ++errors; };
+    int passes = 0;
+    SetPumpMessagesHook([&] {
+        if (++passes == 25)
+            s.Cancel();
+    });
+    try {
+        s.ReadLn();
+        FAIL() << "ReadLn returned";
+    } catch (const EAbortError& e) {
+        EXPECT_STREQ(e.what(), "Socket readln aborted");
+    }
+    EXPECT_FALSE(s.Canceled);
+    EXPECT_GE(passes, 25);
+    // Would-block went through ErrorManager but never reached OnError.
+    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(s.LastErrorNo, 10035);
+}
+
+TEST_F(PsockData, ReadLnTimeOutCancelsAPlainConnection) {
+    LoopbackPeer peer([](LoopbackPeer& p, int) {
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    s.TimeOut = 100;
+    EXPECT_THROW(s.ReadLn(), EAbortError);
+    EXPECT_TRUE(s.TimedOut);
+}
+
+TEST_F(PsockData, ReadLnWaitDoesNotBurnACore) {
+    LoopbackPeer peer([](LoopbackPeer& p, int) {
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    s.TimeOut = 1000;
+    int passes = 0;
+    SetPumpMessagesHook([&] { ++passes; });
+    const double cpuBefore = nettest::ThreadCpuMs();
+    EXPECT_THROW(s.ReadLn(), EAbortError);
+    const double cpu = nettest::ThreadCpuMs() - cpuBefore;
+    EXPECT_LT(cpu, 50.0) << "ms of CPU during a 1 s wait";
+    EXPECT_GT(passes, 100); // events kept running during the wait
+}
+
+TEST_F(PsockData, ReadLnLongestLineAccepted) {
+    const std::string line = std::string(65535, 'a') + "\n";
+    LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, line + "rest");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(s.ReadLn(), line);
+    EXPECT_EQ(Pending(s), "rest");
+}
+
+TEST_F(PsockData, ReadLnOverlongLineRejected) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, std::string(70000, 'b') + "\r\n");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    try {
+        s.ReadLn();
+        FAIL() << "an overlong line was accepted";
+    } catch (const ESockError& e) {
+        EXPECT_STREQ(e.what(), "Reply line longer than 65536 bytes");
+    }
+}
+
+TEST_F(PsockData, TransactionParsesReplyNumber) {
+    std::string received;
+    LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
+        received = p.ReadLine(fd);
+        p.SendAll(fd, "331 Password required for anna.\r\n");
+        received += p.ReadLine(fd);
+        p.SendAll(fd, "Hello without a number\r\n");
+        received += p.ReadLine(fd);
+        p.SendAll(fd, "226-Transfer complete\r\n");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    s.ReportLevel = 1;
+    EXPECT_EQ(s.Transaction("USER anna"), "331 Password required for anna.\r\n");
+    EXPECT_EQ(s.ReplyNumber, 331);
+    EXPECT_EQ(s.TransactionReply, "331 Password required for anna.\r\n");
+    EXPECT_EQ(s.Status, "331 Password required for anna.\r\n");
+    EXPECT_EQ(s.Transaction("SYST"), "Hello without a number\r\n");
+    EXPECT_EQ(s.ReplyNumber, 0);
+    s.Transaction("NOOP");
+    EXPECT_EQ(s.ReplyNumber, 226);
+    EXPECT_EQ(received, "USER anna\r\nSYST\r\nNOOP\r\n");
+}
+
+TEST_F(PsockData, TransactionPeerClosedGivesZero) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.ReadLine(fd); });
+    TPowersock s;
+    ConnectTo(s, peer);
+    s.ReplyNumber = 200;
+    EXPECT_EQ(s.Transaction("QUIT"), "");
+    EXPECT_EQ(s.ReplyNumber, 0);
+}
+
+TEST_F(PsockData, ReadCountZeroTakesEverythingWaiting) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, "leftover\r\nlines\r\n");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(Pending(s).size(), 17u);
+    EXPECT_EQ(s.Read(0), "leftover\r\nlines\r\n");
+    EXPECT_FALSE(s.DataAvailable());
+}
+
+TEST_F(PsockData, ReadCountWaitsForAllBytes) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, "abc");
+        p.SleepMs(50);
+        p.SendAll(fd, "defgh");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_EQ(s.Read(6), "abcdef");
+    EXPECT_EQ(s.Read(2), "gh");
+}
+
+TEST_F(PsockData, WriteAndWriteln) {
+    std::string received;
+    LoopbackPeer peer([&](LoopbackPeer& p, int fd) { received = p.ReadToEnd(fd, 3000); });
+    TPowersock s;
+    ConnectTo(s, peer);
+    s.Write("TYPE ");
+    s.Writeln("L 8");
+    s.SendBuffer("abc\0def", 7);
+    s.SetLinger(false, 0);
+    s.RequestCloseSocket();
+    for (int i = 0; i < 300 && !peer.Finished(); ++i)
+        usleep(10000);
+    EXPECT_EQ(received, std::string("TYPE L 8\r\nabc\0def", 17));
+}
+
+TEST_F(PsockData, SendToResetConnectionRaisesNotSigpipe) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.ReadLine(fd);
+        p.Reset(fd);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    std::vector<uint16_t> errnos;
+    s.OnError = [&](TPowersock*, uint16_t no, const std::string&) { errnos.push_back(no); };
+    s.Writeln("hello");
+    for (int i = 0; i < 300 && !peer.Finished(); ++i)
+        usleep(10000);
+    try {
+        for (int i = 0; i < 100; ++i) {
+            s.Writeln("more");
+            usleep(5000);
+        }
+        FAIL() << "writing to a reset connection never failed";
+    } catch (const ESockError& e) {
+        ASSERT_EQ(errnos.size(), 1u);
+        EXPECT_EQ(errnos[0], 10054);
+        EXPECT_STREQ(e.what(), "10054:Connection reset by peer");
+    }
+}
+
+TEST_F(PsockData, SendFileArrivesIdenticalWithProgress) {
+    const std::string data = RandomBytes(5 * 1024 * 1024);
+    const std::string path = TempFile(data);
+    std::string received;
+    LoopbackPeer peer([&](LoopbackPeer& p, int fd) { received = p.ReadToEnd(fd, 20000); });
+    TPowersock s;
+    ConnectTo(s, peer);
+    int packets = 0;
+    int64_t last = 0;
+    bool steps = true;
+    s.OnPacketSent = [&](TPowersock* sender) {
+        EXPECT_EQ(sender, &s);
+        const int64_t step = s.BytesSent - last;
+        steps = steps && step > 0 && step <= 65536;
+        last = s.BytesSent;
+        ++packets;
+    };
+    s.SendFile(path);
+    EXPECT_EQ(s.BytesSent, static_cast<int64_t>(data.size()));
+    EXPECT_TRUE(steps);
+    EXPECT_GE(packets, 80);
+    s.SetLinger(false, 0);
+    s.RequestCloseSocket();
+    for (int i = 0; i < 1000 && !peer.Finished(); ++i)
+        usleep(10000);
+    EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
+    std::remove(path.c_str());
+}
+
+TEST_F(PsockData, SendFileDoesNotResetBytesSent) {
+    const std::string path = TempFile("12345");
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.ReadToEnd(fd, 3000); });
+    TPowersock s;
+    ConnectTo(s, peer);
+    s.BytesSent = 10;
+    s.SendFile(path);
+    EXPECT_EQ(s.BytesSent, 15);
+    std::remove(path.c_str());
+}
+
+TEST_F(PsockData, SendFileCancelRaisesSendAborted) {
+    const std::string data = RandomBytes(32 * 1024 * 1024);
+    const std::string path = TempFile(data);
+    // The reader never reads, so the sender soon waits for room.
+    LoopbackPeer peer([](LoopbackPeer& p, int) {
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    int passes = 0;
+    SetPumpMessagesHook([&] {
+        if (s.BytesSent > 0 && ++passes == 50)
+            s.Cancel();
+    });
+    try {
+        s.SendFile(path);
+        FAIL() << "SendFile finished";
+    } catch (const EAbortError& e) {
+        EXPECT_STREQ(e.what(), "Socket send aborted");
+    }
+    EXPECT_FALSE(s.Canceled);
+    EXPECT_GT(s.BytesSent, 0);
+    EXPECT_LT(s.BytesSent, static_cast<int64_t>(data.size()));
+    std::remove(path.c_str());
+}
+
+TEST_F(PsockData, SendFileMissingFileRaises) {
+    LoopbackPeer peer([](LoopbackPeer& p, int) { p.SleepMs(10); });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_THROW(s.SendFile("/nonexistent/file.gpg"), Exception);
+}
+
+TEST_F(PsockData, SendStreamFromStart) {
+    std::string received;
+    LoopbackPeer peer([&](LoopbackPeer& p, int fd) { received = p.ReadToEnd(fd, 3000); });
+    TPowersock s;
+    ConnectTo(s, peer);
+    std::istringstream in("stream contents");
+    in.seekg(5);
+    s.BytesSent = 99;
+    s.SendStream(in);
+    EXPECT_EQ(s.BytesSent, 15);
+    EXPECT_EQ(s.BytesTotal, 15);
+    s.SetLinger(false, 0);
+    s.RequestCloseSocket();
+    for (int i = 0; i < 300 && !peer.Finished(); ++i)
+        usleep(10000);
+    EXPECT_EQ(received, "stream contents");
+}
+
+TEST_F(PsockData, ListenAcceptAndExchange) {
+    TPowersock listener;
+    listener.Port = 0;
+    int disconnects = 0;
+    listener.OnDisconnect = [&](TPowersock*) { ++disconnects; };
+    ASSERT_EQ(listener.Listen(true), 0);
+    const std::string ports = listener.GetPortString();
+    const int high = std::stoi(NthWord(ports, ',', 2));
+    const int low = std::stoi(NthWord(ports, ',', 3));
+    const int port = high * 256 + low;
+    ASSERT_GT(port, 0);
+
+    std::string fromServer;
+    std::thread server([&] {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            send(fd, "data line\r\n", 11, MSG_NOSIGNAL);
+            char buf[64];
+            timeval tv{5, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            const ssize_t n = recv(fd, buf, sizeof buf, MSG_WAITALL);
+            if (n > 0)
+                fromServer.assign(buf, n);
+        }
+        close(fd);
+    });
+    const TSocket accepted = listener.Accept();
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    EXPECT_EQ(disconnects, 1); // the accept notification on the second message
+    EXPECT_EQ(ntohl(listener.RemoteAddress.Addr), INADDR_LOOPBACK);
+    listener.SetSocket(accepted);
+    EXPECT_TRUE(listener.Connected);
+    EXPECT_EQ(listener.ReadLn(), "data line\r\n");
+    listener.Writeln("reply");
+    listener.SetLinger(false, 0);
+    listener.RequestCloseSocket();
+    server.join();
+    EXPECT_EQ(fromServer, "reply\r\n");
+}
+
+TEST_F(PsockData, AcceptCanceled) {
+    TPowersock listener;
+    listener.Listen(true);
+    int passes = 0;
+    SetPumpMessagesHook([&] {
+        if (++passes == 10)
+            listener.Cancel();
+    });
+    try {
+        listener.Accept();
+        FAIL();
+    } catch (const EAbortError&) {
+        FAIL() << "wrong exception";
+    } catch (const ESockError& e) {
+        EXPECT_STREQ(e.what(), "Accepting Canceled");
+    }
+    EXPECT_TRUE(listener.Canceled);
+}
+
+TEST_F(PsockData, GetPortStringOfPort5001) {
+    TPowersock listener;
+    listener.Port = 5001;
+    if (listener.Listen(true) != 0)
+        GTEST_SKIP() << "port 5001 is in use on this machine";
+    EXPECT_EQ(listener.GetPortString(), ",19,137");
+    EXPECT_EQ(listener.GetLocalAddress(), "0,0,0,0");
+}
