@@ -450,8 +450,13 @@ void FakeFtpServer::Run() {
         }
         std::string line;
         if (!ReadCommand(line)) {
-            Error("connection closed before the command " + s.command);
+            // The client went away: the step waits for the next connection
+            // (Verify reports it when none comes).
             CloseControl();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                steps_.push_front(s);
+            }
             StepDone();
             continue;
         }
@@ -477,6 +482,8 @@ void FakeFtpServer::Run() {
             ReplaceAll(text, "{hostport}",
                        "127,0,0,1," + std::to_string(port / 256) + "," +
                            std::to_string(port % 256));
+            ReplaceAll(text, "{p1p2}",
+                       std::to_string(port / 256) + "," + std::to_string(port % 256));
             ReplaceAll(text, "{port}", std::to_string(port));
             SendReply(text, s.pace);
             break;

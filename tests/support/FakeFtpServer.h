@@ -82,8 +82,8 @@ public:
     FakeFtpServer& ReplyAndClose(const std::string& command, const std::string& reply = "");
     // Reads one command (normally "PASV"), opens a data listener on 127.0.0.1
     // and answers the template with "{hostport}" replaced by "127,0,0,1,p1,p2"
-    // ("{port}" by the decimal port). With refuseData the listener is closed
-    // before the reply, so connecting to the announced port is refused.
+    // ("{p1p2}" by "p1,p2" alone, "{port}" by the decimal port). With refuseData the listener is
+    // closed before the reply, so connecting to the announced port is refused.
     FakeFtpServer&
     Pasv(const std::string& command = "PASV",
          const std::string& replyTemplate = "227 Entering Passive Mode ({hostport}).",

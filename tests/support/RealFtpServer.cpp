@@ -78,10 +78,12 @@ bool Greets(uint16_t port) {
 bool EnsureVsftpdUser(const std::string& password, std::string* why) {
     std::string user = kVsftpdUser;
     if (RunShell("id -u " + user + " >/dev/null 2>&1") != 0 &&
-        RunShell("useradd -M -d /nonexistent -s /bin/bash " + user + " 2>&1") != 0) {
+        RunShell("useradd -M -d / -s /bin/bash " + user + " 2>&1") != 0) {
         *why = "useradd " + user + " failed";
         return false;
     }
+    // vsftpd enters the home folder before local_root: it must exist.
+    RunShell("usermod -d / " + user + " 2>&1");
     if (RunShell("echo '" + user + ":" + password + "' | chpasswd 2>&1") != 0) {
         *why = "chpasswd failed";
         return false;

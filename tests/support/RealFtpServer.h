@@ -13,7 +13,8 @@
 // The server serves a fresh temporary folder (Root(), removed by the
 // destructor) with write access for one user. pyftpdlib runs as the current
 // user with a virtual user. vsftpd needs root; it logs in a local system user
-// "roderuvftp" (created with useradd when missing, password set with chpasswd)
+// "roderuvftp" (created with useradd when missing, home "/", password set
+// with chpasswd)
 // whose log-in directory is Root(). Start returns nothing, with the reason in
 // *whyNot, when the server cannot be started or does not greet in time.
 #pragma once

@@ -1,0 +1,361 @@
+// Log-in, commands and proxies of TNMFTP against the scripted fake server.
+#include "net/Nmftp.h"
+#include "tests/net/FtpTestUtil.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::FakeFtpServer;
+using testsupport::Lines;
+using testsupport::Pace;
+
+namespace {
+
+class NmftpLogin : public ::testing::Test {
+protected:
+    FakeFtpServer ftp;
+    TNMFTP client;
+    FtpEventLog log;
+
+    void SetUp() override { Configure(client, ftp.Port(), log); }
+};
+
+} // namespace
+
+TEST_F(NmftpLogin, MultiLineGreetingIsReadWholeBeforeUser) {
+    ftp.Greeting(Lines({"220-Welcome to the registry", "220-Second line", "220 Ready."}))
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    client.Connect();
+    EXPECT_TRUE(client.Connected);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(log.connects, 1);
+    EXPECT_EQ(client.ReplyNumber, 230);
+}
+
+TEST_F(NmftpLogin, GreetingArrivingOneByteAtATimeIsAssembled) {
+    ftp.Greeting(Lines({"220-Slow", "220 server"}), Pace{0, 1})
+        .Reply("USER anna", "331 Password required.", Pace{0, 1})
+        .Reply("PASS tajne", "230 Logged in.", Pace{50, -1});
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, UnmarkedMiddleLinesDoNotEndAMultiLineReply) {
+    // The protocol allows middle lines without a code; the closing "220 "
+    // line must not be taken for the answer to USER.
+    ftp.Greeting(
+           Lines({"220-Welcome", "Middle line without a code", " 234 indented", "220 Ready."}))
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "PASS tajne"}));
+}
+
+TEST_F(NmftpLogin, UserReply230LogsInWithoutPass) {
+    ftp.Reply("USER anna", "230 No password needed.").Reply("QUIT", "221 Bye.");
+    client.Connect();
+    EXPECT_TRUE(client.Connected);
+    client.Disconnect();
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "QUIT"}));
+}
+
+TEST_F(NmftpLogin, RefusedPasswordFailsSendsQuitAndReportsDisconnected) {
+    ftp.Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "530 Login incorrect.")
+        .Reply("QUIT", "221 Bye.");
+    client.ReportLevel = 1;
+    try {
+        client.Connect();
+        FAIL() << "no exception";
+    } catch (const FTPException& e) {
+        EXPECT_STREQ(e.what(), "530 Login incorrect.\r\n");
+    }
+    EXPECT_EQ(log.connectionFailed, 1);
+    EXPECT_EQ(log.connects, 0);
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(client.Status, "Disconnected");
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, ClientCanConnectAgainAfterAFailedLogIn) {
+    ftp.Reply("USER anna", "530 Not now.")
+        .Reply("QUIT", "221 Bye.")
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    EXPECT_THROW(client.Connect(), FTPException);
+    client.Connect();
+    EXPECT_TRUE(client.Connected);
+    EXPECT_EQ(ftp.Connections(), 2);
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, GreetingOf421FailsWithTheGreetingLine) {
+    ftp.Greeting("421 Too many connections").Close();
+    try {
+        client.Connect();
+        FAIL() << "no exception";
+    } catch (const FTPException& e) {
+        EXPECT_STREQ(e.what(), "421 Too many connections\r\n");
+    }
+    EXPECT_EQ(log.connectionFailed, 1);
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(ftp.Verify(), "");
+    for (const auto& c : ftp.Commands())
+        EXPECT_NE(c.rfind("USER", 0), 0u) << "no log-in after a refusing greeting";
+}
+
+TEST_F(NmftpLogin, SilentServerThatClosesFailsTheConnect) {
+    ftp.SilentGreeting(200);
+    EXPECT_THROW(client.Connect(), FTPException);
+    EXPECT_EQ(log.connectionFailed, 1);
+    EXPECT_FALSE(client.Connected);
+}
+
+TEST_F(NmftpLogin, LateGreetingIsWaitedFor) {
+    ftp.SilentGreeting(300, "220 Finally.")
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, ConnectWhenConnectedDoesNothing) {
+    ftp.Reply("USER anna", "230 Ok.");
+    client.Connect();
+    client.Connect();
+    EXPECT_EQ(ftp.Connections(), 1);
+    EXPECT_EQ(ftp.Commands().size(), 1u);
+}
+
+TEST_F(NmftpLogin, LogInReplyOf400IsNotAFailureButCommandReplyOf400Is) {
+    ftp.Reply("USER anna", "400 Odd but accepted.").Reply("NOOP", "400 Odd.");
+    client.Connect();
+    EXPECT_TRUE(client.Connected);
+    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna"})) << "no PASS without 331";
+    EXPECT_THROW(client.DoCommand("NOOP"), FTPException);
+    EXPECT_EQ(log.failures, 0); // no handler assigned in this path
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, RefusedTypeL8RaisesWithTheReplyLine) {
+    ftp.Reply("USER anna", "230 Ok.").Reply("TYPE L 8", "504 Type not implemented.");
+    client.Connect();
+    try {
+        client.Mode(3);
+        FAIL() << "no exception";
+    } catch (const FTPException& e) {
+        EXPECT_STREQ(e.what(), "504 Type not implemented.\r\n");
+    }
+    EXPECT_TRUE(client.Connected) << "a refused type leaves the connection open";
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, ModeSendsTheTypeCommands) {
+    ftp.Reply("USER anna", "230 Ok.")
+        .Reply("TYPE A", "200 A.")
+        .Reply("TYPE I", "200 I.")
+        .Reply("TYPE L 8", "200 L 8.");
+    client.Connect();
+    client.Mode(0);
+    client.Mode(4);
+    client.Mode(1);
+    client.Mode(2);
+    client.Mode(3);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(log.successes, (std::vector<TCmdType>{cmdDoCommand, cmdDoCommand, cmdDoCommand}));
+}
+
+TEST_F(NmftpLogin, Reply502RaisesUnsupportedThenFailure) {
+    ftp.Reply("USER anna", "230 Ok.").Reply("CWD data", "502 Not implemented.");
+    client.Connect();
+    std::vector<std::string> order;
+    client.OnUnSupportedFunction = [&](TCmdType k) {
+        order.push_back("unsupported " + std::to_string(k));
+    };
+    client.OnFailure = [&](bool& handled, TCmdType k) {
+        order.push_back("failure " + std::to_string(k));
+        handled = true;
+    };
+    client.ChangeDir("data"); // handled: no exception
+    EXPECT_EQ(order, (std::vector<std::string>{"unsupported 0", "failure 0"}));
+    EXPECT_TRUE(log.successes.empty());
+}
+
+TEST_F(NmftpLogin, LeftoverInputIsDroppedBeforeTheNextCommand) {
+    ftp.Reply("USER anna", "230 Ok.")
+        .Reply("TYPE L 8", "200 Type set.\r\n450 Stray line left behind.")
+        .Reply("NOOP", "200 Noop.")
+        .Reply("QUIT", "221 Bye.");
+    client.Connect();
+    client.Mode(3);
+    PumpFor(100); // the stray line is on the socket by now
+    client.DoCommand("NOOP");
+    EXPECT_EQ(client.TransactionReply, "200 Noop.\r\n");
+    client.Disconnect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, ClosedConnectionDuringACommandIsAFailure) {
+    ftp.Reply("USER anna", "230 Ok.").ReplyAndClose("TYPE L 8");
+    client.Connect();
+    EXPECT_THROW(client.Mode(3), Exception);
+    EXPECT_TRUE(log.successes.empty());
+}
+
+TEST_F(NmftpLogin, DisconnectWhenNotConnectedSendsNothing) {
+    EXPECT_NO_THROW(client.Disconnect());
+    PumpFor(50);
+    EXPECT_EQ(ftp.Connections(), 0);
+    EXPECT_TRUE(ftp.Commands().empty());
+}
+
+TEST_F(NmftpLogin, RefusedQuitRaisesButClosesAnyway) {
+    ftp.Reply("USER anna", "230 Ok.").Reply("QUIT", "500 What?");
+    client.Connect();
+    EXPECT_THROW(client.Disconnect(), FTPException);
+    EXPECT_FALSE(client.Connected);
+}
+
+TEST_F(NmftpLogin, CommandWhenNotConnectedRaisesNotConnected) {
+    try {
+        client.DoCommand("NOOP");
+        FAIL() << "no exception";
+    } catch (const FTPException&) {
+        FAIL() << "wrong class";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Not Connected");
+    }
+}
+
+TEST_F(NmftpLogin, PasswordNeverAppearsInAStatusText) {
+    ftp.Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.")
+        .Reply("QUIT", "221 Bye.");
+    client.ReportLevel = 255;
+    client.Connect();
+    client.Disconnect();
+    ASSERT_FALSE(log.statuses.empty());
+    bool sawPass = false;
+    for (const auto& s : log.statuses) {
+        EXPECT_EQ(s.find("tajne"), std::string::npos) << s;
+        sawPass = sawPass || s == "PASS ";
+    }
+    EXPECT_TRUE(sawPass);
+}
+
+TEST_F(NmftpLogin, FirewallLogInComesFirst) {
+    client.FWAuthenticate = true;
+    client.FWUserID = "fw";
+    client.FWPassword = "fwpass";
+    ftp.Reply("USER fw", "331 Firewall password.")
+        .Reply("PASS fwpass", "230 Through.")
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, AuthenticationNeededMayFillTheCredentials) {
+    client.Password.clear();
+    client.OnAuthenticationNeeded = [&](bool&) { client.Password = "later"; };
+    ftp.Reply("USER anna", "331 Password required.").Reply("PASS later", "230 Logged in.");
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpLogin, CommandsGoOutInWindows1250) {
+    ftp.Reply("USER anna", "230 Ok.").Reply("*", "250 Ok.");
+    client.Connect();
+    client.ChangeDir("Přílohy");
+    ASSERT_EQ(ftp.Commands().size(), 2u);
+    EXPECT_EQ(ftp.Commands()[1], "CWD P\xF8\xEDlohy");
+}
+
+TEST_F(NmftpLogin, TextWindows1250CannotHoldIsRefusedBeforeSending) {
+    ftp.Reply("USER anna", "230 Ok.");
+    client.Connect();
+    EXPECT_THROW(client.ChangeDir("\xE6\x96\x87"), FTPException); // a CJK character
+    EXPECT_THROW(client.ChangeDir("a\r\nDELE x"), FTPException);
+    PumpFor(50);
+    EXPECT_EQ(ftp.Commands().size(), 1u);
+}
+
+TEST_F(NmftpLogin, FakeServerReportsACommandOutsideTheScript) {
+    // The fake server itself must be able to fail a test.
+    ftp.Reply("USER anna", "230 Ok.").Reply("NOOP", "200 Ok.");
+    client.Connect();
+    client.DoCommand("TYPE A");
+    EXPECT_NE(ftp.Verify(), "");
+}
+
+// ---- proxies ------------------------------------------------------------------
+
+namespace {
+
+class NmftpProxy : public NmftpLogin {
+protected:
+    void SetUp() override {
+        Configure(client, 21, log);
+        client.Host = "ftp.server.invalid"; // must never be looked up
+        client.Proxy = "127.0.0.1";
+        client.ProxyPort = ftp.Port();
+    }
+};
+
+} // namespace
+
+TEST_F(NmftpProxy, OpenStyleSendsOpenThenUserAndPassToTheProxy) {
+    client.FirewallType = FtOpen;
+    ftp.Reply("OPEN ftp.server.invalid", "220 Connected to ftp.server.invalid.")
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpProxy, UserStyleSendsOneUserWithTheHost) {
+    client.FirewallType = FTUser;
+    ftp.Reply("USER anna@ftp.server.invalid", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpProxy, UserStyleRefusalIsAFailure) {
+    client.FirewallType = FTUser;
+    ftp.Reply("USER anna@ftp.server.invalid", "530 Unknown host.").Reply("QUIT", "221 Bye.");
+    EXPECT_THROW(client.Connect(), FTPException);
+    EXPECT_EQ(log.connects, 0);
+    EXPECT_EQ(log.connectionFailed, 1);
+}
+
+TEST_F(NmftpProxy, SiteStyleSendsSite) {
+    client.FirewallType = FtSite;
+    ftp.Reply("SITE ftp.server.invalid", "220 Ok.")
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.");
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpProxy, UploadThroughTheProxyConnectsDataToTheProxy) {
+    client.FirewallType = FtOpen;
+    testsupport::TempFolder dir;
+    std::string bytes = RandomBytes(200000);
+    testsupport::WriteBytes(dir / "data.gpg", bytes);
+    ftp.Reply("OPEN ftp.server.invalid", "220 Ok.")
+        .Reply("USER anna", "331 Password required.")
+        .Reply("PASS tajne", "230 Logged in.")
+        .Reply("TYPE L 8", "200 Ok.")
+        .Pasv()
+        .Store("STOR data.gpg");
+    client.Connect();
+    client.Mode(3);
+    client.Upload(dir / "data.gpg", "data.gpg");
+    EXPECT_EQ(ftp.Verify(), "");
+    ASSERT_EQ(ftp.StoredData().size(), 1u);
+    EXPECT_EQ(ftp.StoredData()[0], bytes);
+}

@@ -1,0 +1,346 @@
+// Uploads of TNMFTP against the scripted fake server: success, every kind of
+// refusal, broken connections, cancel, active mode, SIZE.
+#include "net/Nmftp.h"
+#include "tests/net/FtpTestUtil.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::FakeFtpServer;
+using testsupport::Lines;
+using testsupport::Pace;
+using testsupport::StoreOptions;
+
+namespace {
+
+class NmftpUpload : public ::testing::Test {
+protected:
+    FakeFtpServer ftp;
+    TNMFTP client;
+    FtpEventLog log;
+    testsupport::TempFolder dir;
+    std::string bytes;
+    std::string path;
+
+    void SetUp() override {
+        Configure(client, ftp.Port(), log);
+        ftp.Reply("USER anna", "331 Password required.")
+            .Reply("PASS tajne", "230 Logged in.")
+            .Reply("TYPE L 8", "200 Type set.");
+        bytes = RandomBytes(300000);
+        path = dir / "20260305.zip.gpg";
+        testsupport::WriteBytes(path, bytes);
+    }
+    void LogIn() {
+        client.Connect();
+        client.Mode(3);
+    }
+    StoreOptions Final(const std::string& reply) {
+        StoreOptions o;
+        o.final = reply;
+        return o;
+    }
+    // Expects Upload to raise FTPException with exactly this message.
+    void ExpectFtpFailure(const std::string& message) {
+        try {
+            client.Upload(path, "20260305.zip.gpg");
+            ADD_FAILURE() << "no exception";
+        } catch (const FTPException& e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+        EXPECT_TRUE(log.successes.size() == 1) << "only the TYPE command succeeded";
+        EXPECT_EQ(client.DataConnection, nullptr);
+    }
+};
+
+} // namespace
+
+TEST_F(NmftpUpload, PassiveUploadWithDotAfterParenthesisSucceeds) {
+    ftp.Pasv("PASV", "227 Entering Passive Mode (10,9,8,7,{p1p2}).");
+    LogIn();
+    ftp.Store("STOR 20260305.zip.gpg");
+    client.Upload(path, "20260305.zip.gpg");
+    EXPECT_EQ(ftp.Verify(), "");
+    ASSERT_EQ(ftp.StoredData().size(), 1u);
+    EXPECT_EQ(ftp.StoredData()[0], bytes);
+    EXPECT_EQ(client.BytesTotal, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(client.GetBytesSent(), static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(client.DataConnection, nullptr);
+    EXPECT_EQ(log.successes.back(), cmdUpload);
+    EXPECT_TRUE(client.Connected);
+}
+
+TEST_F(NmftpUpload, EventsComeInOrderAndPacketsNameTheDataConnection) {
+    ftp.Pasv().Store("STOR 20260305.zip.gpg");
+    LogIn();
+    log.order.clear();
+    std::vector<int64_t> running;
+    client.OnPacketSent = [&](TPowersock* sender) {
+        EXPECT_EQ(sender, client.DataConnection.get());
+        EXPECT_NE(sender, &client);
+        running.push_back(client.GetBytesSent());
+        if (log.order.back() != "packet")
+            log.order.push_back("packet");
+    };
+    client.Upload(path, "20260305.zip.gpg");
+    EXPECT_EQ(log.order, (std::vector<std::string>{"start", "packet", "stop", "success"}));
+    ASSERT_FALSE(running.empty());
+    EXPECT_EQ(running.back(), static_cast<int64_t>(bytes.size()));
+    for (size_t i = 1; i < running.size(); ++i)
+        EXPECT_GT(running[i], running[i - 1]);
+}
+
+TEST_F(NmftpUpload, PasvReply421FailsAtTheConversion) {
+    ftp.Reply("PASV", "421 Service closing.");
+    LogIn();
+    EXPECT_THROW(client.Upload(path, "x"), FTPException);
+    EXPECT_EQ(client.BytesTotal, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpUpload, PasvRefusedFailsWithTheReplyLine) {
+    ftp.Reply("PASV", "502 No passive mode.");
+    LogIn();
+    ExpectFtpFailure("502 No passive mode.\r\n");
+}
+
+TEST_F(NmftpUpload, MalformedPassiveRepliesFailBeforeAnyConnection) {
+    for (const char* reply : {"227 Entering Passive Mode (127,0,0,1,4)", "227 =127,0,0,1,4,1",
+                              "227 Entering Passive Mode (127,0,0,1,x,1)",
+                              "227 Entering Passive Mode (127,0,0,1,4,-1)"}) {
+        ftp.Reply("PASV", reply);
+    }
+    LogIn();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_THROW(client.Upload(path, "x"), FTPException) << i;
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpUpload, PassivePortOutOfRangeOrZeroIsRefused) {
+    EXPECT_EQ(TNMFTP::PassivePort("227 Entering Passive Mode (1,2,3,4,19,137)."), 5001);
+    EXPECT_EQ(TNMFTP::PassivePort("227 ok (1,2,3,4,255,255)\r\n"), 65535);
+    EXPECT_THROW(TNMFTP::PassivePort("227 ok (1,2,3,4,256,1)"), FTPException);
+    EXPECT_THROW(TNMFTP::PassivePort("227 ok (1,2,3,4,1,256)"), FTPException);
+    EXPECT_THROW(TNMFTP::PassivePort("227 ok (1,2,3,4,0,0)"), FTPException);
+    EXPECT_THROW(TNMFTP::PassivePort("227 ok (1,2,3,4,99999999999,1)"), FTPException);
+    ftp.Reply("PASV", "227 Entering Passive Mode (127,0,0,1,300,1).");
+    LogIn();
+    try {
+        client.Upload(path, "x");
+        FAIL() << "no exception";
+    } catch (const FTPException& e) {
+        EXPECT_NE(std::string(e.what()).find("invalid port"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(NmftpUpload, StoreRefusedFails) {
+    ftp.Pasv().Reply("STOR 20260305.zip.gpg", "553 Could not create file.");
+    LogIn();
+    int failures = 0;
+    client.OnFailure = [&](bool&, TCmdType k) {
+        ++failures;
+        EXPECT_EQ(k, cmdUpload);
+    };
+    ExpectFtpFailure("553 Could not create file.\r\n");
+    EXPECT_EQ(failures, 1) << "offered to the handler once";
+}
+
+TEST_F(NmftpUpload, HandledFailureReturnsWithoutSuccess) {
+    ftp.Pasv().Reply("STOR 20260305.zip.gpg", "502 No STOR here.");
+    LogIn();
+    int unsupported = 0;
+    client.OnUnSupportedFunction = [&](TCmdType k) {
+        ++unsupported;
+        EXPECT_EQ(k, cmdUpload);
+    };
+    client.OnFailure = [&](bool& handled, TCmdType) { handled = true; };
+    EXPECT_NO_THROW(client.Upload(path, "20260305.zip.gpg"));
+    EXPECT_EQ(unsupported, 1);
+    EXPECT_EQ(log.successes.size(), 1u);
+}
+
+TEST_F(NmftpUpload, ZeroByteFile) {
+    testsupport::WriteBytes(path, "");
+    ftp.Pasv().Store("STOR 20260305.zip.gpg");
+    LogIn();
+    client.Upload(path, "20260305.zip.gpg");
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.StoredData().at(0), "");
+    EXPECT_EQ(client.BytesTotal, 0);
+    EXPECT_EQ(client.GetBytesSent(), 0);
+    EXPECT_EQ(log.successes.back(), cmdUpload);
+}
+
+TEST_F(NmftpUpload, EmptyRemoteNameStoresUnderTheFileName) {
+    ftp.Pasv().Store("STOR 20260305.zip.gpg");
+    LogIn();
+    client.ReportLevel = 1;
+    client.Upload(path, "");
+    EXPECT_EQ(ftp.Verify(), "");
+    bool sawFullPath = false;
+    for (const auto& s : log.statuses)
+        sawFullPath = sawFullPath || s == "STOR " + path;
+    EXPECT_TRUE(sawFullPath);
+}
+
+TEST_F(NmftpUpload, FinalReplyFromTheServerDecides) {
+    for (const char* final :
+         {"451 Local error in processing.", "426 Connection closed; transfer aborted.",
+          "552 Exceeded storage allocation.", "452 Insufficient storage space."}) {
+        ftp.Pasv().Store("STOR 20260305.zip.gpg", Final(final));
+    }
+    LogIn();
+    for (const char* final :
+         {"451 Local error in processing.", "426 Connection closed; transfer aborted.",
+          "552 Exceeded storage allocation.", "452 Insufficient storage space."}) {
+        ExpectFtpFailure(std::string(final) + "\r\n");
+        EXPECT_EQ(client.BytesTotal, static_cast<int64_t>(bytes.size()));
+        EXPECT_EQ(client.GetBytesSent(), static_cast<int64_t>(bytes.size()));
+    }
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_TRUE(client.Connected);
+}
+
+TEST_F(NmftpUpload, MultiLineFinalReplyIsReadWhole) {
+    ftp.Pasv()
+        .Store("STOR 20260305.zip.gpg", Final(Lines({"226-Stored.", "226 Done."})))
+        .Reply("NOOP", "200 Noop.");
+    LogIn();
+    client.Upload(path, "20260305.zip.gpg");
+    client.DoCommand("NOOP");
+    EXPECT_EQ(client.TransactionReply, "200 Noop.\r\n");
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpUpload, SlowFinalReplyOneByteAtATime) {
+    StoreOptions o;
+    o.finalPace = Pace{100, 2};
+    ftp.Pasv().Store("STOR 20260305.zip.gpg", o);
+    LogIn();
+    client.Upload(path, "20260305.zip.gpg");
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(client.ReplyNumber, 226);
+}
+
+TEST_F(NmftpUpload, ControlConnectionClosedAfterTheDataIsAFailure) {
+    StoreOptions o;
+    o.closeControl = true;
+    ftp.Pasv().Store("STOR 20260305.zip.gpg", o);
+    LogIn();
+    EXPECT_THROW(client.Upload(path, "20260305.zip.gpg"), FTPException);
+    EXPECT_EQ(log.successes.size(), 1u);
+}
+
+TEST_F(NmftpUpload, RefusedDataConnectionFails) {
+    ftp.Pasv("PASV", "227 Entering Passive Mode ({hostport}).", true);
+    LogIn();
+    try {
+        client.Upload(path, "20260305.zip.gpg");
+        FAIL() << "no exception";
+    } catch (const ESockError& e) {
+        EXPECT_STREQ(e.what(), "Connection Failed");
+    }
+    EXPECT_EQ(client.DataConnection, nullptr);
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpUpload, DataConnectionDroppedMidwayIsAFailure) {
+    bytes = RandomBytes(16 << 20, 3);
+    testsupport::WriteBytes(path, bytes);
+    StoreOptions o;
+    o.dropAfter = 100000;
+    o.final = "426 Connection closed; transfer aborted.";
+    ftp.Pasv().Store("STOR 20260305.zip.gpg", o);
+    LogIn();
+    EXPECT_THROW(client.Upload(path, "20260305.zip.gpg"), Exception);
+    EXPECT_EQ(log.successes.size(), 1u);
+    EXPECT_LT(client.GetBytesSent(), static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(ftp.StoredData().at(0).size(), 100000u);
+}
+
+TEST_F(NmftpUpload, AbortFromPacketSentCancelsTheTransfer) {
+    bytes = RandomBytes(4 << 20, 5);
+    testsupport::WriteBytes(path, bytes);
+    StoreOptions o;
+    o.final = "426 Transfer aborted.";
+    ftp.Pasv().Store("STOR 20260305.zip.gpg", o).Reply("NOOP", "200 Noop.");
+    LogIn();
+    client.OnPacketSent = [&](TPowersock*) { client.Abort(); };
+    try {
+        client.Upload(path, "20260305.zip.gpg");
+        FAIL() << "no exception";
+    } catch (const EAbortError& e) {
+        EXPECT_STREQ(e.what(), "Socket send aborted");
+    }
+    EXPECT_EQ(client.DataConnection, nullptr);
+    EXPECT_LT(client.GetBytesSent(), static_cast<int64_t>(bytes.size()));
+    // The leftover final reply is dropped before the next command.
+    PumpFor(200);
+    client.OnPacketSent = nullptr;
+    client.DoCommand("NOOP");
+    EXPECT_EQ(client.TransactionReply, "200 Noop.\r\n");
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpUpload, ActiveModeSendsPortAndAcceptsTheServer) {
+    client.Passive = false;
+    ftp.PortCommand().Store("STOR 20260305.zip.gpg");
+    LogIn();
+    client.Upload(path, "20260305.zip.gpg");
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.StoredData().at(0), bytes);
+    ASSERT_EQ(ftp.Commands().size(), 5u);
+    EXPECT_EQ(ftp.Commands()[3].rfind("PORT 127,0,0,1,", 0), 0u) << ftp.Commands()[3];
+}
+
+TEST_F(NmftpUpload, ActiveModePortRefused) {
+    client.Passive = false;
+    ftp.Reply("PORT *", "500 Illegal PORT command.");
+    LogIn();
+    ExpectFtpFailure("500 Illegal PORT command.\r\n");
+}
+
+TEST_F(NmftpUpload, CzechNameGoesOutInWindows1250) {
+    std::string czech = "\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88.gpg";
+    ftp.Pasv().Store("STOR \x9Elu\x9Dou\xE8k\xFD k\xF9\xF2.gpg");
+    LogIn();
+    client.Upload(path, czech);
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpUpload, NameWindows1250CannotHoldIsRefusedBeforeAnyCommand) {
+    LogIn();
+    EXPECT_THROW(client.Upload(path, "\xE6\x96\x87.gpg"), FTPException);
+    EXPECT_THROW(client.Upload(path, "a\nb"), FTPException);
+    PumpFor(50);
+    EXPECT_EQ(ftp.Commands().size(), 3u);
+    EXPECT_EQ(client.BytesTotal, static_cast<int64_t>(bytes.size()));
+}
+
+TEST_F(NmftpUpload, MissingLocalFileSendsNothing) {
+    LogIn();
+    EXPECT_THROW(client.Upload(dir / "missing.gpg", ""), EFOpenError);
+    PumpFor(50);
+    EXPECT_EQ(ftp.Commands().size(), 3u);
+}
+
+TEST_F(NmftpUpload, UploadWhenNotConnected) {
+    EXPECT_THROW(client.Upload(path, ""), Exception);
+    EXPECT_EQ(ftp.Connections(), 0);
+}
+
+TEST_F(NmftpUpload, SizeReportsTheNumberOrNotSupported) {
+    ftp.Reply("SIZE a.gpg", "213 300000")
+        .Reply("SIZE b.gpg", "550 No such file.")
+        .Reply("SIZE c.gpg", "502 Not implemented.")
+        .Reply("SIZE d.gpg", "500 Unknown command.")
+        .Reply("SIZE e.gpg", "451 Try later.")
+        .Reply("SIZE f.gpg", "213 lots");
+    LogIn();
+    EXPECT_EQ(client.Size("a.gpg"), std::optional<int64_t>(300000));
+    EXPECT_EQ(client.Size("b.gpg"), std::nullopt);
+    EXPECT_EQ(client.Size("c.gpg"), std::nullopt);
+    EXPECT_EQ(client.Size("d.gpg"), std::nullopt);
+    EXPECT_THROW(client.Size("e.gpg"), FTPException);
+    EXPECT_THROW(client.Size("f.gpg"), FTPException);
+    EXPECT_EQ(ftp.Verify(), "");
+}
