@@ -1,0 +1,227 @@
+// Throughput of TPowersock::SendFile over loopback next to a plain blocking
+// send loop, and the CPU the waits use while the peer does not read.
+//
+//   psock_bench [size in MiB, default 1024]
+//
+// The file is written to the temporary folder once and read from the page
+// cache by both senders, so the figures compare the socket paths.
+#include "net/Psock.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// A reader on 127.0.0.1 that discards everything; it can start paused.
+class DiscardReader {
+public:
+    explicit DiscardReader(int PauseMs = 0) {
+        Listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(Listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(Listener, 1);
+        socklen_t len = sizeof a;
+        getsockname(Listener, reinterpret_cast<sockaddr*>(&a), &len);
+        PortNo = ntohs(a.sin_port);
+        Worker = std::thread([this, PauseMs] {
+            pollfd p{Listener, POLLIN, 0};
+            if (poll(&p, 1, 10000) <= 0)
+                return;
+            const int fd = accept(Listener, nullptr, nullptr);
+            for (int waited = 0; waited < PauseMs && !Stop; waited += 10)
+                usleep(10000);
+            std::vector<char> buf(256 * 1024);
+            while (!Stop) {
+                pollfd q{fd, POLLIN, 0};
+                if (poll(&q, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+                if (n <= 0)
+                    break;
+                Bytes += n;
+            }
+            close(fd);
+        });
+    }
+    ~DiscardReader() {
+        Stop = true;
+        Worker.join();
+        close(Listener);
+    }
+    int Port() const { return PortNo; }
+    std::atomic<int64_t> Bytes{0};
+
+private:
+    int Listener = -1;
+    int PortNo = 0;
+    std::atomic<bool> Stop{false};
+    std::thread Worker;
+};
+
+int ConnectBlocking(int Port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(Port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+
+void WaitForBytes(DiscardReader& Reader, int64_t Size) {
+    while (Reader.Bytes < Size)
+        usleep(200);
+}
+
+double PlainSendLoop(const std::string& Path, int64_t Size) {
+    DiscardReader reader;
+    const int s = ConnectBlocking(reader.Port());
+    const int f = open(Path.c_str(), O_RDONLY);
+    std::vector<char> buf(65536);
+    const auto start = Clock::now();
+    for (;;) {
+        const ssize_t n = read(f, buf.data(), buf.size());
+        if (n <= 0)
+            break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t r = send(s, buf.data() + done, n - done, MSG_NOSIGNAL);
+            if (r <= 0)
+                return 0;
+            done += r;
+        }
+    }
+    WaitForBytes(reader, Size);
+    const double secs = Seconds(start);
+    close(f);
+    close(s);
+    return Size / 1048576.0 / secs;
+}
+
+double PowersockSendFile(const std::string& Path, int64_t Size) {
+    DiscardReader reader;
+    TPowersock s;
+    s.Host = "127.0.0.1";
+    s.Port = reader.Port();
+    s.Connect();
+    int64_t packets = 0;
+    s.OnPacketSent = [&](TPowersock*) { ++packets; };
+    const auto start = Clock::now();
+    s.SendFile(Path);
+    WaitForBytes(reader, Size);
+    const double secs = Seconds(start);
+    std::printf("    (%lld send() calls with bytes, %.1f KiB each on average)\n",
+                static_cast<long long>(packets), Size / 1024.0 / packets);
+    return Size / 1048576.0 / secs;
+}
+
+// Sender CPU while the reader does not read for PauseMs: measured from the
+// moment the socket buffers are full (0.5 s in) to the end of the pause.
+double SendFileCpuWhilePaused(const std::string& Path, int PauseMs) {
+    DiscardReader reader(PauseMs + 2000);
+    TPowersock s;
+    s.Host = "127.0.0.1";
+    s.Port = reader.Port();
+    s.Connect();
+    const auto start = Clock::now();
+    double cpuFrom = -1, cpuTo = -1, wallFrom = 0, wallTo = 0;
+    SetPumpMessagesHook([&] {
+        const double t = Seconds(start);
+        if (cpuFrom < 0 && t >= 0.5) {
+            cpuFrom = ThreadCpuSeconds();
+            wallFrom = t;
+        } else if (cpuFrom >= 0 && cpuTo < 0 && t >= PauseMs / 1000.0) {
+            cpuTo = ThreadCpuSeconds();
+            wallTo = t;
+            s.Cancel();
+        }
+    });
+    try {
+        s.SendFile(Path);
+    } catch (const EAbortError&) {
+    }
+    SetPumpMessagesHook({});
+    std::printf("    (%.1f MiB sent before the reader's buffers were full)\n",
+                s.BytesSent / 1048576.0);
+    return 100.0 * (cpuTo - cpuFrom) / (wallTo - wallFrom);
+}
+
+double ReadLnCpuOnSilentPeer(int WaitMs) {
+    DiscardReader silent(WaitMs + 5000); // accepts and never sends
+    TPowersock s;
+    s.Host = "127.0.0.1";
+    s.Port = silent.Port();
+    s.Connect();
+    s.TimeOut = WaitMs;
+    const double cpu0 = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    try {
+        s.ReadLn();
+    } catch (const EAbortError&) {
+    }
+    return 100.0 * (ThreadCpuSeconds() - cpu0) / Seconds(start);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 1024;
+    const int64_t size = mib * 1048576;
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string path = std::string(tmp ? tmp : "/tmp") + "/psock_bench.bin";
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::vector<char> block(1 << 20);
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>(i * 2654435761u >> 13);
+        for (int64_t i = 0; i < mib; ++i)
+            std::fwrite(block.data(), 1, block.size(), f);
+        std::fclose(f);
+    }
+    std::printf("SendFile over loopback, %lld MiB file\n", static_cast<long long>(mib));
+    PlainSendLoop(path, size); // warms the page cache
+    double plainBest = 0, sockBest = 0;
+    for (int round = 1; round <= 2; ++round) {
+        const double plain = PlainSendLoop(path, size);
+        std::printf("  round %d: plain blocking send loop  %8.1f MB/s\n", round, plain);
+        const double sock = PowersockSendFile(path, size);
+        std::printf("  round %d: TPowersock::SendFile       %8.1f MB/s\n", round, sock);
+        plainBest = std::max(plainBest, plain);
+        sockBest = std::max(sockBest, sock);
+    }
+    std::printf("  best: SendFile / plain = %.2f (target >= 0.90)\n", sockBest / plainBest);
+
+    const double sendCpu = SendFileCpuWhilePaused(path, 5000);
+    std::printf("Sender CPU while the reader pauses 5 s: %.2f %% of a core (target < 5 %%)\n",
+                sendCpu);
+    const double readCpu = ReadLnCpuOnSilentPeer(5000);
+    std::printf("ReadLn waiting 5 s on a silent peer:    %.2f %% of a core (target < 5 %%)\n",
+                readCpu);
+    std::remove(path.c_str());
+    return 0;
+}
