@@ -48,9 +48,13 @@ int Application::Run() {
     return exec();
 }
 
-void ProcessMessages() {
+void ProcessQtEvents() {
     if (QCoreApplication::instance() != nullptr)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void ProcessMessages() {
+    ProcessQtEvents();
     if (ExtraPump())
         ExtraPump()();
 }

@@ -28,6 +28,10 @@ public:
 // installed with SetExtraPump. Safe to call before any window exists.
 void ProcessMessages();
 
+// Processes the pending Qt events only (without the extra pump); the socket
+// layer's own waits use this as their "let events run" step.
+void ProcessQtEvents();
+
 // A function called by ProcessMessages after the Qt events, so that code
 // outside Qt (the socket layer) gets its notifications dispatched while the
 // user-interface thread waits. Empty removes it.

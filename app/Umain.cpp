@@ -1,0 +1,195 @@
+#include "app/Umain.h"
+
+#include "app/AutoSwitch.h"
+#include "app/NetPump.h"
+#include "platform/Paths.h"
+#include "settings/Unitpom.h"
+#include "ui/Application.h"
+#include "ui/Prompts.h"
+
+#if RODERUV_HAVE_KONFIGURACE
+#include "settings/Uformkonfigurace.h"
+#endif
+
+#include <utility>
+
+namespace {
+
+// The platform's path limit on the original system; folder texts are cut to it.
+constexpr std::size_t kMaxPathChars = 260;
+
+// Cuts a UTF-8 text to at most n characters (never inside a character).
+std::string CutToChars(const std::string& text, std::size_t n) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (chars == n)
+                return text.substr(0, i);
+            ++chars;
+        }
+    }
+    return text;
+}
+
+// Removes leading and trailing blanks and control characters.
+std::string Trim(const std::string& text) {
+    std::size_t b = 0;
+    std::size_t e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
+        --e;
+    return text.substr(b, e - b);
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* Owner, std::vector<std::string> commandLine) : ui::Form(Owner) {
+    SetCaption(kMainCaption);
+    SetClientSize(514, 262);
+
+    CreateFtpClient();
+    ButtonStart = new ui::Button(this, 409, 208, 96, 41, "Odeslat soubory");
+    ListFiles = new ui::ListBox(this, 16, 8, 377, 241, 13);
+    ButtonAddFiles = new ui::Button(this, 409, 8, 96, 41, "Přidat soubor(y)");
+    ButtonRemoveFiles = new ui::Button(this, 409, 58, 96, 41, "Smazat soubor(y)");
+    ButtonKonfigurace = new ui::Button(this, 409, 108, 96, 41, "Konfigurace");
+    ButtonSave = new ui::Button(this, 409, 158, 96, 41, "Uložit nastavení");
+    ui::SetTabOrder(
+        {ButtonStart, ListFiles, ButtonAddFiles, ButtonRemoveFiles, ButtonKonfigurace, ButtonSave});
+
+    ButtonStart->OnClick([this] { ButtonStartClick(ButtonStart); });
+    ButtonAddFiles->OnClick([this] { ButtonAddFilesClick(ButtonAddFiles); });
+    ButtonRemoveFiles->OnClick([this] { ButtonRemoveFilesClick(ButtonRemoveFiles); });
+    ButtonKonfigurace->OnClick([this] { ButtonKonfiguraceClick(ButtonKonfigurace); });
+    ButtonSave->OnClick([this] { ButtonSaveClick(ButtonSave); });
+    SetOnFirstActivate([this] { FormActivate(this); });
+
+    Params = std::move(commandLine);
+
+    InstallNetPump(socketTimer_);
+}
+
+TForm1::~TForm1() {
+    socketTimer_.stop();
+    DestroyFtpClient();
+}
+
+void TForm1::FormActivate(QObject*) {
+    LoadFileList();
+    if (!Params.empty())
+        CheckAutoStart();
+}
+
+void TForm1::LoadFileList() {
+    const int n = ReadSettingInteger("PocetSouboru", 0);
+    for (int i = 0; i < n; ++i)
+        ListFiles->Add(ReadSettingString("Files", "File" + std::to_string(i), ""));
+}
+
+void TForm1::SaveFileList() {
+    const int n = ListFiles->Count();
+    EraseSettingSection("Files");
+    WriteSettingString("General", "PocetSouboru", std::to_string(n));
+    for (int i = 0; i < n; ++i)
+        WriteSettingString("Files", "File" + std::to_string(i), ListFiles->Item(i));
+}
+
+bool TForm1::IsInList(const std::string& path) const {
+    const std::string wanted = Trim(path);
+    for (int i = 0; i < ListFiles->Count(); ++i)
+        if (ListFiles->Item(i) == wanted)
+            return true;
+    return false;
+}
+
+void TForm1::CheckAutoStart() {
+    // Index loop: every matching argument runs once, in order.
+    for (std::size_t i = 0; i < Params.size(); ++i) {
+        if (!IsAutoSwitch(Params[i]))
+            continue;
+        AutoMode = true;
+        try {
+            ButtonStartClick(ButtonStart);
+        } catch (...) {
+            // Without a display nobody can close the window: an unattended
+            // run that ended in an error must still end the program, or it
+            // would stay in memory until the next scheduled start.
+            if (!ui::Interactive())
+                ui::Terminate();
+            throw;
+        }
+        ui::Terminate();
+    }
+}
+
+void TForm1::SetRunning(bool running) {
+    ButtonStart->setEnabled(!running);
+}
+
+void TForm1::ButtonAddFilesClick(QObject*) {
+    std::string candidate = CutToChars(platform::CurrentDir(), kMaxPathChars);
+    OpenDialog.title = "Přidat soubor(y) do seznamu...";
+    OpenDialog.initialDir = ReadSettingString("General", "LastFolder", platform::CurrentDir());
+    if (!OpenDialog.Execute())
+        return;
+    const std::vector<std::string>& files = OpenDialog.files();
+    if (!files.empty())
+        candidate = CutToChars(platform::ExtractFileDir(files.front()), kMaxPathChars);
+    for (const std::string& path : files)
+        if (!IsInList(path))
+            ListFiles->Add(path);
+    WriteSettingString("General", "LastFolder", candidate);
+}
+
+void TForm1::ButtonRemoveFilesClick(QObject*) {
+    int i = 0;
+    while (i < ListFiles->Count()) {
+        if (ListFiles->Selected(i))
+            ListFiles->Delete(i);
+        else
+            ++i;
+    }
+}
+
+void TForm1::ButtonKonfiguraceClick(QObject*) {
+#if RODERUV_HAVE_KONFIGURACE
+    // A new dialog for each opening; nothing is reloaded afterwards, every
+    // consumer reads the settings afresh.
+    TFormKonfigurace FormKonfigurace(this);
+    FormKonfigurace.ShowModal();
+#else
+    // The configuration dialog is not part of this build.
+    ui::ShowMessage("Konfigurace programu není k dispozici.");
+#endif
+}
+
+void TForm1::ButtonSaveClick(QObject*) {
+    if (!CheckSettings()) {
+        ui::ShowMessage("V programu nejsou nastaveny všechny nezbytné přihlašovací údaje. "
+                        "\n\nUpravte nastavení stiskem tlačítka \"Konfigurace\". ");
+        return;
+    }
+    WriteLog("Kontrola GNU PG", true);
+    if (!CheckGpg()) {
+        ui::ShowMessage("Program \"gpg.exe\" nebyl nalezen v adresáři aplikace.\n\n");
+        return;
+    }
+    std::string badFile;
+    switch (CheckFiles(badFile)) {
+    case 0:
+        ui::ShowMessage("V seznamu nejsou žádné soubory.");
+        return;
+    case 2:
+        if (!ui::AskYesNo("Uložit konfiguraci",
+                          "Soubor " + badFile +
+                              " neexistuje nebo má nulovou velikost. \n\nPřejete si přestro "
+                              "konfiguraci uložit ?"))
+            return;
+        break;
+    default:
+        break;
+    }
+    SaveFileList();
+    ui::ShowMessage("Nastavení programu uloženo.");
+}

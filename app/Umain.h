@@ -1,0 +1,116 @@
+// The main window: the operator's list of data files, the five buttons, the
+// send run with its checks and stages, and the run journal.
+//
+// Where the code lives:
+//   Umain.cpp            window, list handling, buttons, first activation
+//   UmainRun.cpp         the send run and its three checks
+//   UmainJournal.cpp     WriteLog / TrimLog
+//   UmainFileSize.cpp    GetFileSize
+//   StagesArchive.cpp    ZipFiles, EncryptFile
+//   StagesTransfer.cpp   ConnectFtp, UploadFile, CheckUpload, and the
+//                        creation of the FTP client NMFTP
+//   StagesDataFiles.cpp  DeleteDataFiles, MoveDataFiles
+// The stage files are separate so that the run can be tested with stand-in
+// stages (tests/app links the window without them).
+#pragma once
+#include "ui/Controls.h"
+#include "ui/Dialogs.h"
+#include "ui/Form.h"
+
+#include <QTimer>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TNMFTP;
+
+// Recipient key given to gpg.exe with -r; fixed when the program is built.
+#ifndef RODERUV_GPG_KEY
+#define RODERUV_GPG_KEY "5E2B7C19"
+#endif
+inline constexpr const char* kGpgRecipientKey = RODERUV_GPG_KEY;
+
+// The window's own caption (also what a run puts back when it ends).
+inline constexpr const char* kMainCaption = "Projekt TANO - Odesílání dat - verze 1.3";
+
+class TForm1 : public ui::Form {
+public:
+    // Params := commandLine (the arguments after the program name, in order).
+    // The FTP client, the controls and the first activation are set up here.
+    TForm1(QWidget* Owner, std::vector<std::string> commandLine);
+    ~TForm1() override;
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // ---- members shared by the run, the stages and the journal ----------
+    TNMFTP* NMFTP = nullptr; // made by CreateFtpClient, owned by the window
+    ui::Button* ButtonStart = nullptr;
+    ui::ListBox* ListFiles = nullptr; // one full path per line
+    ui::Button* ButtonAddFiles = nullptr;
+    ui::Button* ButtonRemoveFiles = nullptr;
+    ui::OpenDialog OpenDialog;
+    ui::Button* ButtonKonfigurace = nullptr;
+    ui::Button* ButtonSave = nullptr;
+    bool AutoMode = false;   // an unattended run was started; never reset
+    bool LogEnabled = false; // UseLog, refreshed at the start of every run
+    bool LogDelete = false;  // DeleteLog: each line replaces the journal
+    std::string LogPath;     // CestaLog
+    std::vector<std::string> Params;
+
+    // The window caption (Caption / SetCaption of ui::Form) is the run's
+    // progress display.
+
+    // ---- event handlers (Sender is the control, may be null) --------------
+    void FormActivate(QObject* Sender);
+    void ButtonAddFilesClick(QObject* Sender);
+    void ButtonRemoveFilesClick(QObject* Sender);
+    void ButtonKonfiguraceClick(QObject* Sender);
+    void ButtonSaveClick(QObject* Sender);
+    // One send run; returns when it has ended.
+    void ButtonStartClick(QObject* Sender);
+
+    // ---- list and start-up ---------------------------------------------
+    void LoadFileList();
+    void SaveFileList();
+    bool IsInList(const std::string& path) const;
+    void CheckAutoStart();
+    void SetRunning(bool running);
+
+    // ---- checks of the run (also used by ButtonSaveClick) ----------------
+    bool CheckSettings();
+    bool CheckGpg();
+    // 0 list empty, 1 all usable, 2 some missing or empty (BadFile = the last
+    // of them), 3 no usable file at all.
+    int CheckFiles(std::string& BadFile);
+
+    // ---- journal ---------------------------------------------------------
+    void WriteLog(const std::string& Text, bool WithTime);
+    void TrimLog();
+
+    // ---- stages (StagesArchive.cpp, StagesTransfer.cpp, StagesDataFiles.cpp)
+    // 1 archive written; 0 an older file of that name cannot be removed;
+    // 2 list empty; 3 archive missing or empty. TransferFile := archive path.
+    int ZipFiles(std::string& TransferFile, int32_t& TransferSize);
+    // 1 encrypted; 0 an older file in the way; 3 encrypted file missing or
+    // empty; 4 gpg.exe cannot be started. TransferFile := the encrypted path.
+    int EncryptFile(std::string& TransferFile, int32_t& TransferSize);
+    // Size in bytes; 0 when the file is missing or cannot be opened.
+    int32_t GetFileSize(const std::string& Path);
+    // Connects, logs in and sends "TYPE L 8"; false with ConnectError set.
+    bool ConnectFtp(std::string& ConnectError);
+    bool UploadFile(const std::string& LocalPath, std::string& RemoteName);
+    bool CheckUpload(const std::string& RemoteName, int32_t ExpectedSize);
+    bool DeleteDataFiles();
+    bool MoveDataFiles();
+
+private:
+    // StagesTransfer.cpp: makes NMFTP with its initial properties (Port 21,
+    // ReportLevel 0, Vendor 2411, ParseList true, ProxyPort 0, Passive false,
+    // FirewallType FtOpen, FWAuthenticate false) / destroys it.
+    void CreateFtpClient();
+    void DestroyFtpClient();
+
+    void FailRun(const std::string& message, const std::string& savedCaption, bool shownFirst);
+
+    QTimer socketTimer_; // delivers socket notifications while idle
+};

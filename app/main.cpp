@@ -1,0 +1,28 @@
+// Entry point: the application object, the main window, the event loop.
+// The exit status is always 0, also after a failed unattended run.
+#include "app/AutoSwitch.h"
+#include "app/Umain.h"
+#include "ui/Application.h"
+#include "ui/Prompts.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> params(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // Started by cron with the switch: no display is needed.
+    if (HasAutoSwitch(params))
+        ui::UseOffscreenWithoutDisplay();
+    try {
+        ui::Application app(argc, argv);
+        TForm1 Form1(nullptr, params);
+        Form1.ShowCentred();
+        app.Run();
+    } catch (const std::exception& e) {
+        ui::ShowException(e.what());
+    } catch (...) {
+        ui::ShowException("Unknown error");
+    }
+    return 0;
+}
