@@ -359,3 +359,13 @@ TEST_F(NmftpProxy, UploadThroughTheProxyConnectsDataToTheProxy) {
     ASSERT_EQ(ftp.StoredData().size(), 1u);
     EXPECT_EQ(ftp.StoredData()[0], bytes);
 }
+
+TEST_F(NmftpLogin, Greeting120IsFollowedByTheRealGreeting) {
+    ftp.Greeting("120 Ready in 1 minute.\r\n220 Ready now.")
+        .Reply("USER anna", "230 Ok.")
+        .Reply("PWD", "257 \"/home/anna\" is the current directory.");
+    client.Connect();
+    EXPECT_EQ(client.GetCurrentDir(), "/home/anna");
+    EXPECT_EQ(log.successes, (std::vector<TCmdType>{cmdCurrentDir}));
+    EXPECT_EQ(ftp.Verify(), "");
+}

@@ -344,3 +344,34 @@ TEST_F(NmftpUpload, SizeReportsTheNumberOrNotSupported) {
     EXPECT_THROW(client.Size("f.gpg"), FTPException);
     EXPECT_EQ(ftp.Verify(), "");
 }
+
+TEST_F(NmftpUpload, FileChangedDuringTheUploadIsAFailure) {
+    // The server confirms, but what went out is not the file that was measured.
+    ftp.Pasv().Store("STOR 20260305.zip.gpg").Pasv().Store("STOR 20260305.zip.gpg");
+    LogIn();
+    client.OnTransactionStart = [&](TPowersock*) { testsupport::WriteBytes(path, bytes + "more"); };
+    EXPECT_THROW(client.Upload(path, "20260305.zip.gpg"), FTPException);
+    EXPECT_EQ(client.BytesTotal, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(client.GetBytesSent(), static_cast<int64_t>(bytes.size() + 4));
+    client.OnTransactionStart = [&](TPowersock*) { testsupport::WriteBytes(path, "short"); };
+    EXPECT_THROW(client.Upload(path, "20260305.zip.gpg"), FTPException);
+    EXPECT_EQ(client.GetBytesSent(), 5);
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(NmftpUpload, SecondUploadFromAnEventHandlerIsRefused) {
+    ftp.Pasv().Store("STOR 20260305.zip.gpg");
+    LogIn();
+    bool refused = false;
+    client.OnTransactionStart = [&](TPowersock*) {
+        try {
+            client.Upload(path, "other.gpg");
+        } catch (const FTPException&) {
+            refused = true;
+        }
+    };
+    client.Upload(path, "20260305.zip.gpg");
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.StoredData().at(0), bytes);
+}
