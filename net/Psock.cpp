@@ -187,7 +187,8 @@ TSocket TPowersock::MakeSocket(bool LingerZero) {
 }
 
 int TPowersock::CaptureError() {
-    PendingError = WinsockErrorFromErrno(errno);
+    // An interrupted call is simply made again, like a would-block.
+    PendingError = errno == EINTR ? WSAEWOULDBLOCK : WinsockErrorFromErrno(errno);
     return PendingError;
 }
 

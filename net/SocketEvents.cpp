@@ -46,9 +46,10 @@ std::function<void()>& PumpHook() {
     return hook;
 }
 
-// Work posted from other threads, and the descriptor that wakes a poll.
-std::mutex PostedLock;
-std::deque<std::function<void()>> Posted;
+// Work posted from other threads, and the descriptor that wakes a poll. Never
+// destroyed: a lookup thread may still post while the process ends.
+std::mutex& PostedLock = *new std::mutex;
+std::deque<std::function<void()>>& Posted = *new std::deque<std::function<void()>>;
 
 int WakeFd() {
     static const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
