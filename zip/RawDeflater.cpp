@@ -8,7 +8,9 @@ namespace zip {
 struct RawDeflater::State {
     z_stream stream{};
     bool initialised = false;
-    unsigned char out[16384];
+    // Output is handed on in blocks of this size: large enough to keep the
+    // number of write calls low, small enough to keep memory flat.
+    unsigned char out[65536];
 };
 
 RawDeflater::RawDeflater() : state_(std::make_unique<State>()) {}

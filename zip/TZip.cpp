@@ -205,11 +205,13 @@ void TZip::DropPartialEntry(std::uint64_t entryStart) {
     if (initialOffset_ + writeOffset_ == entryStart)
         return;
     writeOffset_ = entryStart - initialOffset_;
-    if (!seekable_ || !output_->Seek(static_cast<std::int64_t>(entryStart)) ||
-        !output_->Truncate(static_cast<std::int64_t>(entryStart))) {
-        if (recordedError_ == ArchiveOk)
-            recordedError_ = ArchiveWriteFailed;
-    }
+    ArchiveResult failure = ArchiveOk;
+    if (!seekable_ || !output_->Seek(static_cast<std::int64_t>(entryStart)))
+        failure = ArchiveCannotSeek;
+    else if (!output_->Truncate(static_cast<std::int64_t>(entryStart)))
+        failure = ArchiveWriteFailed;
+    if (failure != ArchiveOk && recordedError_ == ArchiveOk)
+        recordedError_ = failure;
 }
 
 ArchiveResult TZip::Close() {

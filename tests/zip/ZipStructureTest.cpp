@@ -2,6 +2,8 @@
 #include "ZipTestSupport.h"
 #include "zip/Archive.h"
 
+#include "platform/Clock.h"
+
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -262,6 +264,42 @@ TEST_F(ZipStructure, AttributesMarkReadOnlyAndNeverExecutable) {
     EXPECT_EQ(a.central[0].externalAttributes, 0x81800020u);
     EXPECT_EQ(a.central[1].externalAttributes, 0x81000021u);
     EXPECT_EQ(a.central[2].externalAttributes, 0x81800020u);
+}
+
+TEST_F(ZipStructure, ReadErrorIsNotTakenForTheEnd) {
+    // /proc/self/mem is a regular file whose first read fails (EIO).
+    ArchiveHandle* h = ArchiveCreate(archivePath);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ArchiveAddFile(h, "first.txt", Source("first.txt", "first")), ArchiveOk);
+    const size_t before = ReadBytes(archivePath).size();
+    EXPECT_EQ(ArchiveAddFile(h, "mem.txt", "/proc/self/mem"), ArchiveWriteFailed);
+    EXPECT_EQ(ArchiveAddFile(h, "mem.zip", "/proc/self/mem"), ArchiveWriteFailed);
+    EXPECT_EQ(ReadBytes(archivePath).size(), before);
+    EXPECT_EQ(ArchiveAddFile(h, "last.txt", Source("last.txt", "last")), ArchiveOk);
+    EXPECT_EQ(ArchiveClose(h), ArchiveOk);
+    Archive a;
+    ASSERT_TRUE(PassesEverything(archivePath, a));
+    ASSERT_EQ(a.central.size(), 2u);
+    EXPECT_EQ(a.central[1].name, "last.txt");
+}
+
+TEST_F(ZipStructure, OutputThatCannotSeekRecordsTheError) {
+    const std::string fifo = dir / "pipe.zip";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(testsupport::RunShell("timeout 10 cat " + Quote(fifo) + " > " +
+                                    Quote(dir / "captured") + " &"),
+              0);
+    ArchiveHandle* h = nullptr;
+    for (int i = 0; i < 250 && !h; ++i) { // until the reader has opened its end
+        h = ArchiveCreate(fifo);
+        if (!h)
+            platform::SleepMs(20);
+    }
+    ASSERT_NE(h, nullptr);
+    const std::string good = Source("good.txt", "good");
+    EXPECT_EQ(ArchiveAddFile(h, "good.txt", good), ArchiveCannotSeek);
+    EXPECT_EQ(ArchiveAddFile(h, "good.txt", good), ArchiveErrorRecorded);
+    EXPECT_EQ(ArchiveClose(h), ArchiveCannotSeek);
 }
 
 } // namespace
