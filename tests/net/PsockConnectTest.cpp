@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <unistd.h>
 
 using nettest::LoopbackPeer;
@@ -360,4 +361,53 @@ TEST_F(PsockConnect, StatusFilteredByReportLevel) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "Sending Buffer");
     EXPECT_EQ(s.Status, "220 Hello");
+}
+
+TEST_F(PsockConnect, LookupCanceledAndLateResultDropped) {
+    {
+        TPowersock s;
+        int resolved = 0;
+        s.OnHostResolved = [&](TPowersock*) { ++resolved; };
+        s.Host = "localhost";
+        s.Port = 21;
+        SetPumpMessagesHook([&] { s.Cancel(); });
+        EXPECT_EQ(ConnectError(s), "Host Lookup Canceled");
+        SetPumpMessagesHook({});
+        EXPECT_EQ(resolved, 0);
+    }
+    // The helper thread's result may still be on its way to the destroyed
+    // instance; it must be dropped.
+    for (int i = 0; i < 100; ++i)
+        PumpMessages(2);
+}
+
+TEST_F(PsockConnect, ReadNotificationOncePerArrival) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.SendAll(fd, "first");
+        p.SleepMs(150);
+        p.SendAll(fd, "second");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    int reads = 0;
+    s.ReadHook = [&] {
+        ++reads;
+        throw std::runtime_error("ignored by the notification");
+    };
+    s.Host = "127.0.0.1";
+    s.Port = peer.Port();
+    s.Connect();
+    for (int i = 0; i < 10; ++i) {
+        DispatchSocketEvents();
+        usleep(5000);
+    }
+    EXPECT_EQ(reads, 1); // unread data is reported once, not on every pass
+    EXPECT_EQ(s.Read(0), "first");
+    for (int i = 0; i < 60 && reads < 2; ++i) {
+        DispatchSocketEvents();
+        usleep(5000);
+    }
+    EXPECT_EQ(reads, 2);
+    EXPECT_TRUE(s.Connected);
 }

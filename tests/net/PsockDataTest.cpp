@@ -239,6 +239,19 @@ TEST_F(PsockData, TransactionParsesReplyNumber) {
     EXPECT_EQ(received, "USER anna\r\nSYST\r\nNOOP\r\n");
 }
 
+TEST_F(PsockData, TransactionReplyNumberOutOfRangeRejected) {
+    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+        p.ReadLine(fd);
+        p.SendAll(fd, "99999 odd\r\n");
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock s;
+    ConnectTo(s, peer);
+    EXPECT_THROW(s.Transaction("NOOP"), ESockError);
+    EXPECT_EQ(s.ReplyNumber, 0);
+}
+
 TEST_F(PsockData, TransactionPeerClosedGivesZero) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.ReadLine(fd); });
     TPowersock s;
