@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
     std::printf("SendFile over loopback, %lld MiB file\n", static_cast<long long>(mib));
     PlainSendLoop(path, size); // warms the page cache
     double plainBest = 0, sockBest = 0;
-    for (int round = 1; round <= 2; ++round) {
+    for (int round = 1; round <= 4; ++round) {
         const double plain = PlainSendLoop(path, size);
         std::printf("  round %d: plain blocking send loop  %8.1f MB/s\n", round, plain);
         const double sock = PowersockSendFile(path, size);

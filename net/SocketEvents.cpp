@@ -81,6 +81,12 @@ void RunPosted() {
 
 void FireDueTimers() {
     const auto now = Clock::now();
+    // The common case, nothing due, costs no copy (this runs after every send).
+    bool any = false;
+    for (const auto& e : Timers())
+        any = any || (e.Timer->Running() && e.Timer->Due() <= now);
+    if (!any)
+        return;
     const std::vector<TTimerEntry> snapshot = Timers();
     for (const auto& e : snapshot) {
         if (!TimerAlive(e) || !e.Timer->Running() || e.Timer->Due() > now)
