@@ -13,6 +13,7 @@
 // The stage files are separate so that the run can be tested with stand-in
 // stages (tests/app links the window without them).
 #pragma once
+#include "app/ArchiveRecord.h"
 #include "ui/Controls.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
@@ -56,6 +57,8 @@ public:
     bool LogDelete = false;  // DeleteLog: each line replaces the journal
     std::string LogPath;     // CestaLog
     std::vector<std::string> Params;
+    // Filled by ZipFiles: the data files that went into this run's archive.
+    ArchiveRecord SentFiles;
 
     // The window caption (Caption / SetCaption of ui::Form) is the run's
     // progress display.

@@ -1,0 +1,15 @@
+#include "app/ArchiveRecord.h"
+
+#include "platform/FileSystem.h"
+
+bool ArchiveRecord::IsSentUnchanged(const std::string& path) const {
+    for (const auto& f : files_) {
+        if (f.Path != path || !f.Archived)
+            continue;
+        platform::FileInfo info;
+        if (!platform::GetFileInfo(path, info))
+            return false;
+        return info.size == f.Size && info.lastWrite == f.LastWrite;
+    }
+    return false;
+}
