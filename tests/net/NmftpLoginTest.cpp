@@ -13,8 +13,8 @@ namespace {
 class NmftpLogin : public ::testing::Test {
 protected:
     FakeFtpServer ftp;
+    FtpEventLog log; // outlives the client, whose destructor still reports
     TNMFTP client;
-    FtpEventLog log;
 
     void SetUp() override { Configure(client, ftp.Port(), log); }
 };

@@ -27,8 +27,8 @@ void Interoperate(RealFtpKind kind, bool passive) {
     if (!server)
         GTEST_SKIP() << "FTP server not started: " << why;
 
-    TNMFTP client;
     FtpEventLog log;
+    TNMFTP client;
     Configure(client, server->Port(), log);
     client.UserID = server->User();
     client.Password = server->Password();
@@ -96,8 +96,8 @@ TEST(NmftpRealServer, PyftpdlibRefusedLogIn) {
     auto server = RealFtpServer::Start(RealFtpKind::Pyftpdlib, &why);
     if (!server)
         GTEST_SKIP() << "FTP server not started: " << why;
-    TNMFTP client;
     FtpEventLog log;
+    TNMFTP client;
     Configure(client, server->Port(), log);
     client.UserID = server->User();
     client.Password = "wrong";

@@ -15,8 +15,8 @@ namespace {
 class NmftpUpload : public ::testing::Test {
 protected:
     FakeFtpServer ftp;
+    FtpEventLog log; // outlives the client, whose destructor still reports
     TNMFTP client;
-    FtpEventLog log;
     testsupport::TempFolder dir;
     std::string bytes;
     std::string path;
