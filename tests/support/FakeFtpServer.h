@@ -33,6 +33,18 @@
 //   the client does not act in time the server records an error and closes the
 //   control connection, so a client waiting for a reply never blocks a test.
 // - The destructor stops the thread and closes every socket.
+//
+// Faults on demand
+//   multi-line reply ........ Reply(cmd, Lines({"220-a", "b", "220 c"}))
+//   slow / split reply ...... Pace{delayMs, byteGapMs} on Greeting/Reply, StoreOptions::finalPace
+//   refusing greeting ....... Greeting("421 Too many connections").Close()
+//   silent greeting ......... SilentGreeting(ms) (then closes) or SilentGreeting(ms, "220 late")
+//   dropped control ......... ReplyAndClose(cmd), Close(), StoreOptions::closeControl
+//   refused data ............ Pasv("PASV", template, /*refuseData=*/true)
+//   data reset after N bytes  StoreOptions::dropAfter = N
+//   failing final reply ..... StoreOptions::final = "451 ..." / "426 ..." / "552 ..."
+//   odd PASV replies ........ Reply("PASV", "227 =127,0,0,1,4,1") (no listener needed)
+//   leftover input .......... Reply(cmd, "200 Ok.\r\n450 stray line")
 #pragma once
 #include <condition_variable>
 #include <cstdint>
