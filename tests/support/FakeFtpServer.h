@@ -24,7 +24,8 @@
 // - A step that reads a command compares it with its expected text: exact
 //   bytes (CR LF removed), or a prefix when the expected text ends in '*'
 //   ("PORT *"), or anything for "*". A mismatch is recorded as an error and
-//   the step is carried out anyway.
+//   the step is carried out anyway. When the client closes the connection
+//   before sending the command, the step waits for the next connection.
 // - A reply text is sent as given; "\r\n" is appended when it does not end in
 //   '\n'. Multi-line replies are written with "\r\n" between the lines.
 // - Commands that arrive when the script is used up are recorded, answered
