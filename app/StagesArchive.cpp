@@ -1,14 +1,153 @@
-// Archive and encryption stages. Not built yet: they report failure so that
-// a run stops cleanly before anything is sent.
+// Archive and encryption stages: the listed data files go into one ZIP
+// archive in the temporary directory, which gpg.exe then encrypts for the
+// registry's key under the date's name.
 #include "app/Umain.h"
 
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
+#include "ui/Application.h"
+#include "zip/Archive.h"
 
-int TForm1::ZipFiles(std::string& TransferFile, int32_t& /*TransferSize*/) {
-    TransferFile = platform::TempDir() + "_ftp_file.zip";
-    return 3; // no archive
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kArchiveName = "_ftp_file.zip";
+
+// Anything at the path stands in the way of a new file of that name, also a
+// folder (which DeleteFile cannot remove).
+bool SomethingAt(const std::string& path) {
+    return platform::FileExists(path) || platform::DirectoryExists(path);
 }
 
-int TForm1::EncryptFile(std::string& /*TransferFile*/, int32_t& /*TransferSize*/) {
-    return 4; // the encryption program is not started
+// Adds one listed file and tells whether it went in whole: the writer
+// succeeded and the file's size and last-write time were the same just
+// before and just after, so a file written meanwhile is not taken as sent.
+ArchivedFile AddListedFile(ArchiveHandle* archive, const std::string& line) {
+    ArchivedFile record;
+    record.Path = line;
+    platform::FileInfo before;
+    const bool known = platform::GetFileInfo(line, before);
+    const ArchiveResult result = ArchiveAddFile(archive, platform::ExtractFileName(line), line);
+    platform::FileInfo after;
+    const bool stillKnown = platform::GetFileInfo(line, after);
+    if (known) {
+        record.Size = before.size;
+        record.LastWrite = before.lastWrite;
+    }
+    record.Archived = result == ArchiveOk && known && stillKnown && before.size == after.size &&
+                      before.lastWrite == after.lastWrite;
+    return record;
+}
+
+} // namespace
+
+int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
+    const std::string archivePath = platform::TempDir() + kArchiveName;
+    TransferFile = archivePath;
+    SentFiles.Clear();
+
+    if (SomethingAt(archivePath)) {
+        WriteLog("Mazání starého souboru " + archivePath, true);
+        if (!platform::DeleteFile(archivePath))
+            return 0;
+    }
+
+    // A null handle (the file cannot be created) makes the additions fail;
+    // the size check at the end then finds no archive.
+    ArchiveHandle* archive = ArchiveCreate(archivePath);
+
+    const int count = ListFiles->Count();
+    if (count < 1) {
+        if (archive)
+            ArchiveClose(archive); // do not keep the file open
+        return 2;
+    }
+
+    const std::string savedCaption = Caption();
+    const std::string ofCount = " / celkově " + std::to_string(count) + " soubory(ů)";
+    int archived = 0;
+    for (int i = 0; i < count; ++i) {
+        SetCaption(savedCaption + " - soubor " + std::to_string(i + 1) + ofCount);
+        ui::ProcessMessages();
+        // Read after the events ran: the operator may have changed the list
+        // (a line gone from the end reads as empty and adds nothing).
+        const std::string line = ListFiles->Item(i);
+        SentFiles.Add(AddListedFile(archive, line));
+        if (platform::FileExists(line))
+            ++archived;
+    }
+    WriteLog("Zazipováno celkem " + std::to_string(archived), true);
+    SetCaption(savedCaption);
+
+    if (archive && ArchiveClose(archive) != ArchiveOk) {
+        // The directory at the end could not be written: the file is no
+        // valid archive. Remove it so it is never encrypted and sent, and
+        // record that nothing went out.
+        platform::DeleteFile(archivePath);
+        std::vector<ArchivedFile> files = SentFiles.Files();
+        SentFiles.Clear();
+        for (auto& file : files) {
+            file.Archived = false;
+            SentFiles.Add(std::move(file));
+        }
+    }
+
+    const int64_t size = GetFileSize(archivePath);
+    TransferSize = size;
+    WriteLog("Zazipováno celkem " + std::to_string(archived) + "; celková velikost " +
+                 std::to_string(size) + " bytů",
+             true);
+    return size != 0 ? 1 : 3;
+}
+
+int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
+    const std::string dateText = platform::DateText(platform::Now());
+    const std::string datedArchive =
+        platform::ExtractFileDir(TransferFile) + platform::kPathSeparator + dateText + ".zip";
+    const std::string encrypted = datedArchive + ".gpg";
+
+    // Files of an earlier run on the same day are replaced.
+    if (SomethingAt(datedArchive) && !platform::DeleteFile(datedArchive)) {
+        TransferFile = datedArchive;
+        return 0;
+    }
+    if (!platform::RenameFile(TransferFile, datedArchive)) {
+        TransferFile = datedArchive;
+        return 0;
+    }
+    if (SomethingAt(encrypted) && !platform::DeleteFile(encrypted)) {
+        TransferFile = encrypted;
+        return 0;
+    }
+
+    // An argument vector, no shell: a path with blanks, quotes or '$' is
+    // passed as it is. The thread blocks until gpg ends, however long it
+    // takes; its exit status is not used, only the file it leaves.
+    const std::string program =
+        platform::IncludeTrailingSeparator(platform::ApplicationDir()) + "gpg.exe";
+    const std::vector<std::string> args = {"-r", kGpgRecipientKey, "-e", datedArchive};
+    if (!platform::RunAndWait(program, args, nullptr).started) {
+        TransferFile.clear();
+        return 4;
+    }
+
+    // About two seconds for the file to settle, with the window kept alive.
+    for (int i = 0; i < 4; ++i) {
+        ui::ProcessMessages();
+        platform::SleepMs(500);
+    }
+    ui::ProcessMessages();
+
+    TransferFile = encrypted;
+    if (!platform::FileExists(encrypted))
+        return 3;
+    const int64_t size = GetFileSize(encrypted);
+    TransferSize = size;
+    WriteLog("Šifrovaný soubor " + encrypted + " o velikosti " + std::to_string(size) + " bytů",
+             true);
+    return size != 0 ? 1 : 3;
 }

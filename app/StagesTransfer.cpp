@@ -1,24 +1,123 @@
-// Transfer stage and the FTP client's life. Not built yet: connecting fails
-// with a clear text, so a run stops before anything is sent.
+// Transfer stage: the FTP client NMFTP configured from the settings, the
+// connection with log-in and transfer type, the upload of the encrypted file
+// and the check of what was sent. The client is created with the window and
+// lives as long as the program, so a connection left open by one run is used
+// again by the next (Connect returns at once; "TYPE L 8" is sent again).
+#include "app/ConvertError.h"
+#include "app/FtpServerAddress.h"
 #include "app/Umain.h"
 
+#include "net/Nmftp.h"
+#include "platform/Paths.h"
+#include "settings/Unitpom.h"
+
+#include <exception>
+#include <optional>
+
 void TForm1::CreateFtpClient() {
-    NMFTP = nullptr;
+    NMFTP = new TNMFTP();
+    NMFTP->Port = 21;
+    NMFTP->ReportLevel = 0;
+    NMFTP->Vendor = 2411;
+    NMFTP->ParseList = true;
+    NMFTP->ProxyPort = 0;
+    NMFTP->Passive = false;
+    NMFTP->FirewallType = FtOpen;
+    NMFTP->FWAuthenticate = false;
 }
 
 void TForm1::DestroyFtpClient() {
+    // No QUIT: the connection ends with the program, and a server that does
+    // not answer must not keep the program from ending.
+    delete NMFTP;
     NMFTP = nullptr;
 }
 
 bool TForm1::ConnectFtp(std::string& ConnectError) {
-    ConnectError = "FTP client not available";
-    return false;
+    const std::string Server = ReadSettingString("General", "FTPServer", "");
+    NMFTP->UserID = ReadSettingString("General", "Login", "");
+    NMFTP->Password = DecodePassword(ReadSettingString("General", "Heslo", ""));
+    NMFTP->FWAuthenticate = false;
+    NMFTP->Passive = true;
+
+    if (ReadSettingInteger("Proxy", 0) != 0) {
+        NMFTP->Proxy = ReadSettingString("General", "ProxyAdresa", "");
+        // A hand-edited port that is not a number is an error of the settings
+        // file, not of the connection: it leaves the run (outside the trap).
+        const int ProxyPort = StrToInt(ReadSettingString("General", "ProxyPort", ""));
+        NMFTP->FWUserID = ReadSettingString("General", "ProxyLogin", "");
+        NMFTP->FWPassword = DecodePassword(ReadSettingString("General", "ProxyHeslo", ""));
+        NMFTP->FWAuthenticate = false;
+        if (ProxyPort < 1 || ProxyPort > 65535) {
+            ConnectError = "Neplatné číslo portu proxy serveru: " + std::to_string(ProxyPort);
+            return false;
+        }
+        NMFTP->ProxyPort = static_cast<uint16_t>(ProxyPort);
+        // The proxy is told the server as configured ("OPEN host" or
+        // "OPEN host:port"); it makes the onward connection itself.
+        NMFTP->Host = Server;
+    } else {
+        // A proxy switched off since an earlier run must not be used again.
+        NMFTP->Proxy.clear();
+        NMFTP->ProxyPort = 0;
+        const FtpServerAddress Address = SplitFtpServer(Server);
+        NMFTP->Host = Address.Host;
+        NMFTP->Port = Address.Port;
+    }
+
+    try {
+        NMFTP->Connect();
+        NMFTP->Mode(3);
+    } catch (const std::exception& Error) {
+        // A refused log-in has closed the connection already; after a refused
+        // "TYPE L 8" the logged-in connection stays open for the next run.
+        ConnectError = Error.what();
+        return false;
+    }
+    ConnectError.clear();
+    return true;
 }
 
-bool TForm1::UploadFile(const std::string& /*LocalPath*/, std::string& /*RemoteName*/) {
-    return false;
+bool TForm1::UploadFile(const std::string& LocalPath, std::string& RemoteName) {
+    if (!NMFTP->Connected) {
+        WriteLog("Upload se nezdařil.", true);
+        return false;
+    }
+    RemoteName = platform::ExtractFileName(LocalPath);
+    WriteLog("Upload ", true);
+    try {
+        // Stored in the log-in directory; a refused STOR, a lost data
+        // connection or a final reply other than 2xx (451 after the data)
+        // all raise.
+        NMFTP->Upload(LocalPath, RemoteName);
+    } catch (const std::exception&) {
+        WriteLog("Chyba při uploadu.", true);
+        return false;
+    }
+    return true;
 }
 
-bool TForm1::CheckUpload(const std::string& /*RemoteName*/, int32_t /*ExpectedSize*/) {
-    return false;
+bool TForm1::CheckUpload(const std::string& RemoteName, int64_t ExpectedSize) {
+    // What really went out on the data connection, not the size the client
+    // read before sending.
+    const int64_t Sent = NMFTP->GetBytesSent();
+    WriteLog("Očekávaná velikost " + std::to_string(ExpectedSize) + " bytů; odesláno celkově " +
+                 std::to_string(Sent) + " bytů",
+             true);
+    if (Sent != ExpectedSize)
+        return false;
+
+    // What arrived, where the server can say. A server without SIZE, or one
+    // that has already taken the file away (550), cannot tell: the 2xx after
+    // the data stands then.
+    std::optional<int64_t> OnServer;
+    try {
+        OnServer = NMFTP->Size(RemoteName);
+    } catch (const std::exception&) {
+        return true;
+    }
+    if (!OnServer)
+        return true;
+    WriteLog("Velikost souboru na serveru " + std::to_string(*OnServer) + " bytů", true);
+    return *OnServer == ExpectedSize;
 }

@@ -93,16 +93,16 @@ public:
     // ---- stages (StagesArchive.cpp, StagesTransfer.cpp, StagesDataFiles.cpp)
     // 1 archive written; 0 an older file of that name cannot be removed;
     // 2 list empty; 3 archive missing or empty. TransferFile := archive path.
-    int ZipFiles(std::string& TransferFile, int32_t& TransferSize);
+    int ZipFiles(std::string& TransferFile, int64_t& TransferSize);
     // 1 encrypted; 0 an older file in the way; 3 encrypted file missing or
     // empty; 4 gpg.exe cannot be started. TransferFile := the encrypted path.
-    int EncryptFile(std::string& TransferFile, int32_t& TransferSize);
+    int EncryptFile(std::string& TransferFile, int64_t& TransferSize);
     // Size in bytes; 0 when the file is missing or cannot be opened.
-    int32_t GetFileSize(const std::string& Path);
+    int64_t GetFileSize(const std::string& Path);
     // Connects, logs in and sends "TYPE L 8"; false with ConnectError set.
     bool ConnectFtp(std::string& ConnectError);
     bool UploadFile(const std::string& LocalPath, std::string& RemoteName);
-    bool CheckUpload(const std::string& RemoteName, int32_t ExpectedSize);
+    bool CheckUpload(const std::string& RemoteName, int64_t ExpectedSize);
     bool DeleteDataFiles();
     bool MoveDataFiles();
 

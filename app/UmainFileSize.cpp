@@ -1,16 +1,16 @@
 #include "app/Umain.h"
 
+#include "platform/BinaryFile.h"
 #include "platform/FileSystem.h"
 
-#include <limits>
-
-int32_t TForm1::GetFileSize(const std::string& Path) {
-    const int64_t size = platform::FileSize(Path);
-    if (size <= 0 || !platform::FileExists(Path))
+int64_t TForm1::GetFileSize(const std::string& Path) {
+    if (!platform::FileExists(Path))
         return 0;
-    // A file of 2 GiB or more does not fit; it must not look empty or
-    // negative, so it reports the largest value.
-    if (size > std::numeric_limits<int32_t>::max())
-        return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(size);
+    // The size of the opened file, so a file that exists but cannot be read
+    // counts as empty.
+    const auto file = platform::BinaryFile::OpenForReading(Path);
+    platform::FileInfo info;
+    if (!file || !file->GetInfo(info) || info.size < 0)
+        return 0;
+    return info.size;
 }

@@ -110,7 +110,7 @@ void TForm1::ButtonStartClick(QObject*) {
     SaveFileList();
 
     std::string transferFile;
-    int32_t transferSize = 0;
+    int64_t transferSize = 0;
     beginStage("Zipování souborů...");
     ui::ProcessMessages();
     switch (ZipFiles(transferFile, transferSize)) {

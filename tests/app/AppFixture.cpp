@@ -1,0 +1,65 @@
+#include "AppFixture.h"
+
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "settings/Unitpom.h"
+#include "ui/Application.h"
+
+AppFixture::AppFixture() {
+    platform::SetApplicationDirOverride(tmp.Path());
+    platform::SetClockSource([] { return platform::DateTime{2026, 3, 5, 9, 5, 7}; });
+    ui::ResetTerminateCount();
+}
+
+AppFixture::~AppFixture() {
+    platform::SetClockSource({});
+    platform::SetApplicationDirOverride("");
+    ui::ResetTerminateCount();
+}
+
+std::unique_ptr<TForm1> AppFixture::MakeForm(std::vector<std::string> params) {
+    return std::make_unique<TForm1>(nullptr, std::move(params));
+}
+
+void AppFixture::WriteGoodSettings(bool journal) {
+    WriteSettingString("General", "FTPServer", "127.0.0.1");
+    WriteSettingString("General", "Login", "user");
+    WriteSettingString("General", "Heslo", EncodePassword("heslo"));
+    WriteSettingString("General", "Proxy", "0");
+    WriteSettingInteger("UseLog", journal ? 1 : 0);
+    WriteSettingString("General", "CestaLog", JournalPath());
+    WriteSettingInteger("DeleteLog", 0);
+}
+
+void AppFixture::PutGpg() {
+    testsupport::WriteBytes(tmp / "gpg.exe", "");
+}
+
+std::string AppFixture::DataFile(const std::string& name, const std::string& content) {
+    const std::string path = tmp / name;
+    testsupport::WriteBytes(path, content);
+    return path;
+}
+
+std::string AppFixture::JournalBytes() const {
+    std::string bytes;
+    platform::ReadFileBytes(JournalPath(), bytes);
+    return bytes;
+}
+
+std::vector<std::string> AppFixture::JournalLines() const {
+    const std::string bytes = JournalBytes();
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "journal does not end with CR LF";
+            end = bytes.size();
+        }
+        lines.push_back(platform::Cp1250ToUtf8(bytes.substr(start, end - start)));
+        start = end + 2;
+    }
+    return lines;
+}

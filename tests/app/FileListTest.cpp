@@ -1,0 +1,155 @@
+// The list of data files: loading and saving through Settings.ini, adding
+// with the open dialog, removing the selected lines.
+#include "AppFixture.h"
+
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "settings/Unitpom.h"
+
+namespace {
+
+using FileList = AppFixture;
+
+std::string Ini(const AppFixture& f) {
+    std::string bytes;
+    platform::ReadFileBytes(SettingsFilePath(), bytes);
+    (void)f;
+    return platform::Cp1250ToUtf8(bytes);
+}
+
+TEST_F(FileList, LoadsThreeSavedEntriesInOrder) {
+    WriteSettingString("General", "PocetSouboru", "3");
+    WriteSettingString("Files", "File0", "/data/první.dat");
+    WriteSettingString("Files", "File1", "/data/b.dat");
+    WriteSettingString("Files", "File2", "/data/c.dat");
+    auto form = MakeForm();
+    form->LoadFileList();
+    EXPECT_EQ(form->ListFiles->Items(),
+              (std::vector<std::string>{"/data/první.dat", "/data/b.dat", "/data/c.dat"}));
+}
+
+TEST_F(FileList, MissingSettingsFileLoadsNothing) {
+    auto form = MakeForm();
+    form->LoadFileList();
+    EXPECT_EQ(form->ListFiles->Count(), 0);
+    EXPECT_FALSE(platform::FileExists(SettingsFilePath()));
+}
+
+TEST_F(FileList, CountLargerThanTheKeysGivesEmptyLines) {
+    WriteSettingString("General", "PocetSouboru", "3");
+    WriteSettingString("Files", "File1", "/data/b.dat");
+    auto form = MakeForm();
+    form->LoadFileList();
+    EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{"", "/data/b.dat", ""}));
+}
+
+TEST_F(FileList, LoadingAppendsWithoutDuplicateTest) {
+    WriteSettingString("General", "PocetSouboru", "1");
+    WriteSettingString("Files", "File0", "/a");
+    auto form = MakeForm();
+    form->ListFiles->Add("/a");
+    form->LoadFileList();
+    EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{"/a", "/a"}));
+}
+
+TEST_F(FileList, SaveWritesCountAndKeysAndRoundTrips) {
+    auto form = MakeForm();
+    for (int i = 0; i < 12; ++i)
+        form->ListFiles->Add("/data/soubor č." + std::to_string(i));
+    form->SaveFileList();
+    EXPECT_EQ(ReadSettingInteger("PocetSouboru", -1), 12);
+    EXPECT_EQ(ReadSettingString("Files", "File10", ""), "/data/soubor č.10");
+    const std::string ini = Ini(*this);
+    EXPECT_NE(ini.find("File11=/data/soubor č.11\r\n"), std::string::npos) << ini;
+    auto again = MakeForm();
+    again->LoadFileList();
+    EXPECT_EQ(again->ListFiles->Items(), form->ListFiles->Items());
+}
+
+TEST_F(FileList, SavingAnEmptyListLeavesCountZeroAndNoFilesSection) {
+    auto form = MakeForm();
+    form->ListFiles->Add("/a");
+    form->ListFiles->Add("/b");
+    form->SaveFileList();
+    form->ListFiles->Clear();
+    form->SaveFileList();
+    EXPECT_EQ(ReadSettingInteger("PocetSouboru", -1), 0);
+    const std::string ini = Ini(*this);
+    EXPECT_EQ(ini.find("[Files]"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("File0"), std::string::npos) << ini;
+}
+
+TEST_F(FileList, SavingFewerEntriesRemovesTheOldKeys) {
+    auto form = MakeForm();
+    for (const char* p : {"/a", "/b", "/c"})
+        form->ListFiles->Add(p);
+    form->SaveFileList();
+    form->ListFiles->Delete(0);
+    form->SaveFileList();
+    EXPECT_EQ(ReadSettingString("Files", "File2", "gone"), "gone");
+    EXPECT_EQ(ReadSettingString("Files", "File0", ""), "/b");
+}
+
+TEST_F(FileList, AddAppendsChosenFilesSkipsListedOnesAndRemembersTheFolder) {
+    const std::string a = DataFile("a.txt");
+    const std::string b = DataFile("b.txt");
+    auto form = MakeForm();
+    form->ListFiles->Add(a);
+    prompts.QueueFiles({b, a, tmp / "A.txt", b});
+    form->ButtonAddFiles->click();
+    EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{a, b, tmp / "A.txt"}))
+        << "case-sensitive: A.txt differs from a.txt";
+    ASSERT_EQ(prompts.Requests().size(), 1u);
+    const ui::PromptRequest& r = prompts.Requests()[0];
+    EXPECT_EQ(r.kind, ui::PromptKind::OpenFiles);
+    EXPECT_EQ(r.caption, "Přidat soubor(y) do seznamu...");
+    EXPECT_EQ(r.initialDir, platform::CurrentDir()) << "no LastFolder yet";
+    EXPECT_TRUE(r.filter.empty());
+    EXPECT_EQ(ReadSettingString("General", "LastFolder", ""), tmp.Path());
+    EXPECT_EQ(ReadSettingInteger("PocetSouboru", -1), -1) << "the list is not saved";
+
+    prompts.Clear();
+    prompts.QueueCancel();
+    form->ButtonAddFiles->click();
+    EXPECT_EQ(prompts.Requests()[0].initialDir, tmp.Path());
+}
+
+TEST_F(FileList, CancelledAddChangesNothingAndKeepsLastFolder) {
+    WriteSettingString("General", "LastFolder", "/somewhere");
+    auto form = MakeForm();
+    prompts.QueueCancel();
+    form->ButtonAddFiles->click();
+    EXPECT_EQ(form->ListFiles->Count(), 0);
+    EXPECT_EQ(ReadSettingString("General", "LastFolder", ""), "/somewhere");
+    EXPECT_EQ(prompts.Requests()[0].initialDir, "/somewhere");
+}
+
+TEST_F(FileList, IsInListTrimsTheCandidateAndComparesExactly) {
+    auto form = MakeForm();
+    form->ListFiles->Add("/data/x.dat");
+    EXPECT_TRUE(form->IsInList("/data/x.dat"));
+    EXPECT_TRUE(form->IsInList("  /data/x.dat\t\r\n"));
+    EXPECT_FALSE(form->IsInList("/data/X.dat"));
+    EXPECT_FALSE(form->IsInList("/data/x.da"));
+}
+
+TEST_F(FileList, RemoveDeletesTheSelectedLinesOnly) {
+    auto form = MakeForm();
+    for (const char* p : {"/a", "/b", "/c", "/d", "/e"})
+        form->ListFiles->Add(p);
+    form->ButtonRemoveFiles->click(); // nothing selected
+    EXPECT_EQ(form->ListFiles->Count(), 5);
+    form->ListFiles->SetSelected(1, true);
+    form->ListFiles->SetSelected(2, true); // two in a row
+    form->ListFiles->SetSelected(4, true);
+    form->ButtonRemoveFiles->click();
+    EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{"/a", "/d"}));
+    for (int i = 0; i < form->ListFiles->Count(); ++i)
+        form->ListFiles->SetSelected(i, true);
+    form->ButtonRemoveFiles->click();
+    EXPECT_EQ(form->ListFiles->Count(), 0);
+    EXPECT_TRUE(prompts.Requests().empty()) << "no question is asked";
+}
+
+} // namespace

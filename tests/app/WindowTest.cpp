@@ -1,0 +1,163 @@
+// The main window as built, its first activation and the unattended-run
+// switch, on the real TForm1.
+#include "AppFixture.h"
+#include "FakeStages.h"
+
+#include "app/AutoSwitch.h"
+
+#include "platform/FileSystem.h"
+#include "settings/Unitpom.h"
+#include "ui/Application.h"
+
+#include <QTest>
+#include <cstdlib>
+#include <regex>
+
+namespace {
+
+using Window = AppFixture;
+
+TEST_F(Window, CaptionSizeAndControls) {
+    auto form = MakeForm();
+    EXPECT_EQ(form->Caption(), "Projekt TANO - Odesílání dat - verze 1.3");
+    EXPECT_EQ(form->size(), QSize(514, 262));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_EQ(form->ListFiles->geometry(), QRect(16, 8, 377, 241));
+    EXPECT_EQ(form->ListFiles->selectionMode(), QAbstractItemView::ExtendedSelection);
+    struct {
+        ui::Button* button;
+        QRect where;
+        const char* caption;
+    } buttons[] = {
+        {form->ButtonAddFiles, {409, 8, 96, 41}, "Přidat soubor(y)"},
+        {form->ButtonRemoveFiles, {409, 58, 96, 41}, "Smazat soubor(y)"},
+        {form->ButtonKonfigurace, {409, 108, 96, 41}, "Konfigurace"},
+        {form->ButtonSave, {409, 158, 96, 41}, "Uložit nastavení"},
+        {form->ButtonStart, {409, 208, 96, 41}, "Odeslat soubory"},
+    };
+    for (const auto& b : buttons) {
+        EXPECT_EQ(b.button->geometry(), b.where) << b.caption;
+        EXPECT_EQ(b.button->Caption(), b.caption);
+        EXPECT_TRUE(b.button->isEnabled());
+    }
+    EXPECT_FALSE(form->AutoMode);
+    EXPECT_FALSE(form->LogEnabled);
+    EXPECT_FALSE(form->LogDelete);
+    EXPECT_TRUE(form->LogPath.empty());
+}
+
+TEST_F(Window, TabOrderStartsWithTheSendButton) {
+    auto form = MakeForm();
+    std::vector<QWidget*> order{form->ButtonStart,       form->ListFiles,
+                                form->ButtonAddFiles,    form->ButtonRemoveFiles,
+                                form->ButtonKonfigurace, form->ButtonSave};
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+        QWidget* w = order[i]->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus)
+            w = w->nextInFocusChain();
+        EXPECT_EQ(w, order[i + 1]) << "after control " << i;
+    }
+}
+
+TEST_F(Window, FirstActivationLoadsTheListOnce) {
+    WriteSettingString("General", "PocetSouboru", "2");
+    WriteSettingString("Files", "File0", "/data/a.dat");
+    WriteSettingString("Files", "File1", "/data/b.dat");
+    auto form = MakeForm();
+    EXPECT_EQ(form->ListFiles->Count(), 0);
+    form->ShowCentred();
+    ui::ProcessMessages();
+    EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{"/data/a.dat", "/data/b.dat"}));
+    form->hide();
+    form->show();
+    ui::ProcessMessages();
+    EXPECT_EQ(form->ListFiles->Count(), 2);
+    EXPECT_EQ(ui::TerminateCount(), 0);
+}
+
+// Runs are counted by their journal headers; every run here stops at the
+// missing gpg.exe.
+struct SwitchCase {
+    std::vector<std::string> params;
+    int runs;
+};
+
+class Switch : public AppFixture, public testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(Switch, RunsOncePerMatchingArgumentThenEnds) {
+    WriteGoodSettings();
+    auto form = MakeForm(GetParam().params);
+    form->ShowCentred();
+    ui::ProcessMessages(); // first activation
+    int starts = 0;
+    for (const std::string& line : JournalLines())
+        if (line == Stamped("Start "))
+            ++starts;
+    EXPECT_EQ(starts, GetParam().runs);
+    EXPECT_EQ(form->AutoMode, GetParam().runs > 0);
+    EXPECT_EQ(ui::TerminateCount() > 0, GetParam().runs > 0);
+    EXPECT_TRUE(prompts.Requests().empty()) << "an unattended run shows no box";
+    EXPECT_EQ(form->Params, GetParam().params);
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, Switch,
+                         testing::Values(SwitchCase{{"/auto"}, 1}, SwitchCase{{"-AUTO"}, 1},
+                                         SwitchCase{{"/AuTo"}, 1}, SwitchCase{{"xauto"}, 1},
+                                         SwitchCase{{"auto"}, 0}, SwitchCase{{"//auto"}, 0},
+                                         SwitchCase{{"/auto", "/auto"}, 2},
+                                         SwitchCase{{"foo", "-Auto", "bar"}, 1},
+                                         SwitchCase{{"/autox"}, 0}, SwitchCase{{"/"}, 0},
+                                         SwitchCase{{""}, 0}, SwitchCase{{"ÁAUTO"}, 1}));
+
+TEST_F(Window, SwitchAndTheLowerCaseOfCzechLetters) {
+    EXPECT_TRUE(IsAutoSwitch("/AUTO"));
+    EXPECT_FALSE(IsAutoSwitch("/AUTOŠ"));
+    EXPECT_FALSE(IsAutoSwitch("/áuto"));
+}
+
+TEST_F(Window, WithoutSwitchTheWindowStaysAndNoRunStarts) {
+    WriteGoodSettings();
+    auto form = MakeForm({"auto", "--verbose"});
+    form->ShowCentred();
+    ui::ProcessMessages();
+    EXPECT_FALSE(platform::FileExists(JournalPath()));
+    EXPECT_EQ(ui::TerminateCount(), 0);
+    EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(Window, ConfigurationButtonShowsTheDialogModally) {
+    auto form = MakeForm();
+    int shown = 0;
+    prompts.onModalForm = [&](const ui::PromptRequest& r) {
+        ++shown;
+        EXPECT_EQ(r.form->parentWidget(), form.get());
+        return ui::PromptResult{};
+    };
+    form->ButtonKonfigurace->click();
+    // Without the dialog in this build a plain box says so instead.
+    EXPECT_EQ(shown + static_cast<int>(prompts.Messages().size()), 1);
+}
+
+// The program itself, started as cron would: no display, the switch. It
+// must use the offscreen platform by itself, run and exit with status 0.
+TEST_F(Window, ProgramWithSwitchRunsWithoutDisplayAndExitsZero) {
+    const std::string exe = tmp / "roderuv";
+    ASSERT_TRUE(platform::CopyFile(RODERUV_PROGRAM, exe, true));
+    ASSERT_EQ(testsupport::RunShell("chmod +x '" + exe + "'"), 0);
+    WriteGoodSettings(); // Settings.ini beside the copy; no gpg.exe there
+    const std::string cmd =
+        "cd '" + tmp.Path() +
+        "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 30 '" + exe +
+        "' /auto 2>&1";
+    std::string output;
+    EXPECT_EQ(testsupport::RunShell(cmd, &output), 0) << output;
+    const std::vector<std::string> lines = JournalLines();
+    ASSERT_FALSE(lines.empty()) << output;
+    // The program runs on the real clock: match the stamp by its form.
+    const std::regex line(R"(\d{1,2}\.\d{1,2}\.\d{4} \d{1,2}:\d{1,2}:\d{1,2} )"
+                          R"(Program "gpg\.exe" nebyl nalezen v adresáři aplikace\.)");
+    EXPECT_TRUE(std::regex_match(lines.back(), line)) << lines.back();
+    EXPECT_EQ(lines.front(), std::string(53, '-'));
+}
+
+} // namespace
