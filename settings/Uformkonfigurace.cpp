@@ -4,6 +4,7 @@
 #include "settings/Unitpom.h"
 #include "ui/Prompts.h"
 
+#include <initializer_list>
 #include <memory>
 
 #ifndef RODERUV_DEFAULT_FTP_SERVER
@@ -53,6 +54,15 @@ TFormKonfigurace::TFormKonfigurace(QWidget* owner) : ui::DialogForm(owner) {
     LabelLogin = new ui::Label(this, 7, 190, "Login: ");
     LabelHeslo = new ui::Label(this, 7, 222, "Heslo: ");
     Label4 = new ui::Label(this, 233, 97, "Cesta k LOG souboru:");
+
+    // The positions are kept; a check box or radio button whose caption needs
+    // more room in this platform's font grows to the right, where there is
+    // free space for each of them.
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+             CheckBoxProxy, CheckBoxLog, RadioButtonAll, RadioButtonLastOnly, RadioLeave,
+             RadioDelete, RadioMoveTo})
+        if (b->sizeHint().width() > b->width())
+            b->resize(b->sizeHint().width(), b->height());
 
     ui::SetTabOrder({EditFTPServer,         EditLogin,       EditHeslo,
                      CheckBoxProxy,         EditProxyAdresa, EditProxyPort,

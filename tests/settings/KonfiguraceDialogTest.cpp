@@ -9,7 +9,9 @@
 #include "ui/Application.h"
 #include "ui/PromptRecorder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -124,6 +126,53 @@ TEST_F(KonfiguraceDialog, OpensWithoutSettingsFile) {
     Type(f.EditFTPServer, "jiny.server");
     Click(f.LMDButtonDefFTPServer);
     EXPECT_EQ(f.EditFTPServer->Text(), RODERUV_DEFAULT_FTP_SERVER);
+}
+
+// Every caption is shown whole and no control covers another.
+TEST_F(KonfiguraceDialog, CaptionsFitAndNothingOverlaps) {
+    TFormKonfigurace& f = Open();
+    auto name = [](QWidget* w) {
+        std::string text;
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            text = b->text().toStdString();
+        else if (auto* l = qobject_cast<QLabel*>(w))
+            text = l->text().toStdString();
+        return std::string(w->metaObject()->className()) + " \"" + text + "\"";
+    };
+    // A label's box may be taller than its line of text; the text is what must
+    // stay clear of the controls.
+    auto area = [](QWidget* w) {
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            const QFontMetrics fm = l->fontMetrics();
+            const QRect ink = fm.tightBoundingRect(l->text());
+            return QRect(l->x(), l->y() + fm.ascent() + ink.top(), l->width(), ink.height());
+        }
+        return w->geometry();
+    };
+    std::vector<QWidget*> placed;
+    for (QWidget* w : f.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        placed.push_back(w);
+    for (QWidget* w : f.GroupBox1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        placed.push_back(w);
+    for (QWidget* w : placed) {
+        if (auto* b = qobject_cast<QPushButton*>(w)) {
+            EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 6, b->width()) << name(w);
+        } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            EXPECT_LE(b->sizeHint().width(), b->width()) << name(w);
+        }
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            EXPECT_LE(l->sizeHint().width(), l->width()) << name(w);
+        }
+        EXPECT_LE(w->fontMetrics().height(), w->height()) << name(w);
+        EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << name(w);
+        for (QWidget* other : placed) {
+            if (other == w || other->parentWidget() != w->parentWidget() || other == f.GroupBox1 ||
+                w == f.GroupBox1)
+                continue;
+            EXPECT_FALSE(area(w).intersects(area(other))) << name(w) << " / " << name(other);
+        }
+    }
+    EXPECT_EQ(f.RadioButtonAll->pos(), QPoint(232, 72));
 }
 
 TEST_F(KonfiguraceDialog, LoadsStoredValues) {
