@@ -3,7 +3,8 @@
 FtpServerAddress SplitFtpServer(const std::string& Setting) {
     FtpServerAddress Address{Setting, 21};
     const std::size_t Colon = Setting.find(':');
-    if (Colon == std::string::npos || Colon == 0 || Setting.find(':', Colon + 1) != std::string::npos)
+    if (Colon == std::string::npos || Colon == 0 ||
+        Setting.find(':', Colon + 1) != std::string::npos)
         return Address;
     const std::string Digits = Setting.substr(Colon + 1);
     if (Digits.empty() || Digits.size() > 5)
