@@ -86,6 +86,11 @@ TFormKonfigurace::TFormKonfigurace(QWidget* owner) : ui::DialogForm(owner) {
     SaveDialog.title = "Uložit log soubor";
     SaveDialog.filter = "Všechny soubory (*.*)|*.*";
 
+    // Enter presses "Uložit nastavení", unless another button has the focus:
+    // then, as everywhere on Windows, it presses that one (Enter on a
+    // focused "Storno" must not save).
+    for (ui::Button* b : {LMDButton1, LMDButtonDefFTPServer, ButtonBrowseLog, ButtonBrowse})
+        b->setAutoDefault(true);
     SetDefaultButton(ButtonSave);
     SetCancelButton(LMDButton1);
 

@@ -438,6 +438,43 @@ TEST_F(KonfiguraceDialog, EnterSaves) {
     EXPECT_EQ(ReadSettingString("", "Login", ""), "uzivatel");
 }
 
+TEST_F(KonfiguraceDialog, EnterOnAFocusedButtonPressesThatButton) {
+    const std::string original = "[General]\r\nLogin=a\r\nHeslo=Yg==\r\n";
+    WriteIni(original);
+    TFormKonfigurace& f = Open();
+    Type(f.EditFTPServer, "");
+    f.LMDButtonDefFTPServer->setFocus();
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.EditFTPServer->Text(), RODERUV_DEFAULT_FTP_SERVER);
+    f.LMDButton1->setFocus();
+    Key(Qt::Key_Return);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(f.result(), QDialog::Rejected);
+    EXPECT_EQ(IniBytes(), original);
+    EXPECT_TRUE(rec.Requests().empty());
+}
+
+TEST_F(KonfiguraceDialog, TabOrder) {
+    TFormKonfigurace& f = Open();
+    const std::vector<QWidget*> expected = {
+        f.EditFTPServer,         f.EditLogin,       f.EditHeslo,
+        f.CheckBoxProxy,         f.EditProxyAdresa, f.EditProxyPort,
+        f.EditProxyLogin,        f.EditProxyHeslo,  f.EditCestaLog,
+        f.CheckBoxLog,           f.ButtonSave,      f.LMDButton1,
+        f.LMDButtonDefFTPServer, f.ButtonBrowseLog, f.RadioButtonAll,
+        f.RadioButtonLastOnly,   f.RadioLeave,      f.RadioDelete,
+        f.RadioMoveTo,           f.ButtonBrowse,    f.EditCestaAdresare};
+    std::vector<QWidget*> chain;
+    QWidget* w = f.EditFTPServer;
+    do {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->window() == &f)
+            chain.push_back(w);
+        w = w->nextInFocusChain();
+    } while (w != f.EditFTPServer && chain.size() < 100);
+    EXPECT_EQ(chain, expected);
+}
+
 TEST_F(KonfiguraceDialog, SavesEveryKeyInOrder) {
     TFormKonfigurace& f = Open();
     FillRequired();
