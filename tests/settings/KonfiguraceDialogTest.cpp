@@ -625,19 +625,23 @@ TEST_F(KonfiguraceDialog, ShowKonfiguraceRunsModallyAndDestroysTheDialog) {
     EXPECT_EQ(ReadSettingString("", "FTPServer", ""), RODERUV_DEFAULT_FTP_SERVER);
 }
 
-// Not a check: writes a picture of the dialog for a person to look at when
-// RODERUV_SCREENSHOT names a file (run under xvfb-run with QT_QPA_PLATFORM=xcb).
+// Not a check: writes pictures of the dialog, as opened without settings and
+// filled in, for a person to look at when RODERUV_SCREENSHOT names a folder
+// (run under xvfb-run with QT_QPA_PLATFORM=xcb).
 TEST_F(KonfiguraceDialog, Screenshot) {
-    const char* path = std::getenv("RODERUV_SCREENSHOT");
-    if (path == nullptr || *path == '\0')
+    const char* folder = std::getenv("RODERUV_SCREENSHOT");
+    if (folder == nullptr || *folder == '\0')
         GTEST_SKIP() << "RODERUV_SCREENSHOT not set";
+    Open();
+    QTest::qWait(300);
+    EXPECT_TRUE(form->grab().save(QString::fromUtf8(folder) + "/konfigurace-prazdna.png"));
     WriteIni("[General]\r\nFTPServer=ftp.registr-tano.cz\r\nLogin=nemocnice.brno\r\n"
              "Heslo=aGVzbG8=\r\nProxy=1\r\nProxyAdresa=proxy.nemocnice.cz\r\nProxyPort=3128\r\n"
              "UseLog=1\r\nCestaLog=/var/log/roderuv/Log.log\r\nFilesMoveTo=2\r\n"
              "FilesMoveToDir=/data/odeslano/\r\n");
-    TFormKonfigurace& f = Open();
+    Open();
     QTest::qWait(300);
-    EXPECT_TRUE(f.grab().save(QString::fromUtf8(path)));
+    EXPECT_TRUE(form->grab().save(QString::fromUtf8(folder) + "/konfigurace-vyplnena.png"));
 }
 
 } // namespace
