@@ -255,17 +255,33 @@ TEST_F(KonfiguraceDialog, EachCheckInOrderFirstFailureWins) {
 }
 
 TEST_F(KonfiguraceDialog, JournalFolderCheckedEvenWithJournalOff) {
+    // A path stored earlier stays in the disabled field with the journal off.
+    WriteIni("[General]\r\nUseLog=0\r\nCestaLog=" + dir / "missing/run.log" + "\r\n");
     TFormKonfigurace& f = Open();
+    EXPECT_FALSE(f.EditCestaLog->isEnabled());
     FillRequired();
-    f.EditCestaLog->setEnabled(true); // a path loaded earlier stays, journal off
-    Type(f.EditCestaLog, dir / "missing/run.log");
     EXPECT_EQ(SaveAndGetMessage(), kNoLogDir);
-    Type(f.EditCestaLog, "run.log"); // a bare name has no folder
+    f.EditCestaLog->SetText("run.log"); // a bare name has no folder
     EXPECT_EQ(SaveAndGetMessage(), kNoLogDir);
-    Type(f.EditCestaLog, dir / "run.log");
+    f.EditCestaLog->SetText(dir / "run.log");
     EXPECT_EQ(SaveAndGetMessage(), "");
     EXPECT_EQ(ReadSettingString("", "CestaLog", ""), dir / "run.log");
     EXPECT_EQ(ReadSettingString("", "UseLog", ""), "0");
+}
+
+TEST_F(KonfiguraceDialog, JournalPathCompletions) {
+    TFormKonfigurace& f = Open();
+    FillRequired();
+    Click(f.CheckBoxLog);
+    Type(f.EditCestaLog, "/");
+    Click(f.RadioMoveTo); // and no folder: a later check fails
+    EXPECT_EQ(SaveAndGetMessage(), kNoMoveDir);
+    EXPECT_EQ(f.EditCestaLog->Text(), "/Log.log"); // the root is a folder too
+    Type(f.EditCestaLog, dir.Path() + "/");
+    Type(f.EditCestaAdresare, "/");
+    EXPECT_EQ(SaveAndGetMessage(), "");
+    EXPECT_EQ(ReadSettingString("", "CestaLog", ""), dir / "Log.log");
+    EXPECT_EQ(ReadSettingString("", "FilesMoveToDir", ""), "/");
 }
 
 TEST_F(KonfiguraceDialog, FirstFailingCheckWinsOverIncompleteProxy) {
