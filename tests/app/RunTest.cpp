@@ -8,6 +8,7 @@
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 
+#include <QTimer>
 #include <stdexcept>
 
 namespace {
@@ -112,6 +113,20 @@ TEST_F(Run, WhileRunningTheCaptionShowsTheStageAndTheButtonIsDisabled) {
                                               "Připojování k FTP serveru...", "Transfer souboru...",
                                               "Kontrola výsledku souboru..."}));
     ExpectIdle();
+}
+
+TEST_F(Run, PendingEventsRunAtTheMarkedPoints) {
+    // Events pending when the run starts are processed at its first "let
+    // events run", after the settings caption has been set.
+    std::vector<std::string> captions;
+    QTimer::singleShot(0, form.get(), [&] { captions.push_back(form->Caption()); });
+    Stages().during = [&](const std::string& stage) {
+        if (stage == "ZipFiles")
+            QTimer::singleShot(0, form.get(), [&] { captions.push_back(form->Caption()); });
+    };
+    Start();
+    EXPECT_EQ(captions,
+              (std::vector<std::string>{"Kontrola nastavení programu", "Šifrování souboru..."}));
 }
 
 TEST_F(Run, IncompleteSettingsInteractive) {
