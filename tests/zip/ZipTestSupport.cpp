@@ -78,11 +78,12 @@ std::string RandomBytes(size_t size, uint32_t seed) {
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive) {
+::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive,
+                                            bool uniqueNames) {
     auto result = WellFormed(path, archive);
     if (!result)
         return result;
-    const std::string failures = OutsideToolFailures(path, archive.end.entriesTotal);
+    const std::string failures = OutsideToolFailures(path, archive.end.entriesTotal, uniqueNames);
     if (!failures.empty())
         return ::testing::AssertionFailure() << failures;
     return ::testing::AssertionSuccess();

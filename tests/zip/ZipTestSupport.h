@@ -24,6 +24,7 @@ std::string RandomBytes(size_t size, uint32_t seed);
 ::testing::AssertionResult WellFormed(const std::string& path, Archive& archive);
 
 // WellFormed plus every outside validator.
-::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive);
+::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive,
+                                            bool uniqueNames = true);
 
 } // namespace ziptest
