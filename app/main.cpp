@@ -5,6 +5,8 @@
 #include "ui/Application.h"
 #include "ui/Prompts.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -12,8 +14,15 @@
 int main(int argc, char** argv) {
     const std::vector<std::string> params(argv + (argc > 0 ? 1 : 0), argv + argc);
     // Started by cron with the switch: no display is needed.
-    if (HasAutoSwitch(params))
+    if (HasAutoSwitch(params)) {
         ui::UseOffscreenWithoutDisplay();
+    } else if (!ui::DisplayReachable() && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        // The window cannot be shown anywhere; say so instead of letting the
+        // toolkit abort, and keep the exit status 0.
+        std::fprintf(stderr, "%s: no display; start with /auto for an unattended run\n",
+                     ui::kApplicationTitle);
+        return 0;
+    }
     try {
         ui::Application app(argc, argv);
         TForm1 Form1(nullptr, params);

@@ -160,4 +160,12 @@ TEST_F(Window, ProgramWithSwitchRunsWithoutDisplayAndExitsZero) {
     EXPECT_EQ(lines.front(), std::string(53, '-'));
 }
 
+TEST_F(Window, ProgramWithoutSwitchAndWithoutDisplayEndsWithStatusZero) {
+    std::string output;
+    const std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 30 '" +
+                            std::string(RODERUV_PROGRAM) + "' 2>&1";
+    EXPECT_EQ(testsupport::RunShell(cmd, &output), 0) << output;
+    EXPECT_NE(output.find("no display"), std::string::npos) << output;
+}
+
 } // namespace
