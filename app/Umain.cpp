@@ -2,6 +2,7 @@
 
 #include "app/AutoSwitch.h"
 #include "app/NetPump.h"
+#include "platform/CodePage.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
@@ -136,10 +137,21 @@ void TForm1::ButtonAddFilesClick(QObject*) {
     const std::vector<std::string>& files = OpenDialog.files();
     if (!files.empty())
         candidate = CutToChars(platform::ExtractFileDir(files.front()), kMaxPathChars);
-    for (const std::string& path : files)
-        if (!IsInList(path))
+    // Settings.ini, the journal and the archive keep names in Windows-1250;
+    // a path it cannot hold would be mangled there, so it is not listed.
+    std::string refused;
+    for (const std::string& path : files) {
+        if (!platform::FitsCp1250(path))
+            refused += "\n" + path;
+        else if (!IsInList(path))
             ListFiles->Add(path);
-    WriteSettingString("General", "LastFolder", candidate);
+    }
+    if (platform::FitsCp1250(candidate))
+        WriteSettingString("General", "LastFolder", candidate);
+    if (!refused.empty())
+        ui::ShowMessage("Tyto soubory nelze přidat do seznamu, jejich cesta obsahuje znaky, "
+                        "které program neumí uložit (kódování Windows-1250):" +
+                        refused);
 }
 
 void TForm1::ButtonRemoveFilesClick(QObject*) {

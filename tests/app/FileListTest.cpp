@@ -115,6 +115,21 @@ TEST_F(FileList, AddAppendsChosenFilesSkipsListedOnesAndRemembersTheFolder) {
     EXPECT_EQ(prompts.Requests()[0].initialDir, tmp.Path());
 }
 
+TEST_F(FileList, PathsOutsideWindows1250AreRefusedNotMangled) {
+    auto form = MakeForm();
+    const std::string good = tmp / "léčba.csv";
+    const std::string greek = tmp / "δεδομένα.csv";
+    prompts.QueueFiles({greek, good});
+    form->ButtonAddFiles->click();
+    EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{good}));
+    ASSERT_EQ(prompts.Requests().size(), 2u);
+    EXPECT_EQ(prompts.Requests()[1].kind, ui::PromptKind::Message);
+    EXPECT_NE(prompts.Requests()[1].text.find(greek), std::string::npos);
+    EXPECT_EQ(ReadSettingString("General", "LastFolder", ""), tmp.Path());
+    form->SaveFileList(); // nothing unstorable reached the list
+    EXPECT_EQ(ReadSettingString("Files", "File0", ""), good);
+}
+
 TEST_F(FileList, CancelledAddChangesNothingAndKeepsLastFolder) {
     WriteSettingString("General", "LastFolder", "/somewhere");
     auto form = MakeForm();
