@@ -50,8 +50,23 @@ password=$(printf 'tajné heslo' | iconv -f UTF-8 -t CP1250 | base64 -w0)
 } | iconv -f UTF-8 -t CP1250 >"$app/Settings.ini"
 
 echo "== Starting an FTP server on 127.0.0.1:$port"
-/usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$port" -w -d "$demo/ftp" -r 60100-60120 \
-    -u demo -P 'tajné heslo' >"$demo/ftpd.log" 2>&1 &
+# pyftpdlib with one user; commands are read as Windows-1250, the program's
+# code page on the wire, so the Czech password arrives as typed.
+/usr/bin/python3 - "$port" "$demo/ftp" >"$demo/ftpd.log" 2>&1 <<'PY' &
+import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+class Handler(FTPHandler):
+    def decode(self, raw):
+        return raw.decode("cp1250", self.unicode_errors)
+
+authorizer = DummyAuthorizer()
+authorizer.add_user("demo", "tajné heslo", sys.argv[2], perm="elradfmwMT")
+Handler.authorizer = authorizer
+FTPServer(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()
+PY
 ftpd=$!
 trap 'kill $ftpd 2>/dev/null || true; GNUPGHOME=$demo/registry gpgconf --kill all 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
@@ -79,9 +94,21 @@ fi
 
 echo "== Decrypted with the demo key, the archive holds"
 gpg --batch --quiet --decrypt --output "$demo/received.zip" "$sent"
-unzip -l "$demo/received.zip"
+unzip -tq "$demo/received.zip"
+# The member names are Windows-1250 (no UTF-8 flag): list and extract them
+# with Python's zipfile, which lets us name the code page.
 mkdir -p "$demo/received"
-unzip -q -o "$demo/received.zip" -d "$demo/received"
+/usr/bin/python3 - "$demo/received.zip" "$demo/received" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    for info in z.infolist():
+        name = info.filename
+        if not info.flag_bits & 0x800:
+            name = name.encode("cp437").decode("cp1250")
+        print("  %9d  %s  %s" % (info.file_size, "%04d-%02d-%02d %02d:%02d" % info.date_time[:5], name))
+        with open(sys.argv[2] + "/" + name, "wb") as out:
+            out.write(z.read(info))
+PY
 ok=1
 for f in "$demo"/data/*; do
     name=$(basename "$f")
