@@ -18,9 +18,11 @@ namespace {
 const char* const kArchiveName = "_ftp_file.zip";
 
 // Anything at the path stands in the way of a new file of that name, also a
-// folder (which DeleteFile cannot remove).
+// folder (which DeleteFile cannot remove) and a link: in a shared temporary
+// folder a link planted under our name would make the archive or gpg's
+// output overwrite whatever it points to, so it is removed like an old file.
 bool SomethingAt(const std::string& path) {
-    return platform::FileExists(path) || platform::DirectoryExists(path);
+    return platform::PathExists(path);
 }
 
 // Adds one listed file and tells whether it went in whole: the writer

@@ -42,7 +42,9 @@ std::unique_ptr<BinaryFile> BinaryFile::OpenForReading(const std::string& path) 
 }
 
 std::unique_ptr<BinaryFile> BinaryFile::CreateForWriting(const std::string& path) {
-    int fd = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    // Never through a link: in a shared folder it could lead to someone
+    // else's file, which would then be overwritten.
+    int fd = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
     if (fd < 0)
         return nullptr;
     return std::unique_ptr<BinaryFile>(new BinaryFile(fd));

@@ -7,6 +7,9 @@ namespace platform {
 
 bool FileExists(const std::string& path); // a regular file (or link to one)
 bool DirectoryExists(const std::string& path);
+// Anything at the path: a file, a folder, or a link (also one that leads
+// nowhere, which FileExists does not see).
+bool PathExists(const std::string& path);
 
 // Size in bytes, or -1 when the file cannot be examined.
 int64_t FileSize(const std::string& path);

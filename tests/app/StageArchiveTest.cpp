@@ -270,6 +270,25 @@ TEST_F(Stages, OldArchiveThatCannotBeDeletedStopsTheRunNamingItsPath) {
                                        "zapisovat do adresáře."});
 }
 
+TEST_F(Stages, LinksPlantedUnderTheTemporaryNamesAreRemovedNotFollowed) {
+    WriteGoodSettings();
+    PutGpg();
+    AddData("data.txt", "x");
+    // Links that lead nowhere yet: following them would create the victims.
+    const std::string victim = tmp / "victim.zip";
+    const std::string victimGpg = tmp / "victim.gpg";
+    std::filesystem::create_symlink(victim, InTemp("_ftp_file.zip"));
+    std::filesystem::create_symlink(victimGpg, InTemp("20260305.zip.gpg"));
+
+    ASSERT_EQ(form->ZipFiles(transferFile, transferSize), 1);
+    EXPECT_FALSE(std::filesystem::exists(victim));
+    EXPECT_FALSE(std::filesystem::is_symlink(InTemp("_ftp_file.zip")));
+    EXPECT_EQ(JournalLines().front(), Stamped("Mazání starého souboru " + InTemp("_ftp_file.zip")));
+    form->EncryptFile(transferFile, transferSize);
+    EXPECT_FALSE(std::filesystem::exists(victimGpg));
+    EXPECT_FALSE(std::filesystem::is_symlink(InTemp("20260305.zip.gpg")));
+}
+
 TEST_F(Stages, GpgRemovedAfterTheCheckGivesFourAndAnEmptyTransferFile) {
     WriteGoodSettings();
     PutGpg();
