@@ -7,10 +7,12 @@
 #include "app/ConvertError.h"
 #include "app/FtpServerAddress.h"
 #include "net/Nmftp.h"
+#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/RealFtpServer.h"
+#include "ui/Application.h"
 
 #include <random>
 
@@ -216,6 +218,34 @@ TEST_F(Transfer, UploadWithoutConnectionJournalsAndFails) {
     EXPECT_FALSE(form->UploadFile(DataFile("20260305.zip.gpg", "x"), remote));
     EXPECT_EQ(remote, "");
     EXPECT_EQ(Journal(), (std::vector<std::string>{"Upload se nezdařil."}));
+}
+
+// Lets the window's events (and with them the socket notifications) run for
+// about ms milliseconds.
+void LetEventsRun(int ms) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        ui::ProcessMessages();
+        platform::SleepMs(10);
+    }
+}
+
+TEST_F(Transfer, ConnectionClosedByTheServerBeforeTheUploadIsNoticed) {
+    LogIn().Close();
+    ASSERT_TRUE(Connect());
+    LetEventsRun(300);
+    std::string remote;
+    EXPECT_FALSE(form->UploadFile(DataFile("20260305.zip.gpg", "x"), remote));
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"Upload se nezdařil."}));
+}
+
+TEST_F(Transfer, NextRunLogsInAgainAfterTheServerClosedTheConnection) {
+    LogIn().Close();
+    ASSERT_TRUE(Connect());
+    LetEventsRun(300);
+    LogIn();
+    ASSERT_TRUE(Connect()) << connectError;
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Connections(), 2);
 }
 
 TEST_F(Transfer, UploadStoresUnderTheFileNameAndChecksBothSizes) {
