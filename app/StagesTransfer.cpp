@@ -40,11 +40,12 @@ bool TForm1::ConnectFtp(std::string& ConnectError) {
     NMFTP->FWAuthenticate = false;
     NMFTP->Passive = true;
 
-    if (ReadSettingInteger("Proxy", 0) != 0) {
-        NMFTP->Proxy = ReadSettingString("General", "ProxyAdresa", "");
+    const bool ProxyOn = ReadSettingInteger("Proxy", 0) != 0;
+    int ProxyPort = 0;
+    if (ProxyOn) {
         // A hand-edited port that is not a number is an error of the settings
         // file, not of the connection: it leaves the run (outside the trap).
-        const int ProxyPort = StrToInt(ReadSettingString("General", "ProxyPort", ""));
+        ProxyPort = StrToInt(ReadSettingString("General", "ProxyPort", ""));
         NMFTP->FWUserID = ReadSettingString("General", "ProxyLogin", "");
         NMFTP->FWPassword = DecodePassword(ReadSettingString("General", "ProxyHeslo", ""));
         NMFTP->FWAuthenticate = false;
@@ -52,17 +53,27 @@ bool TForm1::ConnectFtp(std::string& ConnectError) {
             ConnectError = "Neplatné číslo portu proxy serveru: " + std::to_string(ProxyPort);
             return false;
         }
-        NMFTP->ProxyPort = static_cast<uint16_t>(ProxyPort);
-        // The proxy is told the server as configured ("OPEN host" or
-        // "OPEN host:port"); it makes the onward connection itself.
-        NMFTP->Host = Server;
-    } else {
-        // A proxy switched off since an earlier run must not be used again.
-        NMFTP->Proxy.clear();
-        NMFTP->ProxyPort = 0;
-        const FtpServerAddress Address = SplitFtpServer(Server);
-        NMFTP->Host = Address.Host;
-        NMFTP->Port = Address.Port;
+    }
+
+    // Where to connect. A connection still open from an earlier run is used
+    // as it is (Connect returns at once), and its data connections must go
+    // to the machine it is connected to: changed settings take effect with
+    // the next fresh connection.
+    if (!NMFTP->Connected) {
+        if (ProxyOn) {
+            NMFTP->Proxy = ReadSettingString("General", "ProxyAdresa", "");
+            NMFTP->ProxyPort = static_cast<uint16_t>(ProxyPort);
+            // The proxy is told the server as configured ("OPEN host" or
+            // "OPEN host:port"); it makes the onward connection itself.
+            NMFTP->Host = Server;
+        } else {
+            // A proxy switched off since an earlier run is not used again.
+            NMFTP->Proxy.clear();
+            NMFTP->ProxyPort = 0;
+            const FtpServerAddress Address = SplitFtpServer(Server);
+            NMFTP->Host = Address.Host;
+            NMFTP->Port = Address.Port;
+        }
     }
 
     try {

@@ -341,8 +341,12 @@ TEST_F(Transfer, SecondRunReusesTheConnectionAndSendsTypeAgain) {
     std::string remote;
     ASSERT_TRUE(Connect());
     EXPECT_FALSE(form->UploadFile(local, remote));
-    // The operator changes the password meanwhile: no new log-in happens.
+    // The operator changes the password and turns a proxy on meanwhile: no
+    // new log-in happens, and the data still go to the connected server.
     WriteSettingString("General", "Heslo", EncodePassword("jine"));
+    WriteSettingString("General", "Proxy", "1");
+    WriteSettingString("General", "ProxyAdresa", "127.0.0.2");
+    WriteSettingString("General", "ProxyPort", "2121");
     ASSERT_TRUE(Connect()) << connectError;
     ASSERT_TRUE(form->UploadFile(local, remote));
     EXPECT_TRUE(form->CheckUpload(remote, 3000));
