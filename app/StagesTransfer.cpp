@@ -55,6 +55,12 @@ bool TForm1::ConnectFtp(std::string& ConnectError) {
         }
     }
 
+    // Servers end an idle connection with a notice ("421 Timeout.") and
+    // close it; the unread notice keeps the socket looking connected. Input
+    // that nobody asked for means the connection is not to be used again.
+    if (NMFTP->Connected && NMFTP->DataAvailable())
+        NMFTP->RequestCloseSocket();
+
     // Where to connect. A connection still open from an earlier run is used
     // as it is (Connect returns at once), and its data connections must go
     // to the machine it is connected to: changed settings take effect with

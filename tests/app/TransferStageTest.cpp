@@ -248,6 +248,21 @@ TEST_F(Transfer, NextRunLogsInAgainAfterTheServerClosedTheConnection) {
     EXPECT_EQ(ftp.Connections(), 2);
 }
 
+TEST_F(Transfer, IdleConnectionEndedByTheServerWithANoticeIsNotReused) {
+    // vsftpd and others say "421 Timeout." on an idle connection and close it;
+    // the notice waits unread, so the socket still looks connected.
+    ftp.Reply("USER user", "331 Password required.")
+        .Reply("PASS heslo", "230 Logged in.")
+        .Reply("TYPE L 8", "200 Type set to L 8.\r\n421 Timeout.")
+        .Close();
+    ASSERT_TRUE(Connect()) << connectError;
+    LetEventsRun(300);
+    LogIn();
+    EXPECT_TRUE(Connect()) << connectError;
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Connections(), 2);
+}
+
 TEST_F(Transfer, UploadStoresUnderTheFileNameAndChecksBothSizes) {
     const std::string content = Bytes(5000);
     const std::string local = DataFile("20260305.zip.gpg", content);
