@@ -3,7 +3,13 @@
 // program idles a short timer of the window delivers socket notifications,
 // and "let events run" (ui::ProcessMessages) delivers them too.
 #pragma once
+#include <functional>
 
 class QTimer;
 
 void InstallNetPump(QTimer& timer);
+
+// Called after the window events ran at every step of the socket layer's
+// waits (empty: nothing). The main window uses it once it has been closed
+// during a run, to cancel every further wait of its FTP client.
+void SetNetWaitCheck(std::function<void()> check);

@@ -28,12 +28,12 @@ bool SomethingAt(const std::string& path) {
 // Adds one listed file and tells whether it went in whole: the writer
 // succeeded and the file's size and last-write time were the same just
 // before and just after, so a file written meanwhile is not taken as sent.
-ArchivedFile AddListedFile(ArchiveHandle* archive, const std::string& line) {
+ArchivedFile AddListedFile(ArchiveHandle* archive, const std::string& line, ArchiveResult& result) {
     ArchivedFile record;
     record.Path = line;
     platform::FileInfo before;
     const bool known = platform::GetFileInfo(line, before);
-    const ArchiveResult result = ArchiveAddFile(archive, platform::ExtractFileName(line), line);
+    result = ArchiveAddFile(archive, platform::ExtractFileName(line), line);
     platform::FileInfo after;
     const bool stillKnown = platform::GetFileInfo(line, after);
     if (known) {
@@ -72,20 +72,27 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     const std::string savedCaption = Caption();
     const std::string ofCount = " / celkově " + std::to_string(count) + " soubory(ů)";
     int archived = 0;
+    bool outputFailed = false;
     for (int i = 0; i < count; ++i) {
         SetCaption(savedCaption + " - soubor " + std::to_string(i + 1) + ofCount);
         ui::ProcessMessages();
         // Read after the events ran: the operator may have changed the list
         // (a line gone from the end reads as empty and adds nothing).
         const std::string line = ListFiles->Item(i);
-        SentFiles.Add(AddListedFile(archive, line));
+        ArchiveResult result = ArchiveOk;
+        SentFiles.Add(AddListedFile(archive, line, result));
+        // The archive itself could not be written (a full disk): it no longer
+        // holds what the list says, so it must not go out at all.
+        if (result == ArchiveWriteFailed || result == ArchiveErrorRecorded)
+            outputFailed = true;
         if (platform::FileExists(line))
             ++archived;
     }
     WriteLog("Zazipováno celkem " + std::to_string(archived), true);
     SetCaption(savedCaption);
 
-    if (archive && ArchiveClose(archive) != ArchiveOk) {
+    const bool closed = archive && ArchiveClose(archive) == ArchiveOk;
+    if (archive && (!closed || outputFailed)) {
         // The directory at the end could not be written: the file is no
         // valid archive. Remove it so it is never encrypted and sent, and
         // record that nothing went out.

@@ -2,6 +2,9 @@
 
 #include "app/AutoSwitch.h"
 #include "app/NetPump.h"
+#if RODERUV_HAVE_NET
+#include "net/Nmftp.h"
+#endif
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
@@ -12,6 +15,7 @@
 #include "settings/Uformkonfigurace.h"
 #endif
 
+#include <QCloseEvent>
 #include <utility>
 
 namespace {
@@ -73,7 +77,27 @@ TForm1::TForm1(QWidget* Owner, std::vector<std::string> commandLine) : ui::Form(
 
 TForm1::~TForm1() {
     socketTimer_.stop();
+    if (closedDuringRun_)
+        SetNetWaitCheck({});
     DestroyFtpClient();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+#if RODERUV_HAVE_NET
+    if (!ButtonStart->isEnabled() && NMFTP != nullptr) {
+        // The run goes on to its end (the data files are only touched after
+        // a good upload); every wait of the client from now on is cancelled
+        // at its first step, also the QUIT after a failed log-in.
+        closedDuringRun_ = true;
+        SetNetWaitCheck([this] {
+            if (NMFTP != nullptr)
+                NMFTP->Cancel();
+        });
+        NMFTP->Cancel();
+        ui::Terminate();
+    }
+#endif
+    ui::Form::closeEvent(event);
 }
 
 void TForm1::FormActivate(QObject*) {

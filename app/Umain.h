@@ -106,6 +106,11 @@ public:
     bool DeleteDataFiles();
     bool MoveDataFiles();
 
+protected:
+    // Closing the window during a run ends the program: the FTP client's
+    // waits, unbounded with time-out 0, are cancelled so the run can end.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     // StagesTransfer.cpp: makes NMFTP with its initial properties (Port 21,
     // ReportLevel 0, Vendor 2411, ParseList true, ProxyPort 0, Passive false,
@@ -116,4 +121,5 @@ private:
     void FailRun(const std::string& message, const std::string& savedCaption, bool shownFirst);
 
     QTimer socketTimer_; // delivers socket notifications while idle
+    bool closedDuringRun_ = false;
 };

@@ -1,0 +1,534 @@
+// The fault table: whole unattended send runs on the real window with every
+// real stage (the ZIP writer, real GnuPG with a throwaway key) against the
+// scripted FTP server, one test per fault. Each row checks the journal line
+// by line, that no box was shown (AutoMode) and the end was requested, and
+// that every data file is still in place with its content unchanged. The
+// rows delete the data files after a good upload (FilesMoveTo 1), so "still
+// in place" is a real check; the two rows that must succeed check that the
+// files are gone and that the server got the right bytes.
+#include "AppFixture.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "settings/Unitpom.h"
+#include "tests/support/FakeFtpServer.h"
+#include "tests/support/GpgHome.h"
+#include "ui/Application.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using testsupport::FakeFtpServer;
+using testsupport::Lines;
+using testsupport::Pace;
+using testsupport::ShellQuote;
+using testsupport::StoreOptions;
+
+const std::string kDashes(53, '-');
+const std::string kEncryptedName = "20260305.zip.gpg";
+const std::string kStor = "STOR " + kEncryptedName;
+const std::string kSize = "SIZE " + kEncryptedName;
+const char* const kSuccess =
+    "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. ";
+const char* const kConnectError = "Chyba při připojování k FTP serveru: ";
+
+std::string Random(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(gen() & 0xFF);
+    return s;
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_.empty())
+            ::unsetenv(name_);
+        else
+            ::setenv(name_, old_.c_str(), 1);
+    }
+
+private:
+    const char* name_;
+    std::string old_;
+};
+
+// A small tmpfs mounted for one test (root only); unmounted by the destructor.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& dir, const std::string& size) : dir_(dir) {
+        ::mkdir(dir.c_str(), 0755);
+        if (::geteuid() != 0) {
+            why_ = "mounting a small tmpfs needs root";
+            return;
+        }
+        const std::string options = "size=" + size + ",mode=0777";
+        if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            why_ = std::string("mount tmpfs failed: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            ::umount2(dir_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    const std::string& WhyNot() const { return why_; }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
+class FaultRun : public AppFixture {
+protected:
+    FaultRun() {
+        for (const char* dir : {"data", "temp", "received"})
+            ::mkdir((tmp / dir).c_str(), 0755);
+        gpg.SetUpApplicationFolder(tmp.Path());
+        files = {
+            {tmp / "data/pacienti.csv", "id;jméno;diagnóza\r\n1;Jiří Novák;C50\r\n"},
+            {tmp / "data/léčba.csv", "léčba;dávka\r\nchemoterapie;3\r\n"},
+            // Random bytes do not shrink: the encrypted file is larger than
+            // 64 KiB and larger than the small disks below.
+            {tmp / "data/výsledky.bin", Random(200000, 9)},
+        };
+        for (const auto& [path, content] : files)
+            testsupport::WriteBytes(path, content);
+        WriteGoodSettings();
+        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(ftp.Port()));
+        WriteSettingInteger("FilesMoveTo", 1);
+        WriteSettingInteger("PocetSouboru", static_cast<int>(files.size()));
+        for (std::size_t i = 0; i < files.size(); ++i)
+            WriteSettingString("Files", "File" + std::to_string(i), files[i].first);
+    }
+
+    static FakeFtpServer& LogIn(FakeFtpServer& server, Pace pace = {}) {
+        return server.Reply("USER user", "331 Password required.", pace)
+            .Reply("PASS heslo", "230 Logged in.", pace)
+            .Reply("TYPE L 8", "200 Type set.", pace);
+    }
+
+    // One unattended run as cron starts it: the first activation finds the
+    // switch. Returns the run's wall time in milliseconds.
+    qint64 RunAuto() {
+        ScopedEnv tmpdir("TMPDIR", tmp / "temp");
+        form = MakeForm({"/auto"});
+        QElapsedTimer clock;
+        clock.start();
+        form->FormActivate(nullptr);
+        return clock.elapsed();
+    }
+
+    // Adds the SIZE step once the encrypted file exists: its size is known
+    // only then. Checked from a timer of the window's thread, which runs
+    // whenever the run lets events run.
+    void AnswerSizeWhenConnecting(FakeFtpServer& server, Pace pace = {}) {
+        auto* timer = new QTimer();
+        timer->setInterval(20);
+        QObject::connect(timer, &QTimer::timeout, [this, timer, &server, pace] {
+            // The first tick after gpg ended falls into the pause that
+            // follows it, when the file is complete.
+            if (!form || !platform::FileExists(Encrypted()))
+                return;
+            server.Reply(kSize, "213 " + std::to_string(EncryptedSize()), pace);
+            timer->stop();
+        });
+        timer->start();
+        sizeTimer.reset(timer);
+    }
+
+    std::string Encrypted() const { return tmp / ("temp/" + kEncryptedName); }
+    int64_t EncryptedSize() const { return platform::FileSize(Encrypted()); }
+
+    std::vector<std::string> Journal() const {
+        std::vector<std::string> out;
+        for (const std::string& line : JournalLines())
+            out.push_back(line.rfind(kStamp, 0) == 0 ? line.substr(std::string(kStamp).size())
+                                                     : line);
+        return out;
+    }
+
+    std::vector<std::string> UpToEncrypt() const {
+        const std::string z = std::to_string(platform::FileSize(tmp / "temp/20260305.zip"));
+        return {kDashes,
+                kDashes,
+                "Start ",
+                "Kontrola nastavení",
+                "Kontrola GNU PG",
+                "Kontrola seznamu souborů",
+                "Zipování souborů...",
+                "Zazipováno celkem 3",
+                "Zazipováno celkem 3; celková velikost " + z + " bytů",
+                "Šifrování souboru..."};
+    }
+    std::vector<std::string> UpToConnect() const {
+        auto lines = UpToEncrypt();
+        lines.push_back("Šifrovaný soubor " + Encrypted() + " o velikosti " +
+                        std::to_string(EncryptedSize()) + " bytů");
+        lines.push_back("Připojování k FTP serveru...");
+        return lines;
+    }
+    std::vector<std::string> Sent() const {
+        const std::string e = std::to_string(EncryptedSize());
+        return Plus(UpToConnect(),
+                    {"Transfer souboru...", "Upload ", "Kontrola výsledku souboru...",
+                     "Očekávaná velikost " + e + " bytů; odesláno celkově " + e + " bytů"});
+    }
+    // The server's reply line keeps its CR LF in the message, so the journal
+    // holds an empty line after it.
+    std::vector<std::string> ConnectFailed(const std::string& error, bool replyLine) const {
+        auto lines = Plus(UpToConnect(), {kConnectError + error});
+        if (replyLine)
+            lines.push_back("");
+        return lines;
+    }
+    std::vector<std::string> UploadFailed() const {
+        return Plus(UpToConnect(),
+                    {"Transfer souboru...", "Upload ", "Chyba při uploadu.", "Soubor neodeslán."});
+    }
+    static std::vector<std::string> Plus(std::vector<std::string> a,
+                                         const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+
+    void ExpectAllInPlace() const {
+        for (const auto& [path, content] : files)
+            EXPECT_TRUE(platform::FileExists(path) && testsupport::ReadBytes(path) == content)
+                << path << " must stay in place, unchanged";
+    }
+    void ExpectAllDeleted() const {
+        for (const auto& [path, content] : files)
+            EXPECT_FALSE(platform::FileExists(path)) << path << " should have been deleted";
+    }
+    void ExpectEndRequestedWithoutBoxes() const {
+        EXPECT_GE(ui::TerminateCount(), 1) << "an unattended run always ends the program";
+        EXPECT_TRUE(prompts.Requests().empty()) << "an unattended run shows nothing";
+    }
+    // The stored bytes are the encrypted file, and it decrypts to an archive
+    // that unzip accepts.
+    void ExpectStoredIsTheEncryptedFile() {
+        ASSERT_EQ(ftp.StoredData().size(), 1u);
+        EXPECT_TRUE(ftp.StoredData()[0] == testsupport::ReadBytes(Encrypted()));
+        const std::string stored = tmp / "stored.gpg";
+        const std::string zip = tmp / "stored.zip";
+        testsupport::WriteBytes(stored, ftp.StoredData()[0]);
+        std::string log;
+        ASSERT_TRUE(gpg.Decrypt(stored, zip, &log)) << log;
+        EXPECT_EQ(testsupport::RunShell("unzip -tq " + ShellQuote(zip) + " >/dev/null 2>&1"), 0);
+    }
+
+    // A failed run: the common checks of every failure row.
+    void ExpectFailed(const std::vector<std::string>& journal) {
+        ExpectEndRequestedWithoutBoxes();
+        ExpectAllInPlace();
+        EXPECT_EQ(Journal(), journal);
+    }
+
+    FakeFtpServer ftp;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<QTimer> sizeTimer;
+    testsupport::GpgHome gpg; // after tmp: its agents end before the folder goes
+};
+
+// ---- greeting and log-in ---------------------------------------------------
+
+TEST_F(FaultRun, Greeting421) {
+    ftp.Greeting("421 Too many connections, try later.").Close();
+    RunAuto();
+    ExpectFailed(ConnectFailed("421 Too many connections, try later.", true));
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+// The greeting never comes and the client's time-out is 0: the run waits
+// without end, the window keeps working (a timer fires during the wait), and
+// closing the window ends the wait and the program. The server would close
+// the connection after 12 s; the run must end long before that.
+TEST_F(FaultRun, GreetingNeverSentThenTheWindowIsClosed) {
+    FakeFtpServer silent(20000);
+    WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(silent.Port()));
+    silent.SilentGreeting(12000);
+    int ticksWhileWaiting = 0;
+    bool closed = false;
+    QElapsedTimer waiting;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!form || silent.Connections() < 1 || closed)
+            return;
+        if (!waiting.isValid())
+            waiting.start();
+        ++ticksWhileWaiting;
+        if (waiting.elapsed() >= 1500) {
+            closed = true;
+            form->close();
+        }
+    });
+    watch.start();
+    const qint64 ms = RunAuto();
+    watch.stop();
+
+    EXPECT_TRUE(closed);
+    EXPECT_GE(ticksWhileWaiting, 10) << "the window's timers ran while the run waited";
+    // About 2.5 s to the connection, 1.5 s of waiting, then the end.
+    EXPECT_LT(ms, 8000) << "closing the window must end the wait";
+    ExpectEndRequestedWithoutBoxes();
+    ExpectAllInPlace();
+    const auto journal = Journal();
+    ASSERT_EQ(journal.size(), UpToConnect().size() + 1);
+    EXPECT_EQ(std::vector<std::string>(journal.begin(), journal.end() - 1), UpToConnect());
+    EXPECT_EQ(journal.back(), std::string(kConnectError) + "Socket readln aborted");
+    EXPECT_EQ(silent.Connections(), 1);
+    EXPECT_TRUE(silent.Commands().empty());
+}
+
+TEST_F(FaultRun, LogIn530) {
+    ftp.Reply("USER user", "331 Password required.")
+        .Reply("PASS heslo", "530 Login incorrect.")
+        .Reply("QUIT", "221 Goodbye.");
+    RunAuto();
+    ExpectFailed(ConnectFailed("530 Login incorrect.", true));
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(FaultRun, Type504) {
+    ftp.Reply("USER user", "331 Password required.")
+        .Reply("PASS heslo", "230 Logged in.")
+        .Reply("TYPE L 8", "504 Command not implemented for that parameter.");
+    RunAuto();
+    ExpectFailed(ConnectFailed("504 Command not implemented for that parameter.", true));
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+// ---- passive mode and the store command -------------------------------------
+
+TEST_F(FaultRun, Pasv500) {
+    LogIn(ftp).Reply("PASV", "500 PASV not understood.");
+    RunAuto();
+    ExpectFailed(UploadFailed());
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_TRUE(ftp.StoredData().empty());
+}
+
+TEST_F(FaultRun, Malformed227) {
+    LogIn(ftp).Reply("PASV", "227 Entering Passive Mode (127,0,0,1).");
+    RunAuto();
+    ExpectFailed(UploadFailed());
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_TRUE(ftp.StoredData().empty());
+}
+
+TEST_F(FaultRun, Stor550) {
+    LogIn(ftp).Pasv().Reply(kStor, "550 Permission denied.");
+    RunAuto();
+    ExpectFailed(UploadFailed());
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(FaultRun, Stor425) {
+    LogIn(ftp).Pasv().Reply(kStor, "425 Can't open data connection.");
+    RunAuto();
+    ExpectFailed(UploadFailed());
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+// ---- the final reply after the data ------------------------------------------
+
+struct FinalCase {
+    const char* name;
+    std::string final;
+};
+
+class FinalReply : public FaultRun, public testing::WithParamInterface<FinalCase> {};
+
+TEST_P(FinalReply, FailsTheUpload) {
+    StoreOptions store;
+    store.final = GetParam().final;
+    LogIn(ftp).Pasv().Store(kStor, store);
+    RunAuto();
+    ExpectFailed(UploadFailed());
+    EXPECT_EQ(ftp.Verify(), "");
+    // The data itself went over whole: only the reply says it failed.
+    ASSERT_EQ(ftp.StoredData().size(), 1u);
+    EXPECT_TRUE(ftp.StoredData()[0] == testsupport::ReadBytes(Encrypted()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FinalReply,
+    testing::Values(FinalCase{"Final451", "451 Local error in processing."},
+                    FinalCase{"Final426", "426 Connection closed; transfer aborted."},
+                    FinalCase{"Final552", "552 Exceeded storage allocation."},
+                    FinalCase{"Final552MultiLine",
+                              Lines({"552-Exceeded storage allocation.", " Your quota is 64 KiB.",
+                                     "552 Upload refused."})}),
+    [](const testing::TestParamInfo<FinalCase>& info) { return std::string(info.param.name); });
+
+// The server resets the data connection after 64 KiB and then claims 226:
+// the client must notice the reset and never report the upload as done.
+TEST_F(FaultRun, DataResetAfter64KiBThen226) {
+    StoreOptions store;
+    store.dropAfter = 65536;
+    store.final = "226 Transfer complete.";
+    LogIn(ftp).Pasv().Store(kStor, store);
+    RunAuto();
+    ExpectFailed(UploadFailed());
+    ASSERT_EQ(ftp.StoredData().size(), 1u);
+    EXPECT_LT(ftp.StoredData()[0].size(), static_cast<std::size_t>(EncryptedSize()));
+}
+
+TEST_F(FaultRun, ControlClosedBeforeTheFinalReply) {
+    StoreOptions store;
+    store.closeControl = true;
+    LogIn(ftp).Pasv().Store(kStor, store);
+    RunAuto();
+    ExpectFailed(UploadFailed());
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+TEST_F(FaultRun, SizeMismatch) {
+    LogIn(ftp).Pasv().Store(kStor).Reply(kSize, "213 12");
+    RunAuto();
+    ExpectFailed(
+        Plus(Sent(), {"Velikost souboru na serveru 12 bytů", "Transfer souboru se nezdařil."}));
+    EXPECT_EQ(ftp.Verify(), "");
+    ExpectStoredIsTheEncryptedFile();
+}
+
+// ---- odd replies -------------------------------------------------------------
+
+// Every reply arrives one byte at a time, 20 ms apart: slow but correct, so
+// the run succeeds and the data files are deleted.
+TEST_F(FaultRun, RepliesOneByteEvery20msSucceed) {
+    const Pace slow{0, 20};
+    ftp.Greeting("220 Hi.", slow);
+    LogIn(ftp, slow).Pasv("PASV", "227 ({hostport})").Store(kStor);
+    AnswerSizeWhenConnecting(ftp, slow);
+    RunAuto();
+    ExpectEndRequestedWithoutBoxes();
+    EXPECT_EQ(ftp.Verify(10000), "");
+    ExpectStoredIsTheEncryptedFile();
+    const std::string e = std::to_string(EncryptedSize());
+    EXPECT_EQ(Journal(),
+              Plus(Sent(), {"Velikost souboru na serveru " + e + " bytů",
+                            "Data odeslána v pořádku...", "Probíhá mazání souborů - 3 souborů",
+                            "Datové soubory smazány. ", std::string(kSuccess) + "\t\t"}));
+    ExpectAllDeleted();
+}
+
+TEST_F(FaultRun, OverLongReplyLine) {
+    ftp.Reply("USER user", "331 " + std::string(70000, 'x'));
+    RunAuto();
+    ExpectFailed(ConnectFailed("Reply line longer than 65536 bytes", false));
+    ASSERT_FALSE(ftp.Commands().empty());
+    EXPECT_EQ(ftp.Commands()[0], "USER user");
+}
+
+TEST_F(FaultRun, NulByteInAReply) {
+    ftp.Reply("USER user", "331 Password required.")
+        .Reply("PASS heslo", std::string("530 Login\0 incorrect.", 21))
+        .Reply("QUIT", "221 Goodbye.");
+    RunAuto();
+    ExpectEndRequestedWithoutBoxes();
+    ExpectAllInPlace();
+    const auto journal = Journal();
+    ASSERT_EQ(journal.size(), UpToConnect().size() + 1);
+    EXPECT_EQ(std::vector<std::string>(journal.begin(), journal.end() - 1), UpToConnect());
+    EXPECT_EQ(journal.back().rfind(std::string(kConnectError) + "530 Login", 0), 0u)
+        << journal.back();
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+// ---- proxy -------------------------------------------------------------------
+
+TEST_F(FaultRun, ProxyRefusesOpen) {
+    WriteSettingString("General", "FTPServer", "ftp.registr.example");
+    WriteSettingString("General", "Proxy", "1");
+    WriteSettingString("General", "ProxyAdresa", "127.0.0.1");
+    WriteSettingString("General", "ProxyPort", std::to_string(ftp.Port()));
+    ftp.ReplyAndClose("OPEN ftp.registr.example", "421 Cannot connect to ftp.registr.example.");
+    RunAuto();
+    ExpectEndRequestedWithoutBoxes();
+    ExpectAllInPlace();
+    const auto journal = Journal();
+    ASSERT_EQ(journal.size(), UpToConnect().size() + 1);
+    EXPECT_EQ(std::vector<std::string>(journal.begin(), journal.end() - 1), UpToConnect());
+    EXPECT_EQ(journal.back().rfind(kConnectError, 0), 0u) << journal.back();
+    EXPECT_TRUE(ftp.StoredData().empty());
+}
+
+// ---- local faults --------------------------------------------------------------
+
+// gpg.exe ends with status 2 and writes nothing.
+TEST_F(FaultRun, GpgExitsNonZeroWithoutOutput) {
+    const std::string script = tmp / "failing-gpg.sh";
+    testsupport::WriteBytes(script, "#!/bin/sh\nexit 2\n");
+    ::chmod(script.c_str(), 0755);
+    gpg.SetUpApplicationFolder(tmp.Path(), "5E2B7C19", script);
+    RunAuto();
+    ExpectFailed(Plus(UpToEncrypt(), {"Šifrovaní se nezdařilo. Výsledný soubor " + Encrypted() +
+                                      " neexistuje nebo má nulovou velikost."}));
+    EXPECT_EQ(ftp.Connections(), 0);
+}
+
+// The temporary directory is a 64 KiB disk: the archive does not fit.
+TEST_F(FaultRun, FullDiskInTheTemporaryDirectory) {
+    SmallDisk disk(tmp / "temp", "64k");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no small disk for the temporary directory: " << disk.WhyNot();
+    RunAuto();
+    const std::string archive = tmp / "temp/_ftp_file.zip";
+    ExpectFailed({kDashes, kDashes, "Start ", "Kontrola nastavení", "Kontrola GNU PG",
+                  "Kontrola seznamu souborů", "Zipování souborů...", "Zazipováno celkem 3",
+                  "Zazipováno celkem 3; celková velikost 0 bytů",
+                  "Zipování se nezdařilo. Výsledný soubor " + archive +
+                      " neexistuje nebo má nulovou velikost."});
+    EXPECT_FALSE(platform::FileExists(archive)) << "no half-written archive is left";
+    EXPECT_EQ(ftp.Connections(), 0);
+}
+
+// The journal lives on a disk that fills up during the run: the run still
+// sends the data and handles the data files, and the journal keeps what it
+// held before.
+TEST_F(FaultRun, JournalOnAFullDisk) {
+    SmallDisk disk(tmp / "logdisk", "4k");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no small disk for the journal: " << disk.WhyNot();
+    const std::string journal = tmp / "logdisk/journal.log";
+    std::string earlier;
+    for (int i = 0; earlier.size() < 3900; ++i)
+        earlier += "5.3.2026 8:0:0 earlier line " + std::to_string(i) + "\r\n";
+    testsupport::WriteBytes(journal, earlier);
+    WriteSettingString("General", "CestaLog", journal);
+    LogIn(ftp).Pasv().Store(kStor);
+    AnswerSizeWhenConnecting(ftp);
+    RunAuto();
+
+    ExpectEndRequestedWithoutBoxes();
+    EXPECT_EQ(ftp.Verify(), "");
+    ExpectStoredIsTheEncryptedFile();
+    ExpectAllDeleted();
+    const std::string now = testsupport::ReadBytes(journal);
+    EXPECT_EQ(now.substr(0, earlier.size()), earlier) << "the earlier journal is kept";
+    EXPECT_LE(now.size(), 4096u);
+}
+
+} // namespace
