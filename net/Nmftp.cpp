@@ -185,6 +185,10 @@ void TNMFTP::CheckLoginReply(int Low, int High) {
         Message = FromWire(TransactionReply);
     else
         return;
+    FailConnection(Message);
+}
+
+void TNMFTP::FailConnection(const std::string& Message) {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     throw FTPException(Message);
@@ -211,9 +215,7 @@ void TNMFTP::ReadGreeting() {
         Message = FromWire(TransactionReply);
     else
         return;
-    if (OnConnectionFailed)
-        OnConnectionFailed(this);
-    throw FTPException(Message);
+    FailConnection(Message);
 }
 
 void TNMFTP::Connect() {

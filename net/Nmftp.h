@@ -149,6 +149,8 @@ public:
 
 private:
     void CheckLoginReply(int Low, int High);
+    // OnConnectionFailed, then FTPException with the message.
+    [[noreturn]] void FailConnection(const std::string& Message);
     void Fail(TCmdType Kind, const std::string& Message, bool& Handled);
     void DropWaitingInput();
     void ReadGreeting();

@@ -1,7 +1,10 @@
 #include "platform/BinaryFile.h"
+#include "platform/StatInfo_posix.h"
 
+#include "platform/StatInfo_posix.h"
 #include <cerrno>
 #include <fcntl.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,11 +102,7 @@ bool BinaryFile::GetInfo(FileInfo& info) const {
     struct stat st;
     if (::fstat(fd_, &st) != 0)
         return false;
-    info.size = static_cast<int64_t>(st.st_size);
-    info.lastWrite = static_cast<int64_t>(st.st_mtim.tv_sec);
-    info.lastAccess = static_cast<int64_t>(st.st_atim.tv_sec);
-    info.created = static_cast<int64_t>(st.st_ctim.tv_sec);
-    info.ownerWritable = (st.st_mode & S_IWUSR) != 0;
+    info = FileInfoFromStat(st);
     return true;
 }
 

@@ -1,8 +1,11 @@
 #include "platform/FileSystem.h"
+#include "platform/StatInfo_posix.h"
 
+#include "platform/StatInfo_posix.h"
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -52,11 +55,7 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0)
         return false;
-    info.size = static_cast<int64_t>(st.st_size);
-    info.lastWrite = static_cast<int64_t>(st.st_mtim.tv_sec);
-    info.lastAccess = static_cast<int64_t>(st.st_atim.tv_sec);
-    info.created = static_cast<int64_t>(st.st_ctim.tv_sec);
-    info.ownerWritable = (st.st_mode & S_IWUSR) != 0;
+    info = FileInfoFromStat(st);
     return true;
 }
 

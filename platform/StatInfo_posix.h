@@ -1,0 +1,19 @@
+// FileInfo from a POSIX stat record; shared by the path and handle functions.
+#pragma once
+#include "platform/FileSystem.h"
+
+#include <sys/stat.h>
+
+namespace platform {
+
+inline FileInfo FileInfoFromStat(const struct stat& st) {
+    FileInfo info;
+    info.size = static_cast<int64_t>(st.st_size);
+    info.lastWrite = static_cast<int64_t>(st.st_mtim.tv_sec);
+    info.lastAccess = static_cast<int64_t>(st.st_atim.tv_sec);
+    info.created = static_cast<int64_t>(st.st_ctim.tv_sec);
+    info.ownerWritable = (st.st_mode & S_IWUSR) != 0;
+    return info;
+}
+
+} // namespace platform
