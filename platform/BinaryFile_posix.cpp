@@ -1,7 +1,6 @@
 #include "platform/BinaryFile.h"
 #include "platform/StatInfo_posix.h"
 
-#include "platform/StatInfo_posix.h"
 #include <cerrno>
 #include <fcntl.h>
 

@@ -1,7 +1,6 @@
 #include "platform/FileSystem.h"
 #include "platform/StatInfo_posix.h"
 
-#include "platform/StatInfo_posix.h"
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
