@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <netinet/in.h>
@@ -91,7 +92,69 @@ bool EnsureVsftpdUser(const std::string& password, std::string* why) {
     return true;
 }
 
+// Folder of the unpacked pure-ftpd / proftpd packages.
+std::string PackageCache() {
+    const char* env = std::getenv("RODERUV_FTPD_CACHE");
+    if (env != nullptr && *env != '\0')
+        return env;
+    return ::geteuid() == 0 ? "/var/cache/roderuv-ftpd"
+                            : (std::filesystem::temp_directory_path() / "roderuv-ftpd").string();
+}
+
+std::string Quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Fetches and unpacks the packages into cache/root once (under a lock, as
+// tests run in parallel); true when `program` is there afterwards and finds
+// all its libraries.
+bool Unpacked(const std::string& cache, const std::string& packages, const std::string& program,
+              std::string* why) {
+    std::error_code ec;
+    std::filesystem::create_directories(cache, ec);
+    const std::string lib = cache + "/root/usr/lib/x86_64-linux-gnu";
+    const std::string script = "cd " + Quote(cache) +
+                               " && exec 9>.lock && flock -w 120 9 && "
+                               "if ! [ -x root" +
+                               program +
+                               " ]; then "
+                               "timeout 120 apt-get download " +
+                               packages +
+                               " >fetch.log 2>&1 && "
+                               "for d in *.deb; do dpkg-deb -x \"$d\" root || exit 1; done; fi && "
+                               "[ -x root" +
+                               program + " ] && ! LD_LIBRARY_PATH=" + Quote(lib) + " ldd root" +
+                               program + " | grep -q 'not found'";
+    if (RunShell(script + " 2>/dev/null") != 0) {
+        std::string log;
+        try {
+            log = ReadBytes(cache + "/fetch.log");
+        } catch (...) {
+        }
+        *why = "cannot fetch or unpack " + packages + " into " + cache + ": " + log;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+const char* RealFtpKindName(RealFtpKind kind) {
+    switch (kind) {
+    case RealFtpKind::Pyftpdlib:
+        return "pyftpdlib";
+    case RealFtpKind::Vsftpd:
+        return "vsftpd";
+    case RealFtpKind::PureFtpd:
+        return "pure-ftpd";
+    case RealFtpKind::Proftpd:
+        return "proftpd";
+    }
+    return "?";
+}
 
 uint16_t FreeLoopbackPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -146,6 +209,82 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
                 s->user_,
                 "-P",
                 s->password_};
+    } else if (kind == RealFtpKind::PureFtpd || kind == RealFtpKind::Proftpd) {
+        if (::geteuid() != 0) {
+            why = std::string(RealFtpKindName(kind)) + " needs root here (virtual user, nobody)";
+            return nullptr;
+        }
+        const std::string cache = PackageCache();
+        const std::string bin = cache + "/root/usr";
+        const std::string lib = bin + "/lib/x86_64-linux-gnu";
+        s->user_ = "tester";
+        // The sessions run as nobody: it must reach and write the root.
+        std::filesystem::permissions(s->base_, std::filesystem::perms(0755));
+        if (RunShell("chown 65534:65534 " + Quote(s->root_)) != 0) {
+            why = "chown of the server folder failed";
+            return nullptr;
+        }
+        if (kind == RealFtpKind::PureFtpd) {
+            if (!Unpacked(cache, "pure-ftpd", "/usr/sbin/pure-ftpd", &why))
+                return nullptr;
+            const std::string pw = s->base_ + "/pure.passwd";
+            const std::string db = s->base_ + "/pure.pdb";
+            if (RunShell("(echo " + Quote(s->password_) + "; echo " + Quote(s->password_) + ") | " +
+                         Quote(bin + "/bin/pure-pw") + " useradd tester -u 65534 -g 65534 -d " +
+                         Quote(s->root_) + " -f " + Quote(pw) + " >/dev/null 2>&1 && " +
+                         Quote(bin + "/bin/pure-pw") + " mkdb " + Quote(db) + " -f " + Quote(pw) +
+                         " >/dev/null 2>&1") != 0) {
+                why = "pure-pw could not make the user database";
+                return nullptr;
+            }
+            argv = {bin + "/sbin/pure-ftpd",
+                    "-S",
+                    "127.0.0.1," + std::to_string(s->port_),
+                    "-4",
+                    "-l",
+                    "puredb:" + db,
+                    "-E",
+                    "-H", // no name lookups of clients
+                    "-P",
+                    "127.0.0.1"};
+        } else {
+            if (!Unpacked(cache,
+                          "proftpd-core libhiredis0.14 libmemcached11 libmemcachedutil2 "
+                          "libpcre2-posix3 libhashkit2",
+                          "/usr/sbin/proftpd", &why))
+                return nullptr;
+            const std::string pw = s->base_ + "/ftpd.passwd";
+            if (RunShell("echo " + Quote(s->password_) + " | perl " +
+                         Quote(bin + "/sbin/ftpasswd") + " --passwd --file=" + Quote(pw) +
+                         " --name=tester --uid=65534 --gid=65534 --home=" + Quote(s->root_) +
+                         " --shell=/bin/false --stdin >/dev/null 2>&1 && chown 65534 " + Quote(pw) +
+                         " && chmod 600 " + Quote(pw)) != 0) {
+                why = "ftpasswd could not make the user file";
+                return nullptr;
+            }
+            const std::string conf = "ServerType standalone\nDefaultAddress 127.0.0.1\n"
+                                     "SocketBindTight on\nUseIPv6 off\nPort " +
+                                     std::to_string(s->port_) +
+                                     "\nUser nobody\nGroup nogroup\n"
+                                     "AuthOrder mod_auth_file.c\nAuthUserFile " +
+                                     pw +
+                                     "\nRequireValidShell off\nDelayTable none\nWtmpLog off\n"
+                                     "ControlsEngine off\nTransferLog none\nScoreboardFile " +
+                                     s->base_ + "/scoreboard\nPidFile " + s->base_ +
+                                     "/proftpd.pid\n";
+            WriteBytes(s->base_ + "/proftpd.conf", conf);
+            RunShell("chown 65534 " + Quote(s->base_));
+            argv = {"/usr/bin/setpriv",
+                    "--reuid=65534",
+                    "--regid=65534",
+                    "--clear-groups",
+                    "/usr/bin/env",
+                    "LD_LIBRARY_PATH=" + lib,
+                    bin + "/sbin/proftpd",
+                    "-n",
+                    "-c",
+                    s->base_ + "/proftpd.conf"};
+        }
     } else {
         if (::geteuid() != 0) {
             why = "vsftpd needs root to start";

@@ -1,5 +1,5 @@
-// Starts a real FTP server (pyftpdlib or vsftpd) on 127.0.0.1 for
-// interoperability tests and stops it again by its process id.
+// Starts a real FTP server (pyftpdlib, vsftpd, pure-ftpd or proftpd) on
+// 127.0.0.1 for interoperability tests and stops it again by its process id.
 //
 //     std::string why;
 //     auto server = testsupport::RealFtpServer::Start(testsupport::RealFtpKind::Pyftpdlib, &why);
@@ -15,7 +15,14 @@
 // user with a virtual user. vsftpd needs root; it logs in a local system user
 // "roderuvftp" (created with useradd when missing, home "/", password set
 // with chpasswd)
-// whose log-in directory is Root(). Start returns nothing, with the reason in
+// whose log-in directory is Root().
+// pure-ftpd and proftpd cannot be installed beside vsftpd (the Debian
+// packages conflict), so Start fetches their packages with
+// "apt-get download" into a cache folder (/var/cache/roderuv-ftpd, or
+// $RODERUV_FTPD_CACHE), unpacks them with dpkg-deb -x and runs the binaries
+// from there. pure-ftpd runs as root with a virtual user (puredb) whose
+// files belong to nobody; proftpd runs as nobody with an AuthUserFile made
+// by ftpasswd. Start returns nothing, with the reason in
 // *whyNot, when the server cannot be started or does not greet in time.
 #pragma once
 #include <cstdint>
@@ -25,7 +32,10 @@
 
 namespace testsupport {
 
-enum class RealFtpKind { Pyftpdlib, Vsftpd };
+enum class RealFtpKind { Pyftpdlib, Vsftpd, PureFtpd, Proftpd };
+
+// "pyftpdlib", "vsftpd", "pure-ftpd", "proftpd".
+const char* RealFtpKindName(RealFtpKind kind);
 
 class RealFtpServer {
 public:
