@@ -358,6 +358,10 @@ struct FinalCase {
     std::string final;
 };
 
+void PrintTo(const FinalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FinalReply : public FaultRun, public testing::WithParamInterface<FinalCase> {};
 
 TEST_P(FinalReply, FailsTheUpload) {
@@ -452,8 +456,8 @@ TEST_F(FaultRun, NulByteInAReply) {
     const auto journal = Journal();
     ASSERT_EQ(journal.size(), UpToConnect().size() + 1);
     EXPECT_EQ(std::vector<std::string>(journal.begin(), journal.end() - 1), UpToConnect());
-    EXPECT_EQ(journal.back().rfind(std::string(kConnectError) + "530 Login", 0), 0u)
-        << journal.back();
+    // The reply text ends at the NUL byte; the refusal itself is honoured.
+    EXPECT_EQ(journal.back(), std::string(kConnectError) + "530 Login");
     EXPECT_EQ(ftp.Verify(), "");
 }
 
@@ -471,7 +475,9 @@ TEST_F(FaultRun, ProxyRefusesOpen) {
     const auto journal = Journal();
     ASSERT_EQ(journal.size(), UpToConnect().size() + 1);
     EXPECT_EQ(std::vector<std::string>(journal.begin(), journal.end() - 1), UpToConnect());
-    EXPECT_EQ(journal.back().rfind(kConnectError, 0), 0u) << journal.back();
+    // The client does not look at the reply to OPEN; the next command finds
+    // the connection closed, and that is what the operator reads.
+    EXPECT_EQ(journal.back(), std::string(kConnectError) + "Connection closed by the server");
     EXPECT_TRUE(ftp.StoredData().empty());
 }
 

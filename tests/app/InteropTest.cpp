@@ -27,6 +27,16 @@ using testsupport::ShellQuote;
 
 const std::string kEncryptedName = "20260305.zip.gpg";
 
+} // namespace
+
+namespace testsupport {
+void PrintTo(RealFtpKind kind, std::ostream* os) {
+    *os << RealFtpKindName(kind);
+}
+} // namespace testsupport
+
+namespace {
+
 class Interop : public AppFixture, public testing::WithParamInterface<RealFtpKind> {
 protected:
     Interop() {
