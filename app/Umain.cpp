@@ -108,16 +108,25 @@ void TForm1::FormActivate(QObject*) {
 
 void TForm1::LoadFileList() {
     const int n = ReadSettingInteger("PocetSouboru", 0);
+    std::vector<std::string> keys;
     for (int i = 0; i < n; ++i)
-        ListFiles->Add(ReadSettingString("Files", "File" + std::to_string(i), ""));
+        keys.push_back("File" + std::to_string(i));
+    // One reading of the file for the whole list.
+    for (const std::string& path : ReadSettingStrings("Files", keys, ""))
+        ListFiles->Add(path);
 }
 
 void TForm1::SaveFileList() {
+    // Erase, count and keys in one rewrite of Settings.ini: the file ends as
+    // after the single writes, without one flush to disk per data file, and a
+    // failure leaves the old list whole instead of half written.
     const int n = ListFiles->Count();
-    EraseSettingSection("Files");
-    WriteSettingString("General", "PocetSouboru", std::to_string(n));
+    SettingsBatch batch;
+    batch.EraseSection("Files");
+    batch.WriteString("General", "PocetSouboru", std::to_string(n));
     for (int i = 0; i < n; ++i)
-        WriteSettingString("Files", "File" + std::to_string(i), ListFiles->Item(i));
+        batch.WriteString("Files", "File" + std::to_string(i), ListFiles->Item(i));
+    batch.Commit();
 }
 
 bool TForm1::IsInList(const std::string& path) const {

@@ -27,9 +27,10 @@ bool SameName(const std::string& a, const std::string& b) {
 
 // The name of a section line ("[General]"), or nothing for other lines.
 std::optional<std::string> SectionName(const std::string& line) {
-    std::string t = Trim(line);
-    if (t.empty() || t[0] != '[')
+    size_t first = line.find_first_not_of(" \t");
+    if (first == npos || line[first] != '[') // most lines: decided without copying
         return std::nullopt;
+    std::string t = Trim(line);
     size_t close = t.find(']');
     if (close == npos)
         return std::nullopt;
@@ -82,8 +83,18 @@ size_t IniFile::SectionEnd(size_t header) const {
 size_t IniFile::FindKey(size_t header, const std::string& key) const {
     size_t end = SectionEnd(header);
     for (size_t i = header + 1; i < end; ++i) {
-        std::string k, v;
-        if (SplitEntry(lines_[i], k, v) && SameName(k, key))
+        // The key is the text before '=' without its blanks; compared in place.
+        const std::string& line = lines_[i];
+        size_t eq = line.find('=');
+        if (eq == npos)
+            continue;
+        size_t b = line.find_first_not_of(" \t");
+        size_t e = eq;
+        while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t'))
+            --e;
+        if (b < eq && e - b == key.size() && SameName(line.substr(b, e - b), key))
+            return i;
+        if (b == eq && key.empty())
             return i;
     }
     return npos;

@@ -51,28 +51,60 @@ std::string SettingsFilePath() {
     return platform::ApplicationDir() + "Settings.ini";
 }
 
+std::vector<std::string> ReadSettingStrings(const std::string& section,
+                                            const std::vector<std::string>& keys,
+                                            const std::string& defaultValue) {
+    std::vector<std::string> values(keys.size(), defaultValue);
+    std::string path = SettingsFilePath();
+    std::string bytes;
+    if (!platform::FileExists(path) || !platform::ReadFileBytes(path, bytes))
+        return values;
+    auto sectionBytes = platform::Utf8ToCp1250(SectionOrGeneral(section));
+    if (!sectionBytes)
+        return values;
+    settings::IniFile ini(bytes);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        auto keyBytes = platform::Utf8ToCp1250(keys[i]);
+        if (!keyBytes)
+            continue;
+        if (auto value = ini.Read(*sectionBytes, *keyBytes))
+            values[i] = platform::Cp1250ToUtf8(*value);
+    }
+    return values;
+}
+
 std::string ReadSettingString(const std::string& section, const std::string& key,
                               const std::string& defaultValue) {
-    std::string path = SettingsFilePath();
-    if (!platform::FileExists(path))
-        return defaultValue;
-    std::string bytes;
-    if (!platform::ReadFileBytes(path, bytes))
-        return defaultValue;
-    auto sectionBytes = platform::Utf8ToCp1250(SectionOrGeneral(section));
-    auto keyBytes = platform::Utf8ToCp1250(key);
-    if (!sectionBytes || !keyBytes)
-        return defaultValue;
-    auto value = settings::IniFile(bytes).Read(*sectionBytes, *keyBytes);
-    return value ? platform::Cp1250ToUtf8(*value) : defaultValue;
+    return ReadSettingStrings(section, {key}, defaultValue).front();
+}
+
+SettingsBatch::SettingsBatch() : path_(SettingsFilePath()), ini_(LoadForWrite(path_)) {}
+
+void SettingsBatch::WriteString(const std::string& section, const std::string& key,
+                                const std::string& value) {
+    ini_.Write(ToFileBytes(SectionOrGeneral(section)), ToFileBytes(key), ToFileBytes(value));
+    changed_ = true;
+}
+
+void SettingsBatch::EraseSection(const std::string& section) {
+    // Without a file there is nothing to erase (and nothing is created).
+    if (platform::FileExists(path_) && ini_.EraseSection(ToFileBytes(SectionOrGeneral(section))))
+        changed_ = true;
+}
+
+void SettingsBatch::Commit() {
+    if (changed_)
+        Store(path_, ini_);
+    changed_ = false;
 }
 
 void WriteSettingString(const std::string& section, const std::string& key,
                         const std::string& value) {
-    std::string path = SettingsFilePath();
+    // The texts are checked before the file is touched.
     std::string sectionBytes = ToFileBytes(SectionOrGeneral(section));
     std::string keyBytes = ToFileBytes(key);
     std::string valueBytes = ToFileBytes(value);
+    std::string path = SettingsFilePath();
     settings::IniFile ini = LoadForWrite(path);
     ini.Write(sectionBytes, keyBytes, valueBytes);
     Store(path, ini);

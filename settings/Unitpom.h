@@ -3,8 +3,11 @@
 // one read or write and closes it; nothing is cached. Texts are UTF-8 here
 // and Windows-1250 in the file.
 #pragma once
+#include "settings/IniFile.h"
+
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // Raised by the writes: "Unable to write to " + the settings file's full path,
 // or a refusal of a text that Windows-1250 cannot hold.
@@ -26,6 +29,30 @@ int ReadSettingInteger(const std::string& key, int defaultValue);
 void WriteSettingInteger(const std::string& key, int value);
 // Removes a whole section; does nothing (and creates nothing) without a file.
 void EraseSettingSection(const std::string& section);
+
+// Several changes in one rewrite of Settings.ini. The file ends up exactly as
+// after the same single writes and erasures in the same order; only the
+// number of rewrites differs (a list of thousands of data files would
+// otherwise be written, and flushed to disk, once per file). When Commit
+// raises, nothing of the batch is written.
+class SettingsBatch {
+public:
+    SettingsBatch(); // takes Settings.ini as it is now
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    void EraseSection(const std::string& section);
+    void Commit();
+
+private:
+    std::string path_;
+    settings::IniFile ini_;
+    bool changed_ = false;
+};
+
+// The values of several keys of one section from one reading of the file
+// (each the default when absent), as ReadSettingString gives them one by one.
+std::vector<std::string> ReadSettingStrings(const std::string& section,
+                                            const std::vector<std::string>& keys,
+                                            const std::string& defaultValue);
 
 // Reads an integer text as the store does; false when it is not an integer.
 bool ParseSettingInteger(const std::string& text, int& value);

@@ -133,3 +133,60 @@ TEST(UnprivilegedWriter, DISABLED_WriteRaises) {
         std::printf("%s\n", e.what());
     }
 }
+
+TEST_F(SettingsStore, BatchGivesTheSameFileAsTheSingleOperations) {
+    const std::string start = "[General]\r\nLogin=novak\r\nPocetSouboru=5\r\n\r\n[Files]\r\n"
+                              "File0=/old/a\r\n[Other]\r\nX=1\r\n";
+    auto steps = [](auto erase, auto write) {
+        erase("Files");
+        write("General", "PocetSouboru", "2");
+        write("Files", "File0", "/data/léčba.csv");
+        write("Files", "File1", "/data/b.csv");
+        write("", "LastFolder", "/data");
+    };
+    WriteIni(start);
+    steps([](const std::string& s) { EraseSettingSection(s); },
+          [](const std::string& s, const std::string& k, const std::string& v) {
+              WriteSettingString(s, k, v);
+          });
+    const std::string single = IniBytes();
+
+    WriteIni(start);
+    SettingsBatch batch;
+    steps([&](const std::string& s) { batch.EraseSection(s); },
+          [&](const std::string& s, const std::string& k, const std::string& v) {
+              batch.WriteString(s, k, v);
+          });
+    EXPECT_EQ(IniBytes(), start) << "nothing is written before Commit";
+    batch.Commit();
+    EXPECT_EQ(IniBytes(), single);
+    EXPECT_EQ(ReadSettingStrings("Files", {"File1", "File0", "File9"}, "-"),
+              (std::vector<std::string>{"/data/b.csv", "/data/léčba.csv", "-"}));
+}
+
+TEST_F(SettingsStore, BatchWithoutAFileCreatesItOnlyWhenItWrites) {
+    {
+        SettingsBatch erasing;
+        erasing.EraseSection("Files");
+        erasing.Commit();
+    }
+    EXPECT_FALSE(platform::FileExists(IniPath()));
+    SettingsBatch batch;
+    batch.EraseSection("Files");
+    batch.WriteString("General", "PocetSouboru", "0");
+    batch.Commit();
+    EXPECT_EQ(IniBytes(), "[General]\r\nPocetSouboru=0\r\n");
+}
+
+TEST_F(SettingsStore, FailedBatchLeavesTheOldFileWhole) {
+    WriteIni("[General]\r\nPocetSouboru=1\r\n[Files]\r\nFile0=/a\r\n");
+    SettingsBatch batch;
+    batch.EraseSection("Files");
+    batch.WriteString("General", "PocetSouboru", "1");
+    EXPECT_THROW(batch.WriteString("Files", "File0", "Ωmega"), ESettingsError);
+    // The caller leaves without Commit: the file is as before.
+    EXPECT_EQ(IniBytes(), "[General]\r\nPocetSouboru=1\r\n[Files]\r\nFile0=/a\r\n");
+    ASSERT_TRUE(platform::DeleteFile(IniPath()));
+    ASSERT_TRUE(platform::CreateDir(IniPath()));
+    EXPECT_THROW(SettingsBatch(), ESettingsError);
+}
