@@ -13,6 +13,7 @@
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/GpgHome.h"
+#include "tests/support/ScopedEnv.h"
 #include "ui/Application.h"
 
 #include <QElapsedTimer>
@@ -42,31 +43,10 @@ const char* const kSuccess =
 const char* const kConnectError = "Chyba při připojování k FTP serveru: ";
 
 std::string Random(std::size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
+    return testsupport::RandomBytes(n, seed);
 }
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_.empty())
-            ::unsetenv(name_);
-        else
-            ::setenv(name_, old_.c_str(), 1);
-    }
-
-private:
-    const char* name_;
-    std::string old_;
-};
+using testsupport::ScopedEnv;
 
 // A small tmpfs mounted for one test (root only); unmounted by the destructor.
 class SmallDisk {

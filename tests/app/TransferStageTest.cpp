@@ -21,11 +21,7 @@ namespace {
 using testsupport::FakeFtpServer;
 
 std::string Bytes(std::size_t n, unsigned seed = 11) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
+    return testsupport::RandomBytes(n, seed);
 }
 
 class Transfer : public AppFixture {

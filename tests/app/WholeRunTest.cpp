@@ -13,6 +13,7 @@
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/GpgHome.h"
 #include "tests/support/RealFtpServer.h"
+#include "tests/support/ScopedEnv.h"
 #include "ui/Application.h"
 
 #include <cstdlib>
@@ -34,32 +35,10 @@ const char* const kSuccess =
     "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. ";
 
 std::string Random(std::size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
+    return testsupport::RandomBytes(n, seed);
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_.empty())
-            ::unsetenv(name_);
-        else
-            ::setenv(name_, old_.c_str(), 1);
-    }
-
-private:
-    const char* name_;
-    std::string old_;
-};
+using testsupport::ScopedEnv;
 
 class WholeRun : public AppFixture {
 protected:

@@ -43,10 +43,4 @@ inline void PumpFor(int ms) {
         PumpMessages(2);
 }
 
-inline std::string RandomBytes(size_t n, unsigned seed = 7) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
+using testsupport::RandomBytes;

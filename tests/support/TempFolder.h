@@ -22,6 +22,9 @@ private:
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 
+// n pseudo-random bytes, the same for the same seed.
+std::string RandomBytes(size_t n, unsigned seed = 7);
+
 // Runs a shell command line (for test set-up and outside tools only) and
 // returns its exit status; output goes to *output when given.
 int RunShell(const std::string& command, std::string* output = nullptr);
