@@ -117,47 +117,30 @@ void Edit::SetPasswordChar(char c) {
                       .arg(static_cast<int>(static_cast<unsigned char>(c))));
 }
 
-CheckBox::CheckBox(QWidget* parent, int left, int top, int width, int height,
-                   const std::string& caption)
-    : QCheckBox(ToQ(caption), parent) {
+template <class QtToggle>
+ToggleControl<QtToggle>::ToggleControl(QWidget* parent, int left, int top, int width, int height,
+                                       const std::string& caption)
+    : QtToggle(ToQ(caption), parent) {
     Place(this, left, top, width, height);
 }
 
-void CheckBox::OnClick(Handler handler) {
-    connect(this, &QCheckBox::clicked, this, [handler] { RunIfSet(handler); });
+template <class QtToggle> void ToggleControl<QtToggle>::OnClick(Handler handler) {
+    QObject::connect(this, &QAbstractButton::clicked, this, [handler] { RunIfSet(handler); });
 }
 
-void CheckBox::mouseReleaseEvent(QMouseEvent* event) {
-    QCheckBox::mouseReleaseEvent(event);
+template <class QtToggle> void ToggleControl<QtToggle>::mouseReleaseEvent(QMouseEvent* event) {
+    QtToggle::mouseReleaseEvent(event);
     RunIfSet(mouseUp_);
 }
 
-void CheckBox::keyReleaseEvent(QKeyEvent* event) {
-    QCheckBox::keyReleaseEvent(event);
+template <class QtToggle> void ToggleControl<QtToggle>::keyReleaseEvent(QKeyEvent* event) {
+    QtToggle::keyReleaseEvent(event);
     if (!event->isAutoRepeat())
         RunIfSet(keyUp_);
 }
 
-RadioButton::RadioButton(QWidget* parent, int left, int top, int width, int height,
-                         const std::string& caption)
-    : QRadioButton(ToQ(caption), parent) {
-    Place(this, left, top, width, height);
-}
-
-void RadioButton::OnClick(Handler handler) {
-    connect(this, &QRadioButton::clicked, this, [handler] { RunIfSet(handler); });
-}
-
-void RadioButton::mouseReleaseEvent(QMouseEvent* event) {
-    QRadioButton::mouseReleaseEvent(event);
-    RunIfSet(mouseUp_);
-}
-
-void RadioButton::keyReleaseEvent(QKeyEvent* event) {
-    QRadioButton::keyReleaseEvent(event);
-    if (!event->isAutoRepeat())
-        RunIfSet(keyUp_);
-}
+template class ToggleControl<QCheckBox>;
+template class ToggleControl<QRadioButton>;
 
 GroupBox::GroupBox(QWidget* parent, int left, int top, int width, int height,
                    const std::string& caption)

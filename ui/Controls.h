@@ -67,12 +67,14 @@ public:
 };
 
 // Check box and radio button report mouse-button and key releases over them
-// (after Qt has changed their state), besides the plain click.
-class CheckBox : public QCheckBox {
+// (after Qt has changed their state), besides the plain click. Defined for
+// QCheckBox and QRadioButton only (in Controls.cpp).
+template <class QtToggle> class ToggleControl : public QtToggle {
 public:
-    CheckBox(QWidget* parent, int left, int top, int width, int height, const std::string& caption);
-    bool Checked() const { return isChecked(); }
-    void SetChecked(bool checked) { setChecked(checked); }
+    ToggleControl(QWidget* parent, int left, int top, int width, int height,
+                  const std::string& caption);
+    bool Checked() const { return this->isChecked(); }
+    void SetChecked(bool checked) { this->setChecked(checked); }
     void OnClick(Handler handler);
     void OnMouseUp(Handler handler) { mouseUp_ = std::move(handler); }
     void OnKeyUp(Handler handler) { keyUp_ = std::move(handler); }
@@ -86,23 +88,14 @@ private:
     Handler keyUp_;
 };
 
-class RadioButton : public QRadioButton {
+class CheckBox : public ToggleControl<QCheckBox> {
 public:
-    RadioButton(QWidget* parent, int left, int top, int width, int height,
-                const std::string& caption);
-    bool Checked() const { return isChecked(); }
-    void SetChecked(bool checked) { setChecked(checked); }
-    void OnClick(Handler handler);
-    void OnMouseUp(Handler handler) { mouseUp_ = std::move(handler); }
-    void OnKeyUp(Handler handler) { keyUp_ = std::move(handler); }
+    using ToggleControl::ToggleControl;
+};
 
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
-
-private:
-    Handler mouseUp_;
-    Handler keyUp_;
+class RadioButton : public ToggleControl<QRadioButton> {
+public:
+    using ToggleControl::ToggleControl;
 };
 
 // Group box with a caption; its children are placed within the box.
