@@ -42,17 +42,6 @@ void KillAgents(const std::string& home) {
 
 } // namespace
 
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
 GpgHome::GpgHome() {
     ::chmod(home_.Path().c_str(), 0700); // gpg warns about a home others can read
     std::string log;

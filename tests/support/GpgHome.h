@@ -65,7 +65,4 @@ private:
     std::vector<std::string> appHomes_; // application homes to stop agents in
 };
 
-// Encloses text in single quotes for /bin/sh (a quote inside is escaped).
-std::string ShellQuote(const std::string& text);
-
 } // namespace testsupport

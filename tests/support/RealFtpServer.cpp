@@ -101,13 +101,6 @@ std::string PackageCache() {
                             : (std::filesystem::temp_directory_path() / "roderuv-ftpd").string();
 }
 
-std::string Quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // Fetches and unpacks the packages into cache/root once (under a lock, as
 // tests run in parallel); true when `program` is there afterwards and finds
 // all its libraries.
@@ -116,7 +109,7 @@ bool Unpacked(const std::string& cache, const std::string& packages, const std::
     std::error_code ec;
     std::filesystem::create_directories(cache, ec);
     const std::string lib = cache + "/root/usr/lib/x86_64-linux-gnu";
-    const std::string script = "cd " + Quote(cache) +
+    const std::string script = "cd " + testsupport::ShellQuote(cache) +
                                " && exec 9>.lock && flock -w 120 9 && "
                                "if ! [ -x root" +
                                program +
@@ -126,8 +119,8 @@ bool Unpacked(const std::string& cache, const std::string& packages, const std::
                                " >fetch.log 2>&1 && "
                                "for d in *.deb; do dpkg-deb -x \"$d\" root || exit 1; done; fi && "
                                "[ -x root" +
-                               program + " ] && ! LD_LIBRARY_PATH=" + Quote(lib) + " ldd root" +
-                               program + " | grep -q 'not found'";
+                               program + " ] && ! LD_LIBRARY_PATH=" + testsupport::ShellQuote(lib) +
+                               " ldd root" + program + " | grep -q 'not found'";
     if (RunShell(script + " 2>/dev/null") != 0) {
         std::string log;
         try {
@@ -220,7 +213,7 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
         s->user_ = "tester";
         // The sessions run as nobody: it must reach and write the root.
         std::filesystem::permissions(s->base_, std::filesystem::perms(0755));
-        if (RunShell("chown 65534:65534 " + Quote(s->root_)) != 0) {
+        if (RunShell("chown 65534:65534 " + testsupport::ShellQuote(s->root_)) != 0) {
             why = "chown of the server folder failed";
             return nullptr;
         }
@@ -229,11 +222,14 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
                 return nullptr;
             const std::string pw = s->base_ + "/pure.passwd";
             const std::string db = s->base_ + "/pure.pdb";
-            if (RunShell("(echo " + Quote(s->password_) + "; echo " + Quote(s->password_) + ") | " +
-                         Quote(bin + "/bin/pure-pw") + " useradd tester -u 65534 -g 65534 -d " +
-                         Quote(s->root_) + " -f " + Quote(pw) + " >/dev/null 2>&1 && " +
-                         Quote(bin + "/bin/pure-pw") + " mkdb " + Quote(db) + " -f " + Quote(pw) +
-                         " >/dev/null 2>&1") != 0) {
+            if (RunShell("(echo " + testsupport::ShellQuote(s->password_) + "; echo " +
+                         testsupport::ShellQuote(s->password_) + ") | " +
+                         testsupport::ShellQuote(bin + "/bin/pure-pw") +
+                         " useradd tester -u 65534 -g 65534 -d " +
+                         testsupport::ShellQuote(s->root_) + " -f " + testsupport::ShellQuote(pw) +
+                         " >/dev/null 2>&1 && " + testsupport::ShellQuote(bin + "/bin/pure-pw") +
+                         " mkdb " + testsupport::ShellQuote(db) + " -f " +
+                         testsupport::ShellQuote(pw) + " >/dev/null 2>&1") != 0) {
                 why = "pure-pw could not make the user database";
                 return nullptr;
             }
@@ -254,11 +250,14 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
                           "/usr/sbin/proftpd", &why))
                 return nullptr;
             const std::string pw = s->base_ + "/ftpd.passwd";
-            if (RunShell("echo " + Quote(s->password_) + " | perl " +
-                         Quote(bin + "/sbin/ftpasswd") + " --passwd --file=" + Quote(pw) +
-                         " --name=tester --uid=65534 --gid=65534 --home=" + Quote(s->root_) +
-                         " --shell=/bin/false --stdin >/dev/null 2>&1 && chown 65534 " + Quote(pw) +
-                         " && chmod 600 " + Quote(pw)) != 0) {
+            if (RunShell("echo " + testsupport::ShellQuote(s->password_) + " | perl " +
+                         testsupport::ShellQuote(bin + "/sbin/ftpasswd") +
+                         " --passwd --file=" + testsupport::ShellQuote(pw) +
+                         " --name=tester --uid=65534 --gid=65534 --home=" +
+                         testsupport::ShellQuote(s->root_) +
+                         " --shell=/bin/false --stdin >/dev/null 2>&1 && chown 65534 " +
+                         testsupport::ShellQuote(pw) + " && chmod 600 " +
+                         testsupport::ShellQuote(pw)) != 0) {
                 why = "ftpasswd could not make the user file";
                 return nullptr;
             }
@@ -273,7 +272,7 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
                                      s->base_ + "/scoreboard\nPidFile " + s->base_ +
                                      "/proftpd.pid\n";
             WriteBytes(s->base_ + "/proftpd.conf", conf);
-            RunShell("chown 65534 " + Quote(s->base_));
+            RunShell("chown 65534 " + testsupport::ShellQuote(s->base_));
             argv = {"/usr/bin/setpriv",
                     "--reuid=65534",
                     "--regid=65534",

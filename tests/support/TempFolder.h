@@ -25,6 +25,9 @@ std::string ReadBytes(const std::string& path);
 // n pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(size_t n, unsigned seed = 7);
 
+// Encloses text in single quotes for /bin/sh (a quote inside is escaped).
+std::string ShellQuote(const std::string& text);
+
 // Runs a shell command line (for test set-up and outside tools only) and
 // returns its exit status; output goes to *output when given.
 int RunShell(const std::string& command, std::string* output = nullptr);

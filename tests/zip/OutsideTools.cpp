@@ -4,16 +4,9 @@
 
 namespace ziptest {
 
-std::string Quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 std::string OutsideToolFailures(const std::string& archive, unsigned entries, bool uniqueNames) {
     using testsupport::RunShell;
-    const std::string a = Quote(archive);
+    const std::string a = testsupport::ShellQuote(archive);
     std::string failures, out;
 
     int rc = RunShell("unzip -t -q " + a + " 2>&1", &out);
@@ -47,7 +40,7 @@ std::string OutsideToolFailures(const std::string& archive, unsigned entries, bo
 
 std::string ZipinfoVerbose(const std::string& archive) {
     std::string out;
-    testsupport::RunShell("zipinfo -v " + Quote(archive) + " 2>&1", &out);
+    testsupport::RunShell("zipinfo -v " + testsupport::ShellQuote(archive) + " 2>&1", &out);
     return out;
 }
 

@@ -15,7 +15,4 @@ std::string OutsideToolFailures(const std::string& archive, unsigned entries,
 // The "UT extra field modtime ... UTC" lines zipinfo -v prints, in entry order.
 std::string ZipinfoVerbose(const std::string& archive);
 
-// Single-quotes a path for the shell.
-std::string Quote(const std::string& text);
-
 } // namespace ziptest

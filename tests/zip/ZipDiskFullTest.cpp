@@ -110,7 +110,7 @@ TEST_F(ZipDiskFull, FullDiskInTheDirectoryIsReported) {
 
 TEST_F(ZipDiskFull, SmallTmpfs) {
     const std::string mountPoint = dir / "small-disk";
-    ASSERT_EQ(RunShell("mkdir " + Quote(mountPoint)), 0);
+    ASSERT_EQ(RunShell("mkdir " + testsupport::ShellQuote(mountPoint)), 0);
     if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0)
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
     const std::string archive = mountPoint + "/a.zip";

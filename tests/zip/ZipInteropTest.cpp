@@ -32,7 +32,7 @@ TEST(ZipInterop, ToolsExtractTheSourceBytes) {
         {"inner.zip", RandomBytes(4000, 11)},
         {"one.txt", "x"},
     };
-    ASSERT_EQ(RunShell("mkdir " + Quote(dir / "src")), 0);
+    ASSERT_EQ(RunShell("mkdir " + testsupport::ShellQuote(dir / "src")), 0);
     const std::string archive = dir / "all.zip";
     ArchiveHandle* h = ArchiveCreate(archive);
     ASSERT_NE(h, nullptr);
@@ -52,9 +52,13 @@ TEST(ZipInterop, ToolsExtractTheSourceBytes) {
         ++utLines;
     EXPECT_EQ(utLines, 2 * sources.size()) << info; // zipinfo prints it in local and UTC form
 
-    ASSERT_EQ(RunShell("unzip -q " + Quote(archive) + " -d " + Quote(dir / "unzip")), 0);
-    ASSERT_EQ(RunShell("7z x -y -o" + Quote(dir / "7z") + " " + Quote(archive) + " >/dev/null"), 0);
-    ASSERT_EQ(RunShell("cd " + Quote(dir.Path()) +
+    ASSERT_EQ(RunShell("unzip -q " + testsupport::ShellQuote(archive) + " -d " +
+                       testsupport::ShellQuote(dir / "unzip")),
+              0);
+    ASSERT_EQ(RunShell("7z x -y -o" + testsupport::ShellQuote(dir / "7z") + " " +
+                       testsupport::ShellQuote(archive) + " >/dev/null"),
+              0);
+    ASSERT_EQ(RunShell("cd " + testsupport::ShellQuote(dir.Path()) +
                        " && /usr/bin/python3 -c 'import zipfile; "
                        "zipfile.ZipFile(\"all.zip\").extractall(\"py\")'"),
               0);

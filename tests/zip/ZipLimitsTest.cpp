@@ -20,8 +20,8 @@ int64_t SizeOf(const std::string& path) {
 TEST(ZipLimits, SourceOf4GiBIsRefusedUpFront) {
     TempFolder dir;
     // Sparse: takes no disk space, and must never be read.
-    ASSERT_EQ(RunShell("truncate -s 4G " + Quote(dir / "huge.txt")), 0);
-    ASSERT_EQ(RunShell("truncate -s 4294967295 " + Quote(dir / "almost.txt")), 0);
+    ASSERT_EQ(RunShell("truncate -s 4G " + testsupport::ShellQuote(dir / "huge.txt")), 0);
+    ASSERT_EQ(RunShell("truncate -s 4294967295 " + testsupport::ShellQuote(dir / "almost.txt")), 0);
     WriteBytes(dir / "small.txt", "small");
     const std::string archive = dir / "a.zip";
     ArchiveHandle* h = ArchiveCreate(archive);

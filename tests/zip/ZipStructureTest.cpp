@@ -286,8 +286,8 @@ TEST_F(ZipStructure, ReadErrorIsNotTakenForTheEnd) {
 TEST_F(ZipStructure, OutputThatCannotSeekRecordsTheError) {
     const std::string fifo = dir / "pipe.zip";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ASSERT_EQ(testsupport::RunShell("timeout 10 cat " + Quote(fifo) + " > " +
-                                    Quote(dir / "captured") + " &"),
+    ASSERT_EQ(testsupport::RunShell("timeout 10 cat " + testsupport::ShellQuote(fifo) + " > " +
+                                    testsupport::ShellQuote(dir / "captured") + " &"),
               0);
     ArchiveHandle* h = nullptr;
     for (int i = 0; i < 250 && !h; ++i) { // until the reader has opened its end
