@@ -4,8 +4,11 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -474,6 +477,9 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
         DataConnection->SendFile(LocalFile);
     if (OnTransactionStop)
         OnTransactionStop(this);
+    // What send() accepted may still lie in the system's buffers; a server
+    // that stopped reading resets the connection, and may still say 226.
+    const bool DataReset = !Canceled && !TimedOut && !DataEndedInOrder();
     // Linger off: the close hands the remaining data to the system and ends
     // the connection normally; the server sees the end of the file by it.
     DataConnection->SetLinger(false, 0);
@@ -500,5 +506,40 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
     if (Sent != BytesTotal)
         return Failure("Only " + std::to_string(Sent) + " of " + std::to_string(BytesTotal) +
                        " bytes were sent");
+    if (DataReset)
+        return Failure("The server reset the data connection before it had read all the data");
     return true;
+}
+
+// Ends our direction of the data connection (the end of the file) and waits
+// until the server closes its side, which it does once it has read to the
+// end. A reset instead means the server dropped data that was already sent.
+// The wait ends too when the final reply arrives on the control connection;
+// the data side is then judged by what it shows at that moment.
+bool TNMFTP::DataEndedInOrder() {
+    const int Data = DataConnection->GetSocket();
+    if (Data < 0)
+        return true;
+    ::shutdown(Data, SHUT_WR);
+    char Scrap[4096];
+    for (;;) {
+        pollfd Fds[2] = {{Data, POLLIN, 0}, {GetSocket(), POLLIN, 0}};
+        const int Ready = ::poll(Fds, GetSocket() >= 0 ? 2 : 1, 2);
+        const bool ReplyWaiting = Ready > 0 && (Fds[1].revents & (POLLIN | POLLHUP)) != 0;
+        if (Ready > 0 && Fds[0].revents != 0) {
+            const ssize_t N = ::recv(Data, Scrap, sizeof Scrap, MSG_DONTWAIT);
+            if (N == 0)
+                return true; // the server's orderly close
+            if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                return false; // reset: not all the data arrived
+            continue;         // stray bytes from the server are ignored
+        }
+        if (ReplyWaiting || GetSocket() < 0) {
+            const ssize_t N = ::recv(Data, Scrap, sizeof Scrap, MSG_DONTWAIT | MSG_PEEK);
+            return !(N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        }
+        if (Canceled || TimedOut)
+            return true; // the caller reports the cancel or time-out
+        PumpMessages(0);
+    }
 }

@@ -155,6 +155,7 @@ private:
     void DropWaitingInput();
     void ReadGreeting();
     bool RunUpload(const std::string& LocalFile, const std::string& RemoteName, bool& Offered);
+    bool DataEndedInOrder();
     bool InTransfer = false;
 };
 

@@ -257,6 +257,27 @@ TEST_F(NmftpUpload, DataConnectionDroppedMidwayIsAFailure) {
     EXPECT_EQ(ftp.StoredData().at(0).size(), 100000u);
 }
 
+TEST_F(NmftpUpload, DataResetAfterTheSendFollowedBy226IsAFailure) {
+    // The file goes out in one send() that the system's buffers take whole
+    // before the server reads; only the reset tells that it dropped the rest.
+    bytes = RandomBytes(60000, 4);
+    testsupport::WriteBytes(path, bytes);
+    StoreOptions o;
+    o.dropAfter = 30000;
+    o.final = "226 Transfer complete.";
+    ftp.Pasv().Store("STOR 20260305.zip.gpg", o);
+    LogIn();
+    try {
+        client.Upload(path, "20260305.zip.gpg");
+        ADD_FAILURE() << "a reset upload was taken as success";
+    } catch (const FTPException& e) {
+        EXPECT_STREQ(e.what(),
+                     "The server reset the data connection before it had read all the data");
+    }
+    EXPECT_EQ(ftp.StoredData().at(0).size(), 30000u);
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
 TEST_F(NmftpUpload, AbortFromPacketSentCancelsTheTransfer) {
     bytes = RandomBytes(4 << 20, 5);
     testsupport::WriteBytes(path, bytes);
