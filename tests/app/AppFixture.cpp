@@ -48,6 +48,13 @@ std::string AppFixture::JournalBytes() const {
     return bytes;
 }
 
+std::vector<std::string> AppFixture::JournalUnstamped() const {
+    std::vector<std::string> out;
+    for (const std::string& line : JournalLines())
+        out.push_back(line.rfind(kStamp, 0) == 0 ? line.substr(std::string(kStamp).size()) : line);
+    return out;
+}
+
 std::vector<std::string> AppFixture::JournalLines() const {
     const std::string bytes = JournalBytes();
     std::vector<std::string> lines;

@@ -29,6 +29,8 @@ protected:
     std::string JournalPath() const { return tmp / "journal.log"; }
     // The journal as UTF-8 lines (split at CR LF, the line ends removed).
     std::vector<std::string> JournalLines() const;
+    // The same lines with the fixed time stamp removed (lines without one as they are).
+    std::vector<std::string> JournalUnstamped() const;
     std::string JournalBytes() const;
 
     // The fixed time of every stamp: 5.3.2026 9:05:07.

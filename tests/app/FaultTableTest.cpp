@@ -138,13 +138,7 @@ protected:
     std::string Encrypted() const { return tmp / ("temp/" + kEncryptedName); }
     int64_t EncryptedSize() const { return platform::FileSize(Encrypted()); }
 
-    std::vector<std::string> Journal() const {
-        std::vector<std::string> out;
-        for (const std::string& line : JournalLines())
-            out.push_back(line.rfind(kStamp, 0) == 0 ? line.substr(std::string(kStamp).size())
-                                                     : line);
-        return out;
-    }
+    std::vector<std::string> Journal() const { return JournalUnstamped(); }
 
     std::vector<std::string> UpToEncrypt() const {
         const std::string z = std::to_string(platform::FileSize(tmp / "temp/20260305.zip"));

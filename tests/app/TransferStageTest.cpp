@@ -49,14 +49,7 @@ protected:
         return ok;
     }
 
-    // The lines the stage journalled (time stamps removed).
-    std::vector<std::string> Journal() const {
-        std::vector<std::string> out;
-        for (const std::string& line : JournalLines())
-            out.push_back(line.rfind(kStamp, 0) == 0 ? line.substr(std::string(kStamp).size())
-                                                     : line);
-        return out;
-    }
+    std::vector<std::string> Journal() const { return JournalUnstamped(); }
 
     FakeFtpServer ftp;
     std::unique_ptr<TForm1> form;

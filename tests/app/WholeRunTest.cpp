@@ -87,14 +87,7 @@ protected:
     std::string Encrypted() const { return tmp / ("temp/" + std::string(kEncryptedName)); }
     int64_t EncryptedSize() const { return platform::FileSize(Encrypted()); }
 
-    // Journal lines without their time stamps (lines without one as they are).
-    std::vector<std::string> Journal() const {
-        std::vector<std::string> out;
-        for (const std::string& line : JournalLines())
-            out.push_back(line.rfind(kStamp, 0) == 0 ? line.substr(std::string(kStamp).size())
-                                                     : line);
-        return out;
-    }
+    std::vector<std::string> Journal() const { return JournalUnstamped(); }
 
     // The journal of a run that got as far as the connection.
     std::vector<std::string> UpToConnect() const {
