@@ -30,4 +30,4 @@ ensure_packages() {
 
 # Packages needed to build the program.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev
-                fonts-dejavu-core gnupg)
+                fonts-dejavu-core fonts-liberation gnupg)
