@@ -7,9 +7,9 @@ source scripts/common.sh
 ensure_packages "${BUILD_PACKAGES[@]}" python3-pyftpdlib unzip
 
 root=$PWD
-build=${BUILD_DIR:-build}
+build=${BUILD_DIR:-build-demo}
 echo "== Building the program in $build/"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=OFF \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=OFF -DRODERUV_WITH_GUI=ON \
       -DRODERUV_WITH_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target roderuv >/dev/null
 
