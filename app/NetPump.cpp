@@ -1,13 +1,10 @@
 #include "app/NetPump.h"
 
-#include "ui/Application.h"
-
-#include <QTimer>
-#include <utility>
-
-#if RODERUV_HAVE_NET
 #include "net/SocketEvents.h"
-#endif
+#include "ui/Application.h"
+#include "ui/Timer.h"
+
+#include <utility>
 
 namespace {
 
@@ -22,18 +19,13 @@ void SetNetWaitCheck(std::function<void()> check) {
     WaitCheck() = std::move(check);
 }
 
-void InstallNetPump(QTimer& timer) {
-#if RODERUV_HAVE_NET
+void InstallNetPump(ui::Timer& timer) {
     SetPumpMessagesHook([] {
-        ui::ProcessQtEvents();
+        ui::ProcessWindowEvents();
         if (WaitCheck())
             WaitCheck()();
     });
     ui::SetExtraPump([] { DispatchSocketEvents(); });
-    timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [] { DispatchSocketEvents(); });
-    timer.start();
-#else
-    (void)timer;
-#endif
+    timer.OnTick([] { DispatchSocketEvents(); });
+    timer.Start(20);
 }

@@ -5,9 +5,11 @@
 #pragma once
 #include <functional>
 
-class QTimer;
+namespace ui {
+class Timer;
+}
 
-void InstallNetPump(QTimer& timer);
+void InstallNetPump(ui::Timer& timer);
 
 // Called after the window events ran at every step of the socket layer's
 // waits (empty: nothing). The main window uses it once it has been closed

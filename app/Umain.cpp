@@ -2,20 +2,14 @@
 
 #include "app/AutoSwitch.h"
 #include "app/NetPump.h"
-#if RODERUV_HAVE_NET
 #include "net/Nmftp.h"
-#endif
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
+#include "settings/Uformkonfigurace.h"
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 #include "ui/Prompts.h"
 
-#if RODERUV_HAVE_KONFIGURACE
-#include "settings/Uformkonfigurace.h"
-#endif
-
-#include <QCloseEvent>
 #include <utility>
 
 namespace {
@@ -49,7 +43,7 @@ std::string Trim(const std::string& text) {
 
 } // namespace
 
-TForm1::TForm1(QWidget* Owner, std::vector<std::string> commandLine) : ui::Form(Owner) {
+TForm1::TForm1(std::vector<std::string> commandLine) {
     SetCaption(kMainCaption);
     SetClientSize(514, 262);
 
@@ -69,6 +63,7 @@ TForm1::TForm1(QWidget* Owner, std::vector<std::string> commandLine) : ui::Form(
     ButtonKonfigurace->OnClick([this] { ButtonKonfiguraceClick(ButtonKonfigurace); });
     ButtonSave->OnClick([this] { ButtonSaveClick(ButtonSave); });
     SetOnFirstActivate([this] { FormActivate(this); });
+    SetOnCloseRequest([this] { FormClose(this); });
 
     Params = std::move(commandLine);
 
@@ -76,15 +71,14 @@ TForm1::TForm1(QWidget* Owner, std::vector<std::string> commandLine) : ui::Form(
 }
 
 TForm1::~TForm1() {
-    socketTimer_.stop();
+    socketTimer_.Stop();
     if (closedDuringRun_)
         SetNetWaitCheck({});
     DestroyFtpClient();
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
-#if RODERUV_HAVE_NET
-    if (!ButtonStart->isEnabled() && NMFTP != nullptr) {
+void TForm1::FormClose(ui::Control*) {
+    if (!ButtonStart->Enabled() && NMFTP != nullptr) {
         // The run goes on to its end (the data files are only touched after
         // a good upload); every wait of the client from now on is cancelled
         // at its first step, also the QUIT after a failed log-in.
@@ -96,11 +90,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
         NMFTP->Cancel();
         ui::Terminate();
     }
-#endif
-    ui::Form::closeEvent(event);
 }
 
-void TForm1::FormActivate(QObject*) {
+void TForm1::FormActivate(ui::Control*) {
     LoadFileList();
     if (!Params.empty())
         CheckAutoStart();
@@ -158,10 +150,10 @@ void TForm1::CheckAutoStart() {
 }
 
 void TForm1::SetRunning(bool running) {
-    ButtonStart->setEnabled(!running);
+    ButtonStart->SetEnabled(!running);
 }
 
-void TForm1::ButtonAddFilesClick(QObject*) {
+void TForm1::ButtonAddFilesClick(ui::Control*) {
     std::string candidate = CutToChars(platform::CurrentDir(), kMaxPathChars);
     OpenDialog.title = "Přidat soubor(y) do seznamu...";
     OpenDialog.initialDir = ReadSettingString("General", "LastFolder", platform::CurrentDir());
@@ -187,7 +179,7 @@ void TForm1::ButtonAddFilesClick(QObject*) {
                         refused);
 }
 
-void TForm1::ButtonRemoveFilesClick(QObject*) {
+void TForm1::ButtonRemoveFilesClick(ui::Control*) {
     int i = 0;
     while (i < ListFiles->Count()) {
         if (ListFiles->Selected(i))
@@ -197,19 +189,14 @@ void TForm1::ButtonRemoveFilesClick(QObject*) {
     }
 }
 
-void TForm1::ButtonKonfiguraceClick(QObject*) {
-#if RODERUV_HAVE_KONFIGURACE
+void TForm1::ButtonKonfiguraceClick(ui::Control*) {
     // A new dialog for each opening; nothing is reloaded afterwards, every
     // consumer reads the settings afresh.
     TFormKonfigurace FormKonfigurace(this);
     FormKonfigurace.ShowModal();
-#else
-    // The configuration dialog is not part of this build.
-    ui::ShowMessage("Konfigurace programu není k dispozici.");
-#endif
 }
 
-void TForm1::ButtonSaveClick(QObject*) {
+void TForm1::ButtonSaveClick(ui::Control*) {
     if (!CheckSettings()) {
         ui::ShowMessage("V programu nejsou nastaveny všechny nezbytné přihlašovací údaje. "
                         "\n\nUpravte nastavení stiskem tlačítka \"Konfigurace\". ");

@@ -17,8 +17,8 @@
 #include "ui/Controls.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
+#include "ui/Timer.h"
 
-#include <QTimer>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,7 +38,7 @@ class TForm1 : public ui::Form {
 public:
     // Params := commandLine (the arguments after the program name, in order).
     // The FTP client, the controls and the first activation are set up here.
-    TForm1(QWidget* Owner, std::vector<std::string> commandLine);
+    explicit TForm1(std::vector<std::string> commandLine);
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -64,13 +64,16 @@ public:
     // progress display.
 
     // ---- event handlers (Sender is the control, may be null) --------------
-    void FormActivate(QObject* Sender);
-    void ButtonAddFilesClick(QObject* Sender);
-    void ButtonRemoveFilesClick(QObject* Sender);
-    void ButtonKonfiguraceClick(QObject* Sender);
-    void ButtonSaveClick(QObject* Sender);
+    void FormActivate(ui::Control* Sender);
+    void ButtonAddFilesClick(ui::Control* Sender);
+    void ButtonRemoveFilesClick(ui::Control* Sender);
+    void ButtonKonfiguraceClick(ui::Control* Sender);
+    void ButtonSaveClick(ui::Control* Sender);
     // One send run; returns when it has ended.
-    void ButtonStartClick(QObject* Sender);
+    void ButtonStartClick(ui::Control* Sender);
+    // Closing the window during a run ends the program: the FTP client's
+    // waits, unbounded with time-out 0, are cancelled so the run can end.
+    void FormClose(ui::Control* Sender);
 
     // ---- list and start-up ---------------------------------------------
     void LoadFileList();
@@ -106,11 +109,6 @@ public:
     bool DeleteDataFiles();
     bool MoveDataFiles();
 
-protected:
-    // Closing the window during a run ends the program: the FTP client's
-    // waits, unbounded with time-out 0, are cancelled so the run can end.
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     // StagesTransfer.cpp: makes NMFTP with its initial properties (Port 21,
     // ReportLevel 0, Vendor 2411, ParseList true, ProxyPort 0, Passive false,
@@ -120,6 +118,6 @@ private:
 
     void FailRun(const std::string& message, const std::string& savedCaption, bool shownFirst);
 
-    QTimer socketTimer_; // delivers socket notifications while idle
+    ui::Timer socketTimer_; // delivers socket notifications while idle
     bool closedDuringRun_ = false;
 };

@@ -48,7 +48,7 @@ void TForm1::FailRun(const std::string& message, const std::string& savedCaption
         ui::Terminate();
 }
 
-void TForm1::ButtonStartClick(QObject*) {
+void TForm1::ButtonStartClick(ui::Control*) {
     SetRunning(true);
     const std::string savedCaption = Caption();
     FinalStep finalStep(*this, savedCaption);

@@ -6,7 +6,6 @@
 #include "ui/Prompts.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -16,7 +15,7 @@ int main(int argc, char** argv) {
     // Started by cron with the switch: no display is needed.
     if (HasAutoSwitch(params)) {
         ui::UseOffscreenWithoutDisplay();
-    } else if (!ui::DisplayReachable() && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    } else if (!ui::WindowsAvailable()) {
         // The window cannot be shown anywhere; say so instead of letting the
         // toolkit abort, and keep the exit status 0.
         std::fprintf(stderr, "%s: no display; start with /auto for an unattended run\n",
@@ -25,7 +24,7 @@ int main(int argc, char** argv) {
     }
     try {
         ui::Application app(argc, argv);
-        TForm1 Form1(nullptr, params);
+        TForm1 Form1(params);
         Form1.ShowCentred();
         app.Run();
     } catch (const std::exception& e) {

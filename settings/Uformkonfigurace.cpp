@@ -13,8 +13,8 @@
 
 using konfigurace::KonfiguraceInput;
 
-TFormKonfigurace::TFormKonfigurace(QWidget* owner) : ui::DialogForm(owner) {
-    setObjectName(QStringLiteral("FormKonfigurace"));
+TFormKonfigurace::TFormKonfigurace(ui::Window* owner) : ui::DialogForm(owner) {
+    SetName("FormKonfigurace");
     SetCaption("Konfigurace programu");
     SetClientSize(545, 323);
 
@@ -58,11 +58,10 @@ TFormKonfigurace::TFormKonfigurace(QWidget* owner) : ui::DialogForm(owner) {
     // The positions are kept; a check box or radio button whose caption needs
     // more room in this platform's font grows to the right, where there is
     // free space for each of them.
-    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+    for (ui::ToggleControl* b : std::initializer_list<ui::ToggleControl*>{
              CheckBoxProxy, CheckBoxLog, RadioButtonAll, RadioButtonLastOnly, RadioLeave,
              RadioDelete, RadioMoveTo})
-        if (b->sizeHint().width() > b->width())
-            b->resize(b->sizeHint().width(), b->height());
+        b->GrowToCaption();
 
     ui::SetTabOrder({EditFTPServer,         EditLogin,       EditHeslo,
                      CheckBoxProxy,         EditProxyAdresa, EditProxyPort,
@@ -75,12 +74,10 @@ TFormKonfigurace::TFormKonfigurace(QWidget* owner) : ui::DialogForm(owner) {
     // Initial states, before loading.
     RadioButtonAll->SetChecked(true);
     RadioLeave->SetChecked(true);
-    for (QWidget* w : {static_cast<QWidget*>(EditProxyAdresa), static_cast<QWidget*>(EditProxyPort),
-                       static_cast<QWidget*>(EditProxyLogin), static_cast<QWidget*>(EditProxyHeslo),
-                       static_cast<QWidget*>(LabelAdresa), static_cast<QWidget*>(LabelPort),
-                       static_cast<QWidget*>(LabelLogin), static_cast<QWidget*>(LabelHeslo),
-                       static_cast<QWidget*>(EditCestaAdresare)})
-        w->setEnabled(false);
+    for (ui::Control* w : std::initializer_list<ui::Control*>{
+             EditProxyAdresa, EditProxyPort, EditProxyLogin, EditProxyHeslo, LabelAdresa, LabelPort,
+             LabelLogin, LabelHeslo, EditCestaAdresare})
+        w->SetEnabled(false);
 
     BrowseDlg.title = "Adresář pro přesun odeslaných souborů";
     SaveDialog.title = "Uložit log soubor";
@@ -89,8 +86,6 @@ TFormKonfigurace::TFormKonfigurace(QWidget* owner) : ui::DialogForm(owner) {
     // Enter presses "Uložit nastavení", unless another button has the focus:
     // then, as everywhere on Windows, it presses that one (Enter on a
     // focused "Storno" must not save).
-    for (ui::Button* b : {LMDButton1, LMDButtonDefFTPServer, ButtonBrowseLog, ButtonBrowse})
-        b->setAutoDefault(true);
     SetDefaultButton(ButtonSave);
     SetCancelButton(LMDButton1);
 
@@ -115,20 +110,16 @@ std::string TFormKonfigurace::DefaultFtpServer() {
 }
 
 void TFormKonfigurace::SetProxyControlsEnabled(bool on) {
-    for (QWidget* w :
-         {static_cast<QWidget*>(LabelAdresa), static_cast<QWidget*>(LabelPort),
-          static_cast<QWidget*>(EditProxyAdresa), static_cast<QWidget*>(EditProxyPort),
-          static_cast<QWidget*>(LabelLogin), static_cast<QWidget*>(LabelHeslo),
-          static_cast<QWidget*>(EditProxyLogin), static_cast<QWidget*>(EditProxyHeslo)})
-        w->setEnabled(on);
+    for (ui::Control* w : std::initializer_list<ui::Control*>{
+             LabelAdresa, LabelPort, EditProxyAdresa, EditProxyPort, LabelLogin, LabelHeslo,
+             EditProxyLogin, EditProxyHeslo})
+        w->SetEnabled(on);
 }
 
 void TFormKonfigurace::SetLogControlsEnabled(bool on) {
-    for (QWidget* w :
-         {static_cast<QWidget*>(Label4), static_cast<QWidget*>(EditCestaLog),
-          static_cast<QWidget*>(ButtonBrowseLog), static_cast<QWidget*>(RadioButtonAll),
-          static_cast<QWidget*>(RadioButtonLastOnly)})
-        w->setEnabled(on);
+    for (ui::Control* w : std::initializer_list<ui::Control*>{Label4, EditCestaLog, ButtonBrowseLog,
+                                                              RadioButtonAll, RadioButtonLastOnly})
+        w->SetEnabled(on);
 }
 
 void TFormKonfigurace::ShowInput(const KonfiguraceInput& in) {
@@ -152,8 +143,8 @@ void TFormKonfigurace::ShowInput(const KonfiguraceInput& in) {
         RadioMoveTo->SetChecked(true);
     else
         RadioLeave->SetChecked(true);
-    EditCestaAdresare->setEnabled(moveTo);
-    ButtonBrowse->setEnabled(moveTo);
+    EditCestaAdresare->SetEnabled(moveTo);
+    ButtonBrowse->SetEnabled(moveTo);
     EditCestaAdresare->SetText(in.cestaAdresare); // empty unless the files are moved
     if (in.lastOnly)
         RadioButtonLastOnly->SetChecked(true);
@@ -239,27 +230,27 @@ void TFormKonfigurace::CheckBoxLogMouseUp() {
 }
 
 void TFormKonfigurace::RadioLeaveMouseUp() {
-    EditCestaAdresare->setEnabled(false);
-    ButtonBrowse->setEnabled(false);
+    EditCestaAdresare->SetEnabled(false);
+    ButtonBrowse->SetEnabled(false);
 }
 
 void TFormKonfigurace::RadioDeleteKeyUp() {
-    EditCestaAdresare->setEnabled(false);
-    ButtonBrowse->setEnabled(false);
+    EditCestaAdresare->SetEnabled(false);
+    ButtonBrowse->SetEnabled(false);
 }
 
 void TFormKonfigurace::RadioMoveToMouseUp() {
-    EditCestaAdresare->setEnabled(true);
-    ButtonBrowse->setEnabled(true);
+    EditCestaAdresare->SetEnabled(true);
+    ButtonBrowse->SetEnabled(true);
 }
 
 void TFormKonfigurace::RadioMoveToKeyUp() {
     // Chosen with the keyboard only the folder field follows; the browse
     // button keeps its state.
-    EditCestaAdresare->setEnabled(true);
+    EditCestaAdresare->SetEnabled(true);
 }
 
-bool ShowKonfigurace(QWidget* owner) {
+bool ShowKonfigurace(ui::Window* owner) {
     auto FormKonfigurace = std::make_unique<TFormKonfigurace>(owner);
     return FormKonfigurace->ShowModal();
 }

@@ -13,7 +13,7 @@
 
 class TFormKonfigurace : public ui::DialogForm {
 public:
-    explicit TFormKonfigurace(QWidget* owner);
+    explicit TFormKonfigurace(ui::Window* owner);
 
     // Controls, in tab order.
     ui::Edit* EditFTPServer;
@@ -83,4 +83,4 @@ private:
 // For the main window's "Konfigurace" button: makes a new dialog owned by
 // owner, shows it modally centred over the owner, and destroys it when it
 // closes. True when the settings were saved.
-bool ShowKonfigurace(QWidget* owner);
+bool ShowKonfigurace(ui::Window* owner);

@@ -1,10 +1,8 @@
 #include "ui/Application.h"
 
+#include "ui/Backend.h"
 #include "ui/Prompts.h"
 
-#include <QMetaObject>
-#include <cstdlib>
-#include <exception>
 #include <utility>
 
 namespace ui {
@@ -20,41 +18,34 @@ int& TerminateCounter() {
     return count;
 }
 
-bool EnvSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
 } // namespace
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
-    // Only the application name: a display name would be appended to every
-    // window caption by some platforms.
-    setApplicationName(QString::fromUtf8(kApplicationTitle));
+Application::Application(int& argc, char** argv) {
+    backend::StartApplication(argc, argv);
 }
 
-bool Application::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        ShowException(e.what());
-    } catch (...) {
-        ShowException("Unknown error");
-    }
-    return false;
+Application::~Application() {
+    backend::EndApplication();
 }
 
 int Application::Run() {
-    return exec();
+    return backend::RunEventLoop();
 }
 
-void ProcessQtEvents() {
-    if (QCoreApplication::instance() != nullptr)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+bool ApplicationExists() {
+    return backend::ApplicationExists();
+}
+
+int RunEventLoop() {
+    return backend::RunEventLoop();
+}
+
+void ProcessWindowEvents() {
+    backend::ProcessEvents();
 }
 
 void ProcessMessages() {
-    ProcessQtEvents();
+    ProcessWindowEvents();
     if (ExtraPump())
         ExtraPump()();
 }
@@ -65,13 +56,9 @@ void SetExtraPump(std::function<void()> pump) {
 
 void Terminate() {
     ++TerminateCounter();
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr)
-        return;
-    // Queued, so it also works before exec() has started and never cuts the
-    // caller short: the main loop sees it when control returns there.
-    QMetaObject::invokeMethod(
-        app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    // Queued by the backend, so it also works before the loop has started and
+    // never cuts the caller short.
+    backend::Quit(0);
 }
 
 int TerminateCount() {
@@ -83,19 +70,19 @@ void ResetTerminateCount() {
 }
 
 bool DisplayReachable() {
-    return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
+    return backend::DisplayReachable();
+}
+
+bool WindowsAvailable() {
+    return backend::WindowsAvailable();
 }
 
 void UseOffscreenWithoutDisplay() {
-    if (!DisplayReachable())
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    backend::UseOffscreenWithoutDisplay();
 }
 
 bool Interactive() {
-    if (QGuiApplication::instance() == nullptr)
-        return false;
-    const QString name = QGuiApplication::platformName();
-    return name != QLatin1String("offscreen") && name != QLatin1String("minimal");
+    return backend::Interactive();
 }
 
 } // namespace ui

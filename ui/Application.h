@@ -1,8 +1,7 @@
 // The application object and the few application-wide services the windows
-// use: the title, "let events run", the request to end, and the choice of the
-// offscreen platform for unattended runs without a display.
+// use: the title, "let events run", the request to end, and the choice of a
+// platform without a display for unattended runs.
 #pragma once
-#include <QApplication>
 #include <functional>
 #include <string>
 
@@ -11,30 +10,39 @@ namespace ui {
 // Task-bar text and the caption of every plain message box.
 inline constexpr const char* kApplicationTitle = "RODERUV";
 
-// QApplication with the program's title. An exception that escapes the
-// delivery of an event is shown by ShowException (Prompts.h) and the program
-// goes on; handlers connected through the controls of Controls.h are guarded
-// already, this is the last line of defence.
-class Application : public QApplication {
+// The toolkit's application object with the program's title (one per
+// process). An exception that escapes the delivery of an event is shown by
+// ShowException (Prompts.h) and the program goes on; handlers of the
+// controls are guarded already, this is the last line of defence.
+class Application {
 public:
     Application(int& argc, char** argv);
-    bool notify(QObject* receiver, QEvent* event) override;
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
     // Runs the event loop until the application is asked to end.
     int Run();
 };
+
+// True while the application object exists.
+bool ApplicationExists();
+
+// Runs the event loop until the application is asked to end (Terminate, or
+// the main window closed).
+int RunEventLoop();
 
 // "Let events run": processes every event pending in the event loop
 // (repaints, button presses), then returns. Also runs the extra pump
 // installed with SetExtraPump. Safe to call before any window exists.
 void ProcessMessages();
 
-// Processes the pending Qt events only (without the extra pump); the socket
-// layer's own waits use this as their "let events run" step.
-void ProcessQtEvents();
+// Processes the pending window events only (without the extra pump); the
+// socket layer's own waits use this as their "let events run" step.
+void ProcessWindowEvents();
 
-// A function called by ProcessMessages after the Qt events, so that code
-// outside Qt (the socket layer) gets its notifications dispatched while the
-// user-interface thread waits. Empty removes it.
+// A function called by ProcessMessages after the window events, so that code
+// outside the toolkit (the socket layer) gets its notifications dispatched
+// while the user-interface thread waits. Empty removes it.
 void SetExtraPump(std::function<void()> pump);
 
 // Asks the application to end. The request takes effect when control returns
@@ -45,13 +53,17 @@ void Terminate();
 int TerminateCount();
 void ResetTerminateCount();
 
-// True when DISPLAY or WAYLAND_DISPLAY is set to a non-empty value.
+// True when a display can be reached (on Linux: DISPLAY or WAYLAND_DISPLAY is
+// set to a non-empty value).
 bool DisplayReachable();
-// Sets QT_QPA_PLATFORM=offscreen when no display is reachable. Call before
+// True when windows can be made: a display is reachable, or a platform
+// without one was chosen explicitly (Qt: QT_QPA_PLATFORM is set).
+bool WindowsAvailable();
+// Chooses the offscreen platform when no display is reachable. Call before
 // the Application is created; used for unattended runs started by cron.
 void UseOffscreenWithoutDisplay();
-// False on the offscreen and minimal platforms, where nobody can see or
-// answer a modal box (Prompts.h then only writes the text to stderr).
+// False where nobody can see or answer a modal box (no application, the
+// offscreen platform): Prompts.h then only writes the text to stderr.
 bool Interactive();
 
 } // namespace ui

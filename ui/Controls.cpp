@@ -1,17 +1,12 @@
 #include "ui/Controls.h"
 
+#include "ui/Backend.h"
 #include "ui/Prompts.h"
-#include "ui/Text.h"
 
-#include <QKeyEvent>
-#include <QMouseEvent>
+#include <algorithm>
 
 namespace ui {
 namespace {
-
-void Place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(left, top, width, height);
-}
 
 void RunIfSet(const Handler& handler) {
     if (handler)
@@ -20,153 +15,203 @@ void RunIfSet(const Handler& handler) {
 
 } // namespace
 
-void SetTabOrder(std::initializer_list<QWidget*> widgets) {
-    QWidget* previous = nullptr;
-    for (QWidget* w : widgets) {
-        if (previous != nullptr)
-            QWidget::setTabOrder(previous, w);
-        previous = w;
+Control::Control(Container* parent) : parent_(parent) {
+    if (parent_ != nullptr)
+        parent_->children_.push_back(this);
+}
+
+Control::~Control() {
+    if (parent_ != nullptr) {
+        auto& siblings = parent_->children_;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
 }
 
-Button::Button(QWidget* parent, int left, int top, int width, int height,
+void Control::SetImpl(std::unique_ptr<backend::Widget> impl) {
+    impl_ = std::move(impl);
+}
+
+void Control::SetEnabled(bool enabled) {
+    impl_->SetEnabled(enabled);
+}
+
+bool Control::Enabled() const {
+    return impl_->Enabled();
+}
+
+void Control::SetVisible(bool visible) {
+    impl_->SetVisible(visible);
+}
+
+bool Control::Visible() const {
+    return impl_->Visible();
+}
+
+void Control::SetFocus() {
+    impl_->SetFocus();
+}
+
+bool Control::Focused() const {
+    return impl_->Focused();
+}
+
+Rect Control::Geometry() const {
+    return impl_->Geometry();
+}
+
+Container::~Container() {
+    // Children first, while this control's native part still exists; each
+    // takes itself out of the list.
+    while (!children_.empty())
+        delete children_.back();
+}
+
+void SetTabOrder(std::initializer_list<Control*> controls) {
+    std::vector<backend::Widget*> widgets;
+    for (Control* c : controls)
+        widgets.push_back(&c->Impl());
+    backend::SetTabOrder(widgets);
+}
+
+Button::Button(Container* parent, int left, int top, int width, int height,
                const std::string& caption)
-    : QPushButton(ToQ(caption), parent) {
-    setAutoDefault(false);
-    Place(this, left, top, width, height);
+    : Control(parent) {
+    SetImpl(backend::CreateButton(parent->Impl(), Rect{left, top, width, height}, caption,
+                                  [this] { RunIfSet(click_); }));
 }
 
 void Button::SetCaption(const std::string& caption) {
-    setText(ToQ(caption));
+    Impl().SetText(caption);
 }
 
 std::string Button::Caption() const {
-    return FromQ(text());
+    return Impl().Text();
 }
 
-void Button::OnClick(Handler handler) {
-    connect(this, &QPushButton::clicked, this, [handler] { RunIfSet(handler); });
+void Button::Click() {
+    if (Enabled())
+        RunIfSet(click_);
 }
 
-ListBox::ListBox(QWidget* parent, int left, int top, int width, int height, int itemHeight)
-    : QListWidget(parent), itemHeight_(itemHeight) {
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setUniformItemSizes(true);
-    Place(this, left, top, width, height);
+ListBox::ListBox(Container* parent, int left, int top, int width, int height, int itemHeight)
+    : Control(parent) {
+    auto impl = backend::CreateListBox(parent->Impl(), Rect{left, top, width, height}, itemHeight);
+    list_ = impl.get();
+    SetImpl(std::move(impl));
 }
 
 int ListBox::Count() const {
-    return count();
+    return list_->Count();
 }
 
 std::string ListBox::Item(int index) const {
-    const QListWidgetItem* it = item(index);
-    return it != nullptr ? FromQ(it->text()) : std::string();
+    return list_->Item(index);
 }
 
 std::vector<std::string> ListBox::Items() const {
     std::vector<std::string> items;
-    for (int i = 0; i < count(); ++i)
+    for (int i = 0; i < Count(); ++i)
         items.push_back(Item(i));
     return items;
 }
 
 void ListBox::Add(const std::string& text) {
-    auto* it = new QListWidgetItem(ToQ(text), this);
-    it->setSizeHint(QSize(0, itemHeight_));
+    list_->Add(text);
 }
 
 void ListBox::Delete(int index) {
-    delete takeItem(index);
+    list_->Delete(index);
 }
 
 void ListBox::Clear() {
-    clear();
+    list_->Clear();
 }
 
 bool ListBox::Selected(int index) const {
-    const QListWidgetItem* it = item(index);
-    return it != nullptr && it->isSelected();
+    return list_->Selected(index);
 }
 
 void ListBox::SetSelected(int index, bool selected) {
-    if (QListWidgetItem* it = item(index))
-        it->setSelected(selected);
+    list_->SetSelected(index, selected);
 }
 
-Edit::Edit(QWidget* parent, int left, int top, int width, int height) : QLineEdit(parent) {
-    Place(this, left, top, width, height);
+Edit::Edit(Container* parent, int left, int top, int width, int height) : Control(parent) {
+    auto impl = backend::CreateEdit(parent->Impl(), Rect{left, top, width, height});
+    edit_ = impl.get();
+    SetImpl(std::move(impl));
 }
 
 std::string Edit::Text() const {
-    return FromQ(text());
+    return edit_->Text();
 }
 
 void Edit::SetText(const std::string& text) {
-    setText(ToQ(text));
+    edit_->SetText(text);
 }
 
 void Edit::SetPasswordChar(char c) {
-    if (c == 0) {
-        setEchoMode(QLineEdit::Normal);
-        setStyleSheet(QString());
-        return;
+    edit_->SetPasswordChar(c);
+}
+
+ToggleControl::ToggleControl(bool radio, Container* parent, int left, int top, int width,
+                             int height, const std::string& caption)
+    : Control(parent) {
+    backend::ToggleEvents events;
+    events.clicked = [this] { RunIfSet(click_); };
+    events.mouseUp = [this] { RunIfSet(mouseUp_); };
+    events.keyUp = [this] { RunIfSet(keyUp_); };
+    auto impl = backend::CreateToggle(
+        radio ? backend::ToggleKind::RadioButton : backend::ToggleKind::CheckBox, parent->Impl(),
+        Rect{left, top, width, height}, caption, std::move(events));
+    toggle_ = impl.get();
+    SetImpl(std::move(impl));
+}
+
+bool ToggleControl::Checked() const {
+    return toggle_->Checked();
+}
+
+void ToggleControl::SetChecked(bool checked) {
+    toggle_->SetChecked(checked);
+}
+
+std::string ToggleControl::Caption() const {
+    return toggle_->Text();
+}
+
+void ToggleControl::GrowToCaption() {
+    Rect where = Geometry();
+    const int needed = toggle_->PreferredWidth();
+    if (needed > where.width) {
+        where.width = needed;
+        toggle_->SetGeometry(where);
     }
-    setEchoMode(QLineEdit::Password);
-    setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: %1; }")
-                      .arg(static_cast<int>(static_cast<unsigned char>(c))));
 }
 
-template <class QtToggle>
-ToggleControl<QtToggle>::ToggleControl(QWidget* parent, int left, int top, int width, int height,
-                                       const std::string& caption)
-    : QtToggle(ToQ(caption), parent) {
-    Place(this, left, top, width, height);
-}
-
-template <class QtToggle> void ToggleControl<QtToggle>::OnClick(Handler handler) {
-    QObject::connect(this, &QAbstractButton::clicked, this, [handler] { RunIfSet(handler); });
-}
-
-template <class QtToggle> void ToggleControl<QtToggle>::mouseReleaseEvent(QMouseEvent* event) {
-    QtToggle::mouseReleaseEvent(event);
-    RunIfSet(mouseUp_);
-}
-
-template <class QtToggle> void ToggleControl<QtToggle>::keyReleaseEvent(QKeyEvent* event) {
-    QtToggle::keyReleaseEvent(event);
-    if (!event->isAutoRepeat())
-        RunIfSet(keyUp_);
-}
-
-template class ToggleControl<QCheckBox>;
-template class ToggleControl<QRadioButton>;
-
-GroupBox::GroupBox(QWidget* parent, int left, int top, int width, int height,
+GroupBox::GroupBox(Container* parent, int left, int top, int width, int height,
                    const std::string& caption)
-    : QGroupBox(ToQ(caption), parent) {
-    Place(this, left, top, width, height);
+    : Container(parent) {
+    SetImpl(backend::CreateGroupBox(parent->Impl(), Rect{left, top, width, height}, caption));
 }
 
-Panel::Panel(QWidget* parent, int left, int top, int width, int height) : QFrame(parent) {
-    setFrameStyle(QFrame::Panel | QFrame::Raised);
-    setLineWidth(1);
-    Place(this, left, top, width, height);
+std::string GroupBox::Caption() const {
+    return Impl().Text();
 }
 
-Label::Label(QWidget* parent, int left, int top, const std::string& caption)
-    : QLabel(ToQ(caption), parent) {
-    move(left, top);
-    adjustSize();
+Panel::Panel(Container* parent, int left, int top, int width, int height) : Control(parent) {
+    SetImpl(backend::CreatePanel(parent->Impl(), Rect{left, top, width, height}));
+}
+
+Label::Label(Container* parent, int left, int top, const std::string& caption) : Control(parent) {
+    SetImpl(backend::CreateLabel(parent->Impl(), left, top, caption));
 }
 
 void Label::SetCaption(const std::string& caption) {
-    setText(ToQ(caption));
-    adjustSize();
+    Impl().SetText(caption);
 }
 
 std::string Label::Caption() const {
-    return FromQ(text());
+    return Impl().Text();
 }
 
 } // namespace ui

@@ -1,116 +1,107 @@
 #include "ui/Form.h"
 
+#include "ui/Backend.h"
 #include "ui/Prompts.h"
-#include "ui/Text.h"
-
-#include <QFont>
-#include <QGuiApplication>
-#include <QPushButton>
-#include <QScreen>
-#include <QShowEvent>
-#include <QTimer>
+#include "ui/Testing.h"
 
 namespace ui {
 namespace {
 
-void ApplyFormLook(QWidget* window) {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(11);
-    window->setFont(font);
-    // The button-face colour is the palette's window colour.
-    window->setBackgroundRole(QPalette::Window);
-    window->setAutoFillBackground(true);
-}
-
-void FixClientSize(QWidget* window, int width, int height) {
-    window->setFixedSize(width, height);
-}
-
-void CentreIn(QWidget* window, const QRect& area) {
-    const QRect frame = window->frameGeometry();
-    const int w = frame.width() > 0 ? frame.width() : window->width();
-    const int h = frame.height() > 0 ? frame.height() : window->height();
-    window->move(area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2);
+int& LiveWindowCount() {
+    static int count = 0;
+    return count;
 }
 
 } // namespace
 
-void FirstActivation::WindowShown(QWidget* window) {
-    if (done_)
+int testing::LiveWindows() {
+    return LiveWindowCount();
+}
+
+Window::Window(Window* owner)
+    : Container(nullptr), owner_(owner), alive_(std::make_shared<bool>(true)) {
+    ++LiveWindowCount();
+}
+
+Window::~Window() {
+    *alive_ = false;
+    --LiveWindowCount();
+}
+
+void Window::SetWindowImpl(std::unique_ptr<backend::WindowWidget> impl) {
+    window_ = impl.get();
+    SetImpl(std::move(impl));
+}
+
+void Window::SetCaption(const std::string& caption) {
+    window_->SetText(caption);
+}
+
+std::string Window::Caption() const {
+    return window_->Text();
+}
+
+void Window::SetClientSize(int width, int height) {
+    window_->SetClientSize(width, height);
+}
+
+void Window::Show() {
+    window_->SetVisible(true);
+}
+
+void Window::Hide() {
+    window_->SetVisible(false);
+}
+
+void Window::Shown() {
+    if (activated_)
         return;
-    done_ = true;
-    if (!handler_)
+    activated_ = true;
+    if (!firstActivate_)
         return;
-    auto handler = handler_;
-    QTimer::singleShot(0, window, [handler] { RunGuarded(handler); });
+    // Queued: it runs from the event loop once the window is on the screen,
+    // and not at all when the window is gone by then.
+    std::weak_ptr<bool> alive = alive_;
+    Handler handler = firstActivate_;
+    backend::Post([alive, handler] {
+        const auto token = alive.lock();
+        if (token && *token)
+            RunGuarded(handler);
+    });
 }
 
-Form::Form(QWidget* owner) : QWidget(owner, Qt::Window) {
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    ApplyFormLook(this);
-}
-
-void Form::SetCaption(const std::string& caption) {
-    setWindowTitle(ToQ(caption));
-}
-
-std::string Form::Caption() const {
-    return FromQ(windowTitle());
-}
-
-void Form::SetClientSize(int width, int height) {
-    FixClientSize(this, width, height);
+Form::Form() : Window(nullptr) {
+    backend::WindowEvents events;
+    events.shown = [this] { Shown(); };
+    events.closeRequested = [this] {
+        if (closeRequest_)
+            RunGuarded(closeRequest_);
+    };
+    SetWindowImpl(backend::CreateMainWindow(std::move(events)));
 }
 
 void Form::ShowCentred() {
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        CentreIn(this, screen->availableGeometry());
-    show();
+    WindowImpl().Centre();
+    Show();
 }
 
-void Form::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!event->spontaneous())
-        first_.WindowShown(this);
+DialogForm::DialogForm(Window* owner) : Window(owner) {
+    backend::WindowEvents events;
+    events.shown = [this] {
+        accepted_ = false;
+        Shown();
+    };
+    events.rejectRequested = [this] { RunGuarded([this] { Reject(); }); };
+    SetWindowImpl(backend::CreateDialog(owner != nullptr ? &owner->WindowImpl() : nullptr,
+                                        std::move(events)));
 }
 
-DialogForm::DialogForm(QWidget* owner) : QDialog(owner) {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setSizeGripEnabled(false);
-    ApplyFormLook(this);
-}
-
-void DialogForm::SetCaption(const std::string& caption) {
-    setWindowTitle(ToQ(caption));
-}
-
-std::string DialogForm::Caption() const {
-    return FromQ(windowTitle());
-}
-
-void DialogForm::SetClientSize(int width, int height) {
-    FixClientSize(this, width, height);
-}
-
-void DialogForm::SetDefaultButton(QPushButton* button) {
-    if (button != nullptr) {
-        button->setAutoDefault(true);
-        button->setDefault(true);
-    }
+void DialogForm::SetDefaultButton(Button* button) {
+    WindowImpl().SetDefaultButton(button != nullptr ? &button->Impl() : nullptr);
 }
 
 bool DialogForm::ShowModal() {
-    if (QWidget* owner = parentWidget())
-        CentreIn(this, owner->frameGeometry());
-    else if (QScreen* screen = QGuiApplication::primaryScreen())
-        CentreIn(this, screen->availableGeometry());
+    WindowImpl().Centre();
     PromptRequest request;
     request.kind = PromptKind::ModalForm;
     request.caption = Caption();
@@ -118,29 +109,29 @@ bool DialogForm::ShowModal() {
     return Prompt(request).accepted;
 }
 
+bool DialogForm::RunModalLoop() {
+    accepted_ = WindowImpl().RunModal();
+    return accepted_;
+}
+
 void DialogForm::CloseForm(bool accepted) {
-    done(accepted ? QDialog::Accepted : QDialog::Rejected);
+    accepted_ = accepted;
+    WindowImpl().EndModal(accepted);
 }
 
-void DialogForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        first_.WindowShown(this);
-}
-
-void DialogForm::reject() {
+void DialogForm::Reject() {
     // Esc and the close box go through the cancel button when there is one,
     // so its handler runs as if it had been pressed.
-    if (cancel_ != nullptr && !inReject_ && cancel_->isEnabled()) {
+    if (cancel_ != nullptr && !inReject_ && cancel_->Enabled()) {
         inReject_ = true;
-        cancel_->click();
+        cancel_->Click();
         inReject_ = false;
         // Esc and the close box always close the dialog.
-        if (isVisible())
-            QDialog::reject();
+        if (Visible())
+            CloseForm(false);
         return;
     }
-    QDialog::reject();
+    CloseForm(false);
 }
 
 } // namespace ui

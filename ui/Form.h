@@ -4,83 +4,99 @@
 // high) and the system button-face background. Controls (Controls.h) are
 // placed at pixel positions within the client area.
 #pragma once
-#include <QDialog>
-#include <QWidget>
-#include <functional>
-#include <string>
+#include "ui/Controls.h"
 
-class QPushButton;
+#include <functional>
+#include <memory>
+#include <string>
 
 namespace ui {
 
-// Runs a handler once, the first time the window becomes visible, queued so
-// that it runs from the event loop after the window has been shown. Shared by
-// both form kinds.
-class FirstActivation {
-public:
-    void Set(std::function<void()> handler) { handler_ = std::move(handler); }
-    void WindowShown(QWidget* window);
-    bool Done() const { return done_; }
+namespace backend {
+class WindowWidget;
+}
 
-private:
-    std::function<void()> handler_;
-    bool done_ = false;
-};
-
-// The main window kind: fixed frame, close box, no minimise or maximise box.
-class Form : public QWidget {
+// What both window kinds share: caption, client size, showing, and the
+// "first activation", a handler run once per window after it has been shown
+// for the first time (queued, so it runs from the event loop; guarded).
+class Window : public Container {
 public:
-    explicit Form(QWidget* owner = nullptr);
+    ~Window() override;
 
     void SetCaption(const std::string& caption);
     std::string Caption() const;
     // Fixes the client area at width x height pixels (no resizing).
     void SetClientSize(int width, int height);
-    // Shows the window centred on the screen.
-    void ShowCentred();
-    // The form's "first activation": run once per window after it is shown
-    // for the first time (guarded: an exception goes to ShowException).
-    void SetOnFirstActivate(std::function<void()> handler) { first_.Set(std::move(handler)); }
+    void SetOnFirstActivate(Handler handler) { firstActivate_ = std::move(handler); }
+    void Show();
+    void Hide();
+    // The window's name in the program ("FormKonfigurace"); not shown.
+    void SetName(const std::string& name) { name_ = name; }
+    const std::string& Name() const { return name_; }
+    // The window this one is shown over (dialogs), or null.
+    Window* Owner() const { return owner_; }
+
+    backend::WindowWidget& WindowImpl() const { return *window_; }
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    explicit Window(Window* owner);
+    void SetWindowImpl(std::unique_ptr<backend::WindowWidget> impl);
+    void Shown();
 
 private:
-    FirstActivation first_;
+    Window* owner_;
+    backend::WindowWidget* window_ = nullptr;
+    std::string name_;
+    Handler firstActivate_;
+    bool activated_ = false;
+    std::shared_ptr<bool> alive_;
+};
+
+// The main window kind: fixed frame, close box, no minimise or maximise box.
+class Form : public Window {
+public:
+    Form();
+
+    // Shows the window centred on the screen.
+    void ShowCentred();
+    // Runs when the user closes the window (close box, Alt+F4); the window
+    // then closes, and with it the program's event loop.
+    void SetOnCloseRequest(Handler handler) { closeRequest_ = std::move(handler); }
+
+private:
+    Handler closeRequest_;
 };
 
 // The modal dialog kind: fixed frame with a close box, shown with
 // ShowModal() centred over its owner. The close box and Esc reject it;
 // with a cancel button set, Esc presses that button instead.
-class DialogForm : public QDialog {
+class DialogForm : public Window {
 public:
-    explicit DialogForm(QWidget* owner);
-
-    void SetCaption(const std::string& caption);
-    std::string Caption() const;
-    void SetClientSize(int width, int height);
-    void SetOnFirstActivate(std::function<void()> handler) { first_.Set(std::move(handler)); }
+    explicit DialogForm(Window* owner);
 
     // Enter presses this button.
-    void SetDefaultButton(QPushButton* button);
-    // Esc presses this button.
-    void SetCancelButton(QPushButton* button) { cancel_ = button; }
+    void SetDefaultButton(Button* button);
+    // Esc and the close box press this button.
+    void SetCancelButton(Button* button) { cancel_ = button; }
 
     // Shows the dialog modally, centred over its owner, through Prompt()
     // (kind ModalForm), so tests can drive it without blocking. True when
     // the dialog was closed with CloseForm(true).
     bool ShowModal();
+    // The dialog's own modal loop, what Prompt() runs for it when no hook
+    // answers (a test's hook may run it too).
+    bool RunModalLoop();
     // Closes the dialog; accepted tells ShowModal's caller how.
     void CloseForm(bool accepted);
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void reject() override;
+    // How the dialog was last closed: true only after CloseForm(true).
+    bool Accepted() const { return accepted_; }
 
 private:
-    FirstActivation first_;
-    QPushButton* cancel_ = nullptr;
+    void Reject();
+
+    Button* cancel_ = nullptr;
     bool inReject_ = false;
+    bool accepted_ = false;
 };
 
 } // namespace ui

@@ -1,13 +1,10 @@
 #include "ui/Prompts.h"
 
 #include "ui/Application.h"
+#include "ui/Backend.h"
 #include "ui/Dialogs.h"
-#include "ui/Text.h"
+#include "ui/Form.h"
 
-#include <QDialog>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QStringList>
 #include <cstdio>
 #include <exception>
 #include <utility>
@@ -18,36 +15,6 @@ namespace {
 PromptHook& Hook() {
     static PromptHook hook;
     return hook;
-}
-
-// "Desc|*.txt;*.log|All|*.*" into Qt's "Desc (*.txt *.log)" entries. "*.*"
-// means every file, which on POSIX is "*" (names need not have a dot).
-QStringList QtFilters(const std::string& filter) {
-    QStringList result;
-    const QStringList parts = ToQ(filter).split(QLatin1Char('|'));
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString description = parts[i].trimmed();
-        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString& p : patterns) {
-            p = p.trimmed();
-            if (p == QLatin1String("*.*"))
-                p = QStringLiteral("*");
-        }
-        // A description that lists its own patterns in brackets would show
-        // them twice; Qt shows the patterns it filters by.
-        const qsizetype bracket = description.lastIndexOf(QLatin1String(" ("));
-        if (bracket > 0 && description.endsWith(QLatin1Char(')')))
-            description.truncate(bracket);
-        result << description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                      QLatin1Char(')');
-    }
-    return result;
-}
-
-std::string StripTrailingSeparator(std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    return folder;
 }
 
 const char* KindName(PromptKind kind) {
@@ -80,58 +47,11 @@ PromptResult Unattended(const PromptRequest& request) {
 }
 
 PromptResult ShowReal(const PromptRequest& request) {
+    if (request.kind != PromptKind::ModalForm)
+        return backend::ShowPrompt(request);
     PromptResult result;
-    switch (request.kind) {
-    case PromptKind::Message:
-    case PromptKind::Error: {
-        QMessageBox box(request.kind == PromptKind::Error ? QMessageBox::Critical
-                                                          : QMessageBox::NoIcon,
-                        ToQ(request.caption), ToQ(request.text), QMessageBox::Ok);
-        box.exec();
-        result.accepted = true;
-        break;
-    }
-    case PromptKind::Question: {
-        QMessageBox box(QMessageBox::Question, ToQ(request.caption), ToQ(request.text),
-                        QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::No);
-        result.accepted = box.exec() == QMessageBox::Yes;
-        break;
-    }
-    case PromptKind::OpenFiles:
-    case PromptKind::SaveFile:
-    case PromptKind::BrowseFolder: {
-        QFileDialog dialog(nullptr, ToQ(request.caption), ToQ(request.initialDir));
-        dialog.setSizeGripEnabled(true);
-        if (!request.filter.empty())
-            dialog.setNameFilters(QtFilters(request.filter));
-        if (request.kind == PromptKind::OpenFiles) {
-            dialog.setFileMode(QFileDialog::ExistingFiles);
-            dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        } else if (request.kind == PromptKind::SaveFile) {
-            dialog.setFileMode(QFileDialog::AnyFile);
-            dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-            if (!request.fileName.empty())
-                dialog.selectFile(ToQ(request.fileName));
-        } else {
-            dialog.setFileMode(QFileDialog::Directory);
-            dialog.setOption(QFileDialog::ShowDirsOnly, true);
-        }
-        if (dialog.exec() == QDialog::Accepted) {
-            for (const QString& f : dialog.selectedFiles())
-                result.paths.push_back(request.kind == PromptKind::BrowseFolder
-                                           ? StripTrailingSeparator(FromQ(f))
-                                           : FromQ(f));
-            result.accepted = !result.paths.empty();
-        }
-        break;
-    }
-    case PromptKind::ModalForm:
-        if (request.form != nullptr)
-            result.accepted = request.form->exec() == QDialog::Accepted;
-        break;
-    }
+    if (request.form != nullptr)
+        result.accepted = request.form->RunModalLoop();
     return result;
 }
 

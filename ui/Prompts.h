@@ -2,7 +2,7 @@
 // Prompt(). Tests install a hook that records what would be shown and gives
 // the answer, so no test ever blocks on a modal window.
 //
-// Without a hook the real Qt box or dialog is shown. On a platform where
+// Without a hook the toolkit's real box or dialog is shown. On a platform where
 // nobody can answer (offscreen, minimal: an unattended run under cron) the
 // text goes to stderr and the default answer is taken (OK, No, Cancel), so a
 // run without a display can never hang on a box.
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-class QDialog;
-
 namespace ui {
+
+class DialogForm;
 
 enum class PromptKind {
     Message,      // plain box: caption, text, one OK button, no icon
@@ -27,12 +27,12 @@ enum class PromptKind {
 
 struct PromptRequest {
     PromptKind kind = PromptKind::Message;
-    std::string caption;     // box caption or dialog title
-    std::string text;        // box text
-    std::string initialDir;  // dialogs: folder to start in ("" = current)
-    std::string fileName;    // save dialog: initial file name
-    std::string filter;      // dialogs: "Description|pattern|Description|pattern"
-    QDialog* form = nullptr; // ModalForm: the form to show
+    std::string caption;        // box caption or dialog title
+    std::string text;           // box text
+    std::string initialDir;     // dialogs: folder to start in ("" = current)
+    std::string fileName;       // save dialog: initial file name
+    std::string filter;         // dialogs: "Description|pattern|Description|pattern"
+    DialogForm* form = nullptr; // ModalForm: the form to show
 };
 
 struct PromptResult {

@@ -19,7 +19,7 @@ AppFixture::~AppFixture() {
 }
 
 std::unique_ptr<TForm1> AppFixture::MakeForm(std::vector<std::string> params) {
-    return std::make_unique<TForm1>(nullptr, std::move(params));
+    return std::make_unique<TForm1>(std::move(params));
 }
 
 void AppFixture::WriteGoodSettings(bool journal) {

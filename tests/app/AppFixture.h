@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "tests/support/TempFolder.h"
 #include "ui/PromptRecorder.h"
+#include "ui/Testing.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -15,12 +15,13 @@
 #include "tests/support/GpgHome.h"
 #include "tests/support/ScopedEnv.h"
 #include "ui/Application.h"
+#include "ui/Timer.h"
 
-#include <QElapsedTimer>
-#include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -108,30 +109,33 @@ protected:
 
     // One unattended run as cron starts it: the first activation finds the
     // switch. Returns the run's wall time in milliseconds.
-    qint64 RunAuto() {
+    int64_t RunAuto() {
         ScopedEnv tmpdir("TMPDIR", tmp / "temp");
         form = MakeForm({"/auto"});
-        QElapsedTimer clock;
-        clock.start();
+        const auto start = std::chrono::steady_clock::now();
         form->FormActivate(nullptr);
-        return clock.elapsed();
+        return MsSince(start);
+    }
+    static int64_t MsSince(std::chrono::steady_clock::time_point start) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
     }
 
     // Adds the SIZE step once the encrypted file exists: its size is known
     // only then. Checked from a timer of the window's thread, which runs
     // whenever the run lets events run.
     void AnswerSizeWhenConnecting(FakeFtpServer& server, Pace pace = {}) {
-        auto* timer = new QTimer();
-        timer->setInterval(20);
-        QObject::connect(timer, &QTimer::timeout, [this, timer, &server, pace] {
+        auto* timer = new ui::Timer();
+        timer->OnTick([this, timer, &server, pace] {
             // The first tick after gpg ended falls into the pause that
             // follows it, when the file is complete.
             if (!form || !platform::FileExists(Encrypted()))
                 return;
             server.Reply(kSize, "213 " + std::to_string(EncryptedSize()), pace);
-            timer->stop();
+            timer->Stop();
         });
-        timer->start();
+        timer->Start(20);
         sizeTimer.reset(timer);
     }
 
@@ -220,7 +224,7 @@ protected:
     FakeFtpServer ftp;
     std::vector<std::pair<std::string, std::string>> files;
     std::unique_ptr<TForm1> form;
-    std::unique_ptr<QTimer> sizeTimer;
+    std::unique_ptr<ui::Timer> sizeTimer;
     testsupport::GpgHome gpg; // after tmp: its agents end before the folder goes
 };
 
@@ -243,23 +247,22 @@ TEST_F(FaultRun, GreetingNeverSentThenTheWindowIsClosed) {
     silent.SilentGreeting(12000);
     int ticksWhileWaiting = 0;
     bool closed = false;
-    QElapsedTimer waiting;
-    QTimer watch;
-    watch.setInterval(50);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
+    std::optional<std::chrono::steady_clock::time_point> waiting;
+    ui::Timer watch;
+    watch.OnTick([&] {
         if (!form || silent.Connections() < 1 || closed)
             return;
-        if (!waiting.isValid())
-            waiting.start();
+        if (!waiting)
+            waiting = std::chrono::steady_clock::now();
         ++ticksWhileWaiting;
-        if (waiting.elapsed() >= 1500) {
+        if (MsSince(*waiting) >= 1500) {
             closed = true;
-            form->close();
+            ui::testing::PressCloseBox(*form);
         }
     });
-    watch.start();
-    const qint64 ms = RunAuto();
-    watch.stop();
+    watch.Start(50);
+    const int64_t ms = RunAuto();
+    watch.Stop();
 
     EXPECT_TRUE(closed);
     EXPECT_GE(ticksWhileWaiting, 10) << "the window's timers ran while the run waited";

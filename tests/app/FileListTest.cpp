@@ -97,7 +97,7 @@ TEST_F(FileList, AddAppendsChosenFilesSkipsListedOnesAndRemembersTheFolder) {
     auto form = MakeForm();
     form->ListFiles->Add(a);
     prompts.QueueFiles({b, a, tmp / "A.txt", b});
-    form->ButtonAddFiles->click();
+    ui::testing::Press(*form->ButtonAddFiles);
     EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{a, b, tmp / "A.txt"}))
         << "case-sensitive: A.txt differs from a.txt";
     ASSERT_EQ(prompts.Requests().size(), 1u);
@@ -111,7 +111,7 @@ TEST_F(FileList, AddAppendsChosenFilesSkipsListedOnesAndRemembersTheFolder) {
 
     prompts.Clear();
     prompts.QueueCancel();
-    form->ButtonAddFiles->click();
+    ui::testing::Press(*form->ButtonAddFiles);
     EXPECT_EQ(prompts.Requests()[0].initialDir, tmp.Path());
 }
 
@@ -120,7 +120,7 @@ TEST_F(FileList, PathsOutsideWindows1250AreRefusedNotMangled) {
     const std::string good = tmp / "léčba.csv";
     const std::string greek = tmp / "δεδομένα.csv";
     prompts.QueueFiles({greek, good});
-    form->ButtonAddFiles->click();
+    ui::testing::Press(*form->ButtonAddFiles);
     EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{good}));
     ASSERT_EQ(prompts.Requests().size(), 2u);
     EXPECT_EQ(prompts.Requests()[1].kind, ui::PromptKind::Message);
@@ -134,7 +134,7 @@ TEST_F(FileList, CancelledAddChangesNothingAndKeepsLastFolder) {
     WriteSettingString("General", "LastFolder", "/somewhere");
     auto form = MakeForm();
     prompts.QueueCancel();
-    form->ButtonAddFiles->click();
+    ui::testing::Press(*form->ButtonAddFiles);
     EXPECT_EQ(form->ListFiles->Count(), 0);
     EXPECT_EQ(ReadSettingString("General", "LastFolder", ""), "/somewhere");
     EXPECT_EQ(prompts.Requests()[0].initialDir, "/somewhere");
@@ -153,16 +153,16 @@ TEST_F(FileList, RemoveDeletesTheSelectedLinesOnly) {
     auto form = MakeForm();
     for (const char* p : {"/a", "/b", "/c", "/d", "/e"})
         form->ListFiles->Add(p);
-    form->ButtonRemoveFiles->click(); // nothing selected
+    ui::testing::Press(*form->ButtonRemoveFiles); // nothing selected
     EXPECT_EQ(form->ListFiles->Count(), 5);
     form->ListFiles->SetSelected(1, true);
     form->ListFiles->SetSelected(2, true); // two in a row
     form->ListFiles->SetSelected(4, true);
-    form->ButtonRemoveFiles->click();
+    ui::testing::Press(*form->ButtonRemoveFiles);
     EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{"/a", "/d"}));
     for (int i = 0; i < form->ListFiles->Count(); ++i)
         form->ListFiles->SetSelected(i, true);
-    form->ButtonRemoveFiles->click();
+    ui::testing::Press(*form->ButtonRemoveFiles);
     EXPECT_EQ(form->ListFiles->Count(), 0);
     EXPECT_TRUE(prompts.Requests().empty()) << "no question is asked";
 }

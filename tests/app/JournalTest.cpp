@@ -83,7 +83,7 @@ TEST_F(Journal, RunWithUnusableJournalBehavesAsWithoutJournal) {
     form->ListFiles->Add(DataFile("a.dat"));
     Stages().connectResult = false;
     Stages().connectError = "Connection Failed";
-    form->ButtonStart->click();
+    ui::testing::Press(*form->ButtonStart);
     EXPECT_EQ(prompts.Messages(),
               (std::vector<std::string>{"Chyba při připojování k FTP serveru: Connection Failed"}));
     EXPECT_FALSE(platform::DirectoryExists(tmp / "missing"));
@@ -94,7 +94,7 @@ TEST_F(Journal, UseLogOffTouchesNoFile) {
     PutGpg();
     testsupport::WriteBytes(JournalPath(), std::string(150000, 'x'));
     form->ListFiles->Add(DataFile("a.dat"));
-    form->ButtonStart->click();
+    ui::testing::Press(*form->ButtonStart);
     EXPECT_EQ(JournalBytes(), std::string(150000, 'x')) << "not written, not trimmed";
 }
 
@@ -103,7 +103,7 @@ TEST_F(Journal, DeleteLogRunLeavesOneLine) {
     WriteSettingInteger("DeleteLog", 1);
     PutGpg();
     form->ListFiles->Add(DataFile("a.dat"));
-    form->ButtonStart->click();
+    ui::testing::Press(*form->ButtonStart);
     EXPECT_EQ(JournalBytes(), "5.3.2026 9:5:7 Odesl\xE1n\xED dat na FTP server prob\xEChlo v "
                               "po\xF8\xE1"
                               "dku. Program bude ukon\xE8"
@@ -166,7 +166,7 @@ TEST_F(Journal, RunTrimsBeforeItsHeader) {
     PutGpg();
     const std::string old = Filler(100000);
     testsupport::WriteBytes(JournalPath(), old);
-    form->ButtonStart->click(); // empty list
+    ui::testing::Press(*form->ButtonStart); // empty list
     const std::string bytes = JournalBytes();
     const std::string kept = old.substr(90000) + "\r\n" + std::string(41, '-') + "\r\n";
     ASSERT_EQ(bytes.substr(0, kept.size()), kept);

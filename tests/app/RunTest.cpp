@@ -8,7 +8,6 @@
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 
-#include <QTimer>
 #include <stdexcept>
 
 namespace {
@@ -48,10 +47,10 @@ protected:
     // After every run: the caption is the window's own and the button works.
     void ExpectIdle() const {
         EXPECT_EQ(form->Caption(), "Projekt TANO - Odesílání dat - verze 1.3");
-        EXPECT_TRUE(form->ButtonStart->isEnabled());
+        EXPECT_TRUE(form->ButtonStart->Enabled());
     }
 
-    void Start() { form->ButtonStart->click(); }
+    void Start() { ui::testing::Press(*form->ButtonStart); }
 
     std::unique_ptr<TForm1> form;
     std::string good1;
@@ -104,8 +103,8 @@ TEST_F(Run, SuccessInAutoModeShowsNoBox) {
 TEST_F(Run, WhileRunningTheCaptionShowsTheStageAndTheButtonIsDisabled) {
     std::vector<std::string> seen;
     Stages().during = [&](const std::string& stage) {
-        EXPECT_FALSE(form->ButtonStart->isEnabled()) << stage;
-        EXPECT_TRUE(form->ButtonSave->isEnabled()) << stage;
+        EXPECT_FALSE(form->ButtonStart->Enabled()) << stage;
+        EXPECT_TRUE(form->ButtonSave->Enabled()) << stage;
         seen.push_back(form->Caption());
     };
     Start();
@@ -119,10 +118,10 @@ TEST_F(Run, PendingEventsRunAtTheMarkedPoints) {
     // Events pending when the run starts are processed at its first "let
     // events run", after the settings caption has been set.
     std::vector<std::string> captions;
-    QTimer::singleShot(0, form.get(), [&] { captions.push_back(form->Caption()); });
+    ui::testing::RunLater([&] { captions.push_back(form->Caption()); });
     Stages().during = [&](const std::string& stage) {
         if (stage == "ZipFiles")
-            QTimer::singleShot(0, form.get(), [&] { captions.push_back(form->Caption()); });
+            ui::testing::RunLater([&] { captions.push_back(form->Caption()); });
     };
     Start();
     EXPECT_EQ(captions,

@@ -14,7 +14,7 @@ const char* const kIncomplete = "V programu nejsou nastaveny všechny nezbytné 
 TEST_F(SaveButton, IncompleteSettingsShowTheMessageAndSaveNothing) {
     auto form = MakeForm();
     form->ListFiles->Add(DataFile("a.dat"));
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_EQ(prompts.Messages(), (std::vector<std::string>{kIncomplete}));
     EXPECT_FALSE(platform::FileExists(SettingsFilePath()));
 }
@@ -23,7 +23,7 @@ TEST_F(SaveButton, MissingGpgMessageEndsInTwoLineBreaks) {
     WriteGoodSettings();
     auto form = MakeForm();
     form->ListFiles->Add(DataFile("a.dat"));
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_EQ(
         prompts.Messages(),
         (std::vector<std::string>{"Program \"gpg.exe\" nebyl nalezen v adresáři aplikace.\n\n"}));
@@ -34,7 +34,7 @@ TEST_F(SaveButton, EmptyListIsRefused) {
     WriteGoodSettings();
     PutGpg();
     auto form = MakeForm();
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_EQ(prompts.Messages(), (std::vector<std::string>{"V seznamu nejsou žádné soubory."}));
     EXPECT_EQ(ReadSettingInteger("PocetSouboru", -1), -1);
 }
@@ -48,7 +48,7 @@ TEST_F(SaveButton, MissingFileAskedAndNoKeepsTheOldList) {
     form->ListFiles->Add(good);
     form->ListFiles->Add(missing);
     prompts.QueueNo();
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     ASSERT_EQ(prompts.Requests().size(), 1u);
     const ui::PromptRequest& q = prompts.Requests()[0];
     EXPECT_EQ(q.kind, ui::PromptKind::Question);
@@ -67,7 +67,7 @@ TEST_F(SaveButton, MissingFileAskedAndYesSaves) {
     form->ListFiles->Add(DataFile("a.dat"));
     form->ListFiles->Add(DataFile("prázdný.dat", ""));
     prompts.QueueYes();
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     ASSERT_EQ(prompts.Requests().size(), 2u);
     EXPECT_EQ(prompts.Requests()[0].text.rfind("Soubor " + (tmp / "prázdný.dat") + " ", 0), 0u)
         << "the last bad file is named";
@@ -81,7 +81,7 @@ TEST_F(SaveButton, AllGoodSavesWithoutQuestion) {
     auto form = MakeForm();
     form->ListFiles->Add(DataFile("a.dat"));
     form->ListFiles->Add(DataFile("b.dat"));
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_EQ(prompts.Messages(), (std::vector<std::string>{"Nastavení programu uloženo."}));
     EXPECT_TRUE(prompts.Texts(ui::PromptKind::Question).empty());
     EXPECT_EQ(ReadSettingString("Files", "File1", ""), tmp / "b.dat");
@@ -92,7 +92,7 @@ TEST_F(SaveButton, NoUsableFileSavesWithoutQuestion) {
     PutGpg();
     auto form = MakeForm();
     form->ListFiles->Add(tmp / "chybí.dat");
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_TRUE(prompts.Texts(ui::PromptKind::Question).empty());
     EXPECT_EQ(prompts.Messages(), (std::vector<std::string>{"Nastavení programu uloženo."}));
     EXPECT_EQ(ReadSettingInteger("PocetSouboru", -1), 1);
@@ -103,11 +103,11 @@ TEST_F(SaveButton, JournalIsWrittenOnlyAfterARunTookItsSettings) {
     PutGpg();
     auto form = MakeForm();
     form->ListFiles->Add(tmp / "chybí.dat");
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_FALSE(platform::FileExists(JournalPath())) << "before the first run";
     form->LogEnabled = true;
     form->LogPath = JournalPath();
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_EQ(
         JournalLines(),
         (std::vector<std::string>{
@@ -125,7 +125,7 @@ TEST_F(SaveButton, SettingsWriteErrorIsShownByTheErrorDisplay) {
     // it, the exception leaves the handler and the error display shows it.
     form->ListFiles->Add(tmp / "漢字.dat");
     prompts.QueueYes();
-    form->ButtonSave->click();
+    ui::testing::Press(*form->ButtonSave);
     EXPECT_EQ(prompts.Texts(ui::PromptKind::Error).size(), 1u);
     EXPECT_TRUE(prompts.Messages().empty()) << "no success message";
 }

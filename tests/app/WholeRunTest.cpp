@@ -434,13 +434,13 @@ TEST_F(WholeRun, NonNumericProxyPortEndsTheRunWithTheConversionError) {
     ScopedEnv tmpdir("TMPDIR", tmp / "temp");
     auto form = MakeForm();
     form->FormActivate(nullptr);
-    form->ButtonStart->click();
+    ui::testing::Press(*form->ButtonStart);
     EXPECT_EQ(prompts.Texts(ui::PromptKind::Error),
               (std::vector<std::string>{"'21x' is not a valid integer value"}));
     EXPECT_TRUE(prompts.Messages().empty());
     // The final step ran: the window's caption and the start button are back.
     EXPECT_EQ(form->Caption(), kMainCaption);
-    EXPECT_TRUE(form->ButtonStart->isEnabled());
+    EXPECT_TRUE(form->ButtonStart->Enabled());
     EXPECT_EQ(ui::TerminateCount(), 0);
     EXPECT_EQ(Journal(), UpToConnect());
     EXPECT_EQ(ftp.Connections(), 0);
@@ -458,10 +458,10 @@ TEST_F(WholeRun, SecondInteractiveRunAfterAFailedUploadReusesTheConnection) {
     auto form = MakeForm();
     form->FormActivate(nullptr);
 
-    form->ButtonStart->click();
+    ui::testing::Press(*form->ButtonStart);
     EXPECT_EQ(prompts.Messages(), (std::vector<std::string>{"Soubor neodeslán."}));
     EXPECT_EQ(ui::TerminateCount(), 0);
-    EXPECT_TRUE(form->ButtonStart->isEnabled());
+    EXPECT_TRUE(form->ButtonStart->Enabled());
     ExpectAllInPlace();
     ASSERT_TRUE(form->NMFTP->Connected);
 
@@ -472,7 +472,7 @@ TEST_F(WholeRun, SecondInteractiveRunAfterAFailedUploadReusesTheConnection) {
         .Store(std::string("STOR ") + kEncryptedName)
         .Reply(std::string("SIZE ") + kEncryptedName, "213 " + std::to_string(size));
     prompts.Clear();
-    form->ButtonStart->click();
+    ui::testing::Press(*form->ButtonStart);
     EXPECT_EQ(prompts.Messages(), (std::vector<std::string>{kSuccess}));
     EXPECT_EQ(ui::TerminateCount(), 1);
     EXPECT_EQ(ftp.Verify(), "");

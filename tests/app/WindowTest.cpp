@@ -9,7 +9,6 @@
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 
-#include <QTest>
 #include <cstdlib>
 #include <regex>
 
@@ -20,13 +19,14 @@ using Window = AppFixture;
 TEST_F(Window, CaptionSizeAndControls) {
     auto form = MakeForm();
     EXPECT_EQ(form->Caption(), "Projekt TANO - Odesílání dat - verze 1.3");
-    EXPECT_EQ(form->size(), QSize(514, 262));
-    EXPECT_EQ(form->minimumSize(), form->maximumSize());
-    EXPECT_EQ(form->ListFiles->geometry(), QRect(16, 8, 377, 241));
-    EXPECT_EQ(form->ListFiles->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(form->Geometry().width, 514);
+    EXPECT_EQ(form->Geometry().height, 262);
+    EXPECT_TRUE(ui::testing::FixedSize(*form));
+    EXPECT_EQ(form->ListFiles->Geometry(), (ui::Rect{16, 8, 377, 241}));
+    EXPECT_TRUE(ui::testing::MultiSelect(*form->ListFiles));
     struct {
         ui::Button* button;
-        QRect where;
+        ui::Rect where;
         const char* caption;
     } buttons[] = {
         {form->ButtonAddFiles, {409, 8, 96, 41}, "Přidat soubor(y)"},
@@ -36,9 +36,9 @@ TEST_F(Window, CaptionSizeAndControls) {
         {form->ButtonStart, {409, 208, 96, 41}, "Odeslat soubory"},
     };
     for (const auto& b : buttons) {
-        EXPECT_EQ(b.button->geometry(), b.where) << b.caption;
+        EXPECT_EQ(b.button->Geometry(), b.where) << b.caption;
         EXPECT_EQ(b.button->Caption(), b.caption);
-        EXPECT_TRUE(b.button->isEnabled());
+        EXPECT_TRUE(b.button->Enabled());
     }
     EXPECT_FALSE(form->AutoMode);
     EXPECT_FALSE(form->LogEnabled);
@@ -48,15 +48,11 @@ TEST_F(Window, CaptionSizeAndControls) {
 
 TEST_F(Window, TabOrderStartsWithTheSendButton) {
     auto form = MakeForm();
-    std::vector<QWidget*> order{form->ButtonStart,       form->ListFiles,
-                                form->ButtonAddFiles,    form->ButtonRemoveFiles,
-                                form->ButtonKonfigurace, form->ButtonSave};
-    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
-        QWidget* w = order[i]->nextInFocusChain();
-        while (w->focusPolicy() == Qt::NoFocus)
-            w = w->nextInFocusChain();
-        EXPECT_EQ(w, order[i + 1]) << "after control " << i;
-    }
+    std::vector<ui::Control*> order{form->ButtonStart,       form->ListFiles,
+                                    form->ButtonAddFiles,    form->ButtonRemoveFiles,
+                                    form->ButtonKonfigurace, form->ButtonSave};
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        EXPECT_EQ(ui::testing::NextInTabOrder(*order[i]), order[i + 1]) << "after control " << i;
 }
 
 TEST_F(Window, FirstActivationLoadsTheListOnce) {
@@ -68,8 +64,8 @@ TEST_F(Window, FirstActivationLoadsTheListOnce) {
     form->ShowCentred();
     ui::ProcessMessages();
     EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{"/data/a.dat", "/data/b.dat"}));
-    form->hide();
-    form->show();
+    form->Hide();
+    form->Show();
     ui::ProcessMessages();
     EXPECT_EQ(form->ListFiles->Count(), 2);
     EXPECT_EQ(ui::TerminateCount(), 0);
@@ -122,7 +118,7 @@ TEST_F(Window, WithoutSwitchTheWindowStaysAndNoRunStarts) {
     ui::ProcessMessages();
     EXPECT_FALSE(platform::FileExists(JournalPath()));
     EXPECT_EQ(ui::TerminateCount(), 0);
-    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->Visible());
 }
 
 TEST_F(Window, ConfigurationButtonShowsTheDialogModally) {
@@ -130,10 +126,10 @@ TEST_F(Window, ConfigurationButtonShowsTheDialogModally) {
     int shown = 0;
     prompts.onModalForm = [&](const ui::PromptRequest& r) {
         ++shown;
-        EXPECT_EQ(r.form->parentWidget(), form.get());
+        EXPECT_EQ(r.form->Owner(), form.get());
         return ui::PromptResult{};
     };
-    form->ButtonKonfigurace->click();
+    ui::testing::Press(*form->ButtonKonfigurace);
     // Without the dialog in this build a plain box says so instead.
     EXPECT_EQ(shown + static_cast<int>(prompts.Messages().size()), 1);
 }

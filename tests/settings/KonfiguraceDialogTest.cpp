@@ -8,17 +8,15 @@
 #include "tests/support/TempFolder.h"
 #include "ui/Application.h"
 #include "ui/PromptRecorder.h"
+#include "ui/Testing.h"
+#include "ui/Timer.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QLabel>
-#include <QPointer>
-#include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace {
+
+using ui::testing::Key;
 
 const char kNoServer[] = "Vyplňte prosím adresu cílového FTP serveru. ";
 const char kNoLogin[] =
@@ -48,38 +46,21 @@ protected:
     // Shows a new dialog as the main window would and lets it load.
     TFormKonfigurace& Open() {
         form = std::make_unique<TFormKonfigurace>(nullptr);
-        form->show();
-        form->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get(), 2000));
+        EXPECT_TRUE(ui::testing::ShowActive(*form));
         ui::ProcessMessages();
         return *form;
     }
 
-    void Click(QWidget* w) {
-        QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, QPoint(6, w->height() / 2));
-    }
+    void Click(ui::Control* w) { ui::testing::Click(*w); }
     void Save() { Click(form->ButtonSave); }
     // A key pressed and released where the focus is at each moment, as a
     // keyboard does it.
-    void Key(Qt::Key key) {
-        QWidget* pressed = QApplication::focusWidget();
-        ASSERT_NE(pressed, nullptr);
-        QTest::keyPress(pressed, key);
-        // A key that closed the dialog is released over nothing of it.
-        if (QWidget* focus = QApplication::focusWidget())
-            QTest::keyRelease(focus, key);
-    }
-    // Types the text key by key; letters beyond ASCII arrive as key events
-    // carrying their text, as from a Czech keyboard layout.
+    void PressKey(Key key) { ui::testing::PressKey(*form, key); }
+    // Types the text key by key into the emptied field; letters beyond ASCII
+    // arrive as from a Czech keyboard layout.
     void Type(ui::Edit* edit, const std::string& text) {
-        edit->clear();
-        for (QChar c : QString::fromStdString(text)) {
-            if (c.unicode() < 0x80)
-                QTest::keyClick(edit, static_cast<char>(c.unicode()));
-            else
-                QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c),
-                                    Qt::NoModifier);
-        }
+        edit->SetText("");
+        ui::testing::TypeText(*edit, text);
     }
     void FillRequired() {
         Type(form->EditFTPServer, "ftp.example.invalid");
@@ -103,23 +84,24 @@ protected:
 TEST_F(KonfiguraceDialog, OpensWithoutSettingsFile) {
     TFormKonfigurace& f = Open();
     EXPECT_EQ(f.Caption(), "Konfigurace programu");
-    EXPECT_EQ(f.size(), QSize(545, 323));
+    EXPECT_EQ(f.Geometry().width, 545);
+    EXPECT_EQ(f.Geometry().height, 323);
     EXPECT_EQ(f.EditFTPServer->Text(), RODERUV_DEFAULT_FTP_SERVER);
     EXPECT_EQ(TFormKonfigurace::DefaultFtpServer(), RODERUV_DEFAULT_FTP_SERVER);
     for (ui::Edit* e : {f.EditLogin, f.EditHeslo, f.EditProxyAdresa, f.EditProxyPort,
                         f.EditProxyLogin, f.EditProxyHeslo, f.EditCestaLog, f.EditCestaAdresare})
         EXPECT_EQ(e->Text(), "");
-    for (QWidget* w : std::initializer_list<QWidget*>{
+    for (ui::Control* w : std::initializer_list<ui::Control*>{
              f.EditProxyAdresa, f.EditProxyPort, f.EditProxyLogin, f.EditProxyHeslo, f.LabelAdresa,
              f.LabelPort, f.LabelLogin, f.LabelHeslo, f.Label4, f.EditCestaLog, f.ButtonBrowseLog,
              f.RadioButtonAll, f.RadioButtonLastOnly, f.EditCestaAdresare, f.ButtonBrowse})
-        EXPECT_FALSE(w->isEnabled()) << w->metaObject()->className();
-    EXPECT_TRUE(f.CheckBoxLog->isEnabled());
+        EXPECT_FALSE(w->Enabled()) << ui::testing::Describe(*w);
+    EXPECT_TRUE(f.CheckBoxLog->Enabled());
     EXPECT_FALSE(f.CheckBoxProxy->Checked());
     EXPECT_FALSE(f.CheckBoxLog->Checked());
     EXPECT_TRUE(f.RadioLeave->Checked());
     EXPECT_TRUE(f.RadioButtonAll->Checked());
-    EXPECT_EQ(f.EditHeslo->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(ui::testing::TextHidden(*f.EditHeslo));
     EXPECT_FALSE(IniExists()); // loading creates nothing
     EXPECT_TRUE(rec.Requests().empty());
 
@@ -131,48 +113,28 @@ TEST_F(KonfiguraceDialog, OpensWithoutSettingsFile) {
 // Every caption is shown whole and no control covers another.
 TEST_F(KonfiguraceDialog, CaptionsFitAndNothingOverlaps) {
     TFormKonfigurace& f = Open();
-    auto name = [](QWidget* w) {
-        std::string text;
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            text = b->text().toStdString();
-        else if (auto* l = qobject_cast<QLabel*>(w))
-            text = l->text().toStdString();
-        return std::string(w->metaObject()->className()) + " \"" + text + "\"";
-    };
+    auto name = [](const ui::Control* w) { return ui::testing::Describe(*w); };
     // A label's box may be taller than its line of text; the text is what must
     // stay clear of the controls.
-    auto area = [](QWidget* w) {
-        if (auto* l = qobject_cast<QLabel*>(w)) {
-            const QFontMetrics fm = l->fontMetrics();
-            const QRect ink = fm.tightBoundingRect(l->text());
-            return QRect(l->x(), l->y() + fm.ascent() + ink.top(), l->width(), ink.height());
-        }
-        return w->geometry();
-    };
-    std::vector<QWidget*> placed;
-    for (QWidget* w : f.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    auto area = [](const ui::Control* w) { return ui::testing::TextArea(*w); };
+    std::vector<ui::Control*> placed = f.Children();
+    for (ui::Control* w : f.GroupBox1->Children())
         placed.push_back(w);
-    for (QWidget* w : f.GroupBox1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        placed.push_back(w);
-    for (QWidget* w : placed) {
-        if (auto* b = qobject_cast<QPushButton*>(w)) {
-            EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 6, b->width()) << name(w);
-        } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-            EXPECT_LE(b->sizeHint().width(), b->width()) << name(w);
-        }
-        if (auto* l = qobject_cast<QLabel*>(w)) {
-            EXPECT_LE(l->sizeHint().width(), l->width()) << name(w);
-        }
-        EXPECT_LE(w->fontMetrics().height(), w->height()) << name(w);
-        EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << name(w);
-        for (QWidget* other : placed) {
-            if (other == w || other->parentWidget() != w->parentWidget() || other == f.GroupBox1 ||
+    ASSERT_EQ(placed.size(), 31u);
+    for (ui::Control* w : placed) {
+        EXPECT_TRUE(ui::testing::CaptionFits(*w)) << name(w);
+        const ui::Rect parent = w->Parent()->Geometry();
+        EXPECT_TRUE((ui::Rect{0, 0, parent.width, parent.height}).Contains(w->Geometry()))
+            << name(w);
+        for (ui::Control* other : placed) {
+            if (other == w || other->Parent() != w->Parent() || other == f.GroupBox1 ||
                 w == f.GroupBox1)
                 continue;
-            EXPECT_FALSE(area(w).intersects(area(other))) << name(w) << " / " << name(other);
+            EXPECT_FALSE(area(w).Intersects(area(other))) << name(w) << " / " << name(other);
         }
     }
-    EXPECT_EQ(f.RadioButtonAll->pos(), QPoint(232, 72));
+    EXPECT_EQ(f.RadioButtonAll->Geometry().left, 232);
+    EXPECT_EQ(f.RadioButtonAll->Geometry().top, 72);
 }
 
 TEST_F(KonfiguraceDialog, LoadsStoredValues) {
@@ -190,13 +152,13 @@ TEST_F(KonfiguraceDialog, LoadsStoredValues) {
     EXPECT_EQ(f.EditProxyPort->Text(), "3128");
     EXPECT_EQ(f.EditProxyLogin->Text(), "pl");
     EXPECT_EQ(f.EditProxyHeslo->Text(), "ph");
-    EXPECT_TRUE(f.EditProxyHeslo->isEnabled());
+    EXPECT_TRUE(f.EditProxyHeslo->Enabled());
     EXPECT_TRUE(f.CheckBoxLog->Checked());
-    EXPECT_TRUE(f.EditCestaLog->isEnabled());
+    EXPECT_TRUE(f.EditCestaLog->Enabled());
     EXPECT_EQ(f.EditCestaLog->Text(), "/var/log/x.log");
     EXPECT_TRUE(f.RadioButtonLastOnly->Checked());
     EXPECT_TRUE(f.RadioMoveTo->Checked());
-    EXPECT_TRUE(f.ButtonBrowse->isEnabled());
+    EXPECT_TRUE(f.ButtonBrowse->Enabled());
     EXPECT_EQ(f.EditCestaAdresare->Text(), "/data/sent/");
 }
 
@@ -205,18 +167,18 @@ TEST_F(KonfiguraceDialog, DeleteSettingLoadsWithoutMoveFolder) {
     TFormKonfigurace& f = Open();
     EXPECT_TRUE(f.RadioDelete->Checked());
     EXPECT_EQ(f.EditCestaAdresare->Text(), "");
-    EXPECT_FALSE(f.EditCestaAdresare->isEnabled());
-    EXPECT_FALSE(f.ButtonBrowse->isEnabled());
+    EXPECT_FALSE(f.EditCestaAdresare->Enabled());
+    EXPECT_FALSE(f.ButtonBrowse->Enabled());
 }
 
 TEST_F(KonfiguraceDialog, EachCheckInOrderFirstFailureWins) {
     TFormKonfigurace& f = Open();
-    f.EditFTPServer->clear();
+    f.EditFTPServer->SetText("");
     Click(f.CheckBoxProxy);
     Click(f.CheckBoxLog);
     Click(f.RadioMoveTo);
-    ASSERT_TRUE(f.EditProxyAdresa->isEnabled());
-    ASSERT_TRUE(f.EditCestaLog->isEnabled());
+    ASSERT_TRUE(f.EditProxyAdresa->Enabled());
+    ASSERT_TRUE(f.EditCestaLog->Enabled());
 
     EXPECT_EQ(SaveAndGetMessage(), kNoServer);
     Type(f.EditFTPServer, "ftp.example.invalid");
@@ -240,14 +202,14 @@ TEST_F(KonfiguraceDialog, EachCheckInOrderFirstFailureWins) {
     EXPECT_EQ(SaveAndGetMessage(), kNoPort);
     Type(f.EditProxyPort, "80a");
     EXPECT_EQ(SaveAndGetMessage(), kBadPort);
-    EXPECT_TRUE(f.isVisible());
-    EXPECT_FALSE(IniExists());                            // nothing written by a failed check
-    EXPECT_EQ(QApplication::focusWidget(), f.ButtonSave); // no field was focused
+    EXPECT_TRUE(f.Visible());
+    EXPECT_FALSE(IniExists());            // nothing written by a failed check
+    EXPECT_TRUE(f.ButtonSave->Focused()); // no field was focused
 
     Type(f.EditProxyPort, "8080");
     EXPECT_EQ(SaveAndGetMessage(), "");
-    EXPECT_FALSE(f.isVisible());
-    EXPECT_EQ(f.result(), QDialog::Accepted);
+    EXPECT_FALSE(f.Visible());
+    EXPECT_TRUE(f.Accepted());
     EXPECT_EQ(ReadSettingString("", "CestaLog", ""), dir / "Log.log");
     EXPECT_EQ(ReadSettingString("", "FilesMoveToDir", ""), dir / "sent/");
     EXPECT_EQ(ReadSettingString("", "ProxyPort", ""), "8080");
@@ -258,7 +220,7 @@ TEST_F(KonfiguraceDialog, JournalFolderCheckedEvenWithJournalOff) {
     // A path stored earlier stays in the disabled field with the journal off.
     WriteIni("[General]\r\nUseLog=0\r\nCestaLog=" + dir / "missing/run.log" + "\r\n");
     TFormKonfigurace& f = Open();
-    EXPECT_FALSE(f.EditCestaLog->isEnabled());
+    EXPECT_FALSE(f.EditCestaLog->Enabled());
     FillRequired();
     EXPECT_EQ(SaveAndGetMessage(), kNoLogDir);
     f.EditCestaLog->SetText("run.log"); // a bare name has no folder
@@ -324,7 +286,7 @@ TEST_F(KonfiguraceDialog, ProxySwitchedOffKeepsOldValuesInTheFile) {
     FillRequired();
     Click(f.CheckBoxProxy); // off
     EXPECT_FALSE(f.CheckBoxProxy->Checked());
-    EXPECT_FALSE(f.EditProxyAdresa->isEnabled());
+    EXPECT_FALSE(f.EditProxyAdresa->Enabled());
     EXPECT_EQ(f.EditProxyAdresa->Text(), "old.proxy"); // contents untouched
     EXPECT_EQ(SaveAndGetMessage(), "");
 
@@ -332,7 +294,7 @@ TEST_F(KonfiguraceDialog, ProxySwitchedOffKeepsOldValuesInTheFile) {
     EXPECT_FALSE(g.CheckBoxProxy->Checked());
     for (ui::Edit* e : {g.EditProxyAdresa, g.EditProxyPort, g.EditProxyLogin, g.EditProxyHeslo}) {
         EXPECT_EQ(e->Text(), "");
-        EXPECT_FALSE(e->isEnabled());
+        EXPECT_FALSE(e->Enabled());
     }
     EXPECT_EQ(ReadSettingString("", "Proxy", ""), "0");
     EXPECT_EQ(ReadSettingString("", "ProxyAdresa", ""), "old.proxy");
@@ -356,8 +318,8 @@ TEST_F(KonfiguraceDialog, MoveFolderKeptWhenFilesAreNotMoved) {
     TFormKonfigurace& f = Open();
     FillRequired();
     Click(f.RadioDelete);
-    EXPECT_FALSE(f.EditCestaAdresare->isEnabled());
-    EXPECT_FALSE(f.ButtonBrowse->isEnabled());
+    EXPECT_FALSE(f.EditCestaAdresare->Enabled());
+    EXPECT_FALSE(f.ButtonBrowse->Enabled());
     EXPECT_EQ(SaveAndGetMessage(), "");
     EXPECT_EQ(ReadSettingString("", "FilesMoveTo", ""), "1");
     EXPECT_EQ(ReadSettingString("", "FilesMoveToDir", ""), "/old/sent/");
@@ -365,56 +327,56 @@ TEST_F(KonfiguraceDialog, MoveFolderKeptWhenFilesAreNotMoved) {
 
 TEST_F(KonfiguraceDialog, KeyboardAndMouseOnRadioMoveTo) {
     TFormKonfigurace& f = Open();
-    f.RadioLeave->setFocus();
-    ASSERT_EQ(QApplication::focusWidget(), f.RadioLeave);
-    Key(Qt::Key_Down);
+    f.RadioLeave->SetFocus();
+    ASSERT_TRUE(f.RadioLeave->Focused());
+    PressKey(Key::Down);
     EXPECT_TRUE(f.RadioDelete->Checked());
-    Key(Qt::Key_Down);
-    ASSERT_EQ(QApplication::focusWidget(), f.RadioMoveTo);
+    PressKey(Key::Down);
+    ASSERT_TRUE(f.RadioMoveTo->Focused());
     EXPECT_TRUE(f.RadioMoveTo->Checked());
-    EXPECT_TRUE(f.EditCestaAdresare->isEnabled());
-    EXPECT_FALSE(f.ButtonBrowse->isEnabled()); // the keyboard leaves it as it was
+    EXPECT_TRUE(f.EditCestaAdresare->Enabled());
+    EXPECT_FALSE(f.ButtonBrowse->Enabled()); // the keyboard leaves it as it was
 
-    Key(Qt::Key_Up); // back to "Smazat" with the keyboard
+    PressKey(Key::Up); // back to "Smazat" with the keyboard
     EXPECT_TRUE(f.RadioDelete->Checked());
-    EXPECT_FALSE(f.EditCestaAdresare->isEnabled());
+    EXPECT_FALSE(f.EditCestaAdresare->Enabled());
 
     Click(f.RadioMoveTo);
     EXPECT_TRUE(f.RadioMoveTo->Checked());
-    EXPECT_TRUE(f.EditCestaAdresare->isEnabled());
-    EXPECT_TRUE(f.ButtonBrowse->isEnabled());
+    EXPECT_TRUE(f.EditCestaAdresare->Enabled());
+    EXPECT_TRUE(f.ButtonBrowse->Enabled());
     Click(f.RadioLeave);
-    EXPECT_FALSE(f.EditCestaAdresare->isEnabled());
-    EXPECT_FALSE(f.ButtonBrowse->isEnabled());
+    EXPECT_FALSE(f.EditCestaAdresare->Enabled());
+    EXPECT_FALSE(f.ButtonBrowse->Enabled());
 }
 
 TEST_F(KonfiguraceDialog, SpaceBarOnCheckBoxesLeavesDependantsAlone) {
     TFormKonfigurace& f = Open();
-    f.CheckBoxProxy->setFocus();
-    Key(Qt::Key_Space);
+    f.CheckBoxProxy->SetFocus();
+    PressKey(Key::Space);
     EXPECT_TRUE(f.CheckBoxProxy->Checked());
-    EXPECT_FALSE(f.EditProxyAdresa->isEnabled());
-    EXPECT_FALSE(f.LabelPort->isEnabled());
+    EXPECT_FALSE(f.EditProxyAdresa->Enabled());
+    EXPECT_FALSE(f.LabelPort->Enabled());
     Click(f.CheckBoxProxy);
     EXPECT_FALSE(f.CheckBoxProxy->Checked());
-    EXPECT_FALSE(f.EditProxyAdresa->isEnabled());
+    EXPECT_FALSE(f.EditProxyAdresa->Enabled());
     Click(f.CheckBoxProxy);
     EXPECT_TRUE(f.CheckBoxProxy->Checked());
-    for (QWidget* w : std::initializer_list<QWidget*>{
+    for (ui::Control* w : std::initializer_list<ui::Control*>{
              f.EditProxyAdresa, f.EditProxyPort, f.EditProxyLogin, f.EditProxyHeslo, f.LabelAdresa,
              f.LabelPort, f.LabelLogin, f.LabelHeslo})
-        EXPECT_TRUE(w->isEnabled());
+        EXPECT_TRUE(w->Enabled()) << ui::testing::Describe(*w);
 
-    f.CheckBoxLog->setFocus();
-    Key(Qt::Key_Space);
+    f.CheckBoxLog->SetFocus();
+    PressKey(Key::Space);
     EXPECT_TRUE(f.CheckBoxLog->Checked());
-    EXPECT_FALSE(f.EditCestaLog->isEnabled());
+    EXPECT_FALSE(f.EditCestaLog->Enabled());
     Click(f.CheckBoxLog);
     Click(f.CheckBoxLog);
     EXPECT_TRUE(f.CheckBoxLog->Checked());
-    for (QWidget* w : std::initializer_list<QWidget*>{f.Label4, f.EditCestaLog, f.ButtonBrowseLog,
-                                                      f.RadioButtonAll, f.RadioButtonLastOnly})
-        EXPECT_TRUE(w->isEnabled());
+    for (ui::Control* w : std::initializer_list<ui::Control*>{
+             f.Label4, f.EditCestaLog, f.ButtonBrowseLog, f.RadioButtonAll, f.RadioButtonLastOnly})
+        EXPECT_TRUE(w->Enabled()) << ui::testing::Describe(*w);
 }
 
 TEST_F(KonfiguraceDialog, StornoEscAndCloseBoxLeaveTheFileUnchanged) {
@@ -428,18 +390,18 @@ TEST_F(KonfiguraceDialog, StornoEscAndCloseBoxLeaveTheFileUnchanged) {
     };
     edit(Open());
     Click(form->LMDButton1);
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(form->result(), QDialog::Rejected);
+    EXPECT_FALSE(form->Visible());
+    EXPECT_FALSE(form->Accepted());
     EXPECT_EQ(IniBytes(), original);
 
     edit(Open());
-    Key(Qt::Key_Escape);
-    EXPECT_FALSE(form->isVisible());
+    PressKey(Key::Escape);
+    EXPECT_FALSE(form->Visible());
     EXPECT_EQ(IniBytes(), original);
 
     edit(Open());
-    EXPECT_TRUE(form->close()); // the close box
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(ui::testing::PressCloseBox(*form));
+    EXPECT_FALSE(form->Visible());
     EXPECT_EQ(IniBytes(), original);
     EXPECT_TRUE(rec.Requests().empty());
 }
@@ -447,10 +409,10 @@ TEST_F(KonfiguraceDialog, StornoEscAndCloseBoxLeaveTheFileUnchanged) {
 TEST_F(KonfiguraceDialog, EnterSaves) {
     TFormKonfigurace& f = Open();
     FillRequired();
-    f.EditHeslo->setFocus();
-    Key(Qt::Key_Return);
-    EXPECT_FALSE(f.isVisible());
-    EXPECT_EQ(f.result(), QDialog::Accepted);
+    f.EditHeslo->SetFocus();
+    PressKey(Key::Enter);
+    EXPECT_FALSE(f.Visible());
+    EXPECT_TRUE(f.Accepted());
     EXPECT_EQ(ReadSettingString("", "Login", ""), "uzivatel");
 }
 
@@ -459,21 +421,21 @@ TEST_F(KonfiguraceDialog, EnterOnAFocusedButtonPressesThatButton) {
     WriteIni(original);
     TFormKonfigurace& f = Open();
     Type(f.EditFTPServer, "");
-    f.LMDButtonDefFTPServer->setFocus();
-    Key(Qt::Key_Return);
-    EXPECT_TRUE(f.isVisible());
+    f.LMDButtonDefFTPServer->SetFocus();
+    PressKey(Key::Enter);
+    EXPECT_TRUE(f.Visible());
     EXPECT_EQ(f.EditFTPServer->Text(), RODERUV_DEFAULT_FTP_SERVER);
-    f.LMDButton1->setFocus();
-    Key(Qt::Key_Return);
-    EXPECT_FALSE(f.isVisible());
-    EXPECT_EQ(f.result(), QDialog::Rejected);
+    f.LMDButton1->SetFocus();
+    PressKey(Key::Enter);
+    EXPECT_FALSE(f.Visible());
+    EXPECT_FALSE(f.Accepted());
     EXPECT_EQ(IniBytes(), original);
     EXPECT_TRUE(rec.Requests().empty());
 }
 
 TEST_F(KonfiguraceDialog, TabOrder) {
     TFormKonfigurace& f = Open();
-    const std::vector<QWidget*> expected = {
+    const std::vector<ui::Control*> expected = {
         f.EditFTPServer,         f.EditLogin,       f.EditHeslo,
         f.CheckBoxProxy,         f.EditProxyAdresa, f.EditProxyPort,
         f.EditProxyLogin,        f.EditProxyHeslo,  f.EditCestaLog,
@@ -481,13 +443,12 @@ TEST_F(KonfiguraceDialog, TabOrder) {
         f.LMDButtonDefFTPServer, f.ButtonBrowseLog, f.RadioButtonAll,
         f.RadioButtonLastOnly,   f.RadioLeave,      f.RadioDelete,
         f.RadioMoveTo,           f.ButtonBrowse,    f.EditCestaAdresare};
-    std::vector<QWidget*> chain;
-    QWidget* w = f.EditFTPServer;
+    std::vector<ui::Control*> chain;
+    ui::Control* w = f.EditFTPServer;
     do {
-        if ((w->focusPolicy() & Qt::TabFocus) && w->window() == &f)
-            chain.push_back(w);
-        w = w->nextInFocusChain();
-    } while (w != f.EditFTPServer && chain.size() < 100);
+        chain.push_back(w);
+        w = ui::testing::NextInTabOrder(*w);
+    } while (w != nullptr && w != f.EditFTPServer && chain.size() < 100);
     EXPECT_EQ(chain, expected);
 }
 
@@ -551,7 +512,7 @@ TEST_F(KonfiguraceDialog, TextsWindows1250CannotHoldAreRefusedBeforeWriting) {
     const std::string message = SaveAndGetMessage();
     EXPECT_NE(message.find("\"Login\""), std::string::npos) << message;
     EXPECT_NE(message.find("Windows-1250"), std::string::npos) << message;
-    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.Visible());
     EXPECT_FALSE(IniExists());
     Type(f.EditLogin, "uživatel€"); // both in Windows-1250
     EXPECT_EQ(SaveAndGetMessage(), "");
@@ -566,7 +527,7 @@ TEST_F(KonfiguraceDialog, WriteErrorKeepsTheDialogOpen) {
     EXPECT_TRUE(rec.Messages().empty());
     EXPECT_EQ(rec.Texts(ui::PromptKind::Error),
               std::vector<std::string>{"Unable to write to " + IniPath()});
-    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.Visible());
     EXPECT_EQ(f.EditLogin->Text(), "uzivatel");
 }
 
@@ -611,32 +572,45 @@ TEST_F(KonfiguraceDialog, BrowseForJournalFile) {
 
 // The main window's entry point: a real modal loop, driven from inside it.
 TEST_F(KonfiguraceDialog, ShowKonfiguraceRunsModallyAndDestroysTheDialog) {
-    QWidget owner;
-    owner.setGeometry(100, 100, 514, 262);
-    owner.show();
-    QPointer<TFormKonfigurace> seen;
+    ui::Form owner;
+    owner.SetClientSize(514, 262);
+    owner.ShowCentred();
+    const int windowsBefore = ui::testing::LiveWindows();
+    TFormKonfigurace* seen = nullptr;
+    ui::Timer guard;
     rec.onModalForm = [&](const ui::PromptRequest& r) {
         seen = dynamic_cast<TFormKonfigurace*>(r.form);
-        EXPECT_TRUE(seen);
-        if (seen) {
-            EXPECT_EQ(seen->objectName(), "FormKonfigurace");
-            EXPECT_EQ(seen->parentWidget(), &owner);
-            EXPECT_NEAR(seen->frameGeometry().center().x(), owner.frameGeometry().center().x(), 2);
-            EXPECT_NEAR(seen->frameGeometry().center().y(), owner.frameGeometry().center().y(), 2);
-        }
+        EXPECT_NE(seen, nullptr);
+        if (seen == nullptr)
+            return ui::PromptResult{};
+        EXPECT_EQ(ui::testing::LiveWindows(), windowsBefore + 1);
+        EXPECT_EQ(seen->Name(), "FormKonfigurace");
+        EXPECT_EQ(seen->Owner(), &owner);
+        const ui::Rect dialog = ui::testing::Frame(*seen);
+        const ui::Rect main = ui::testing::Frame(owner);
+        EXPECT_NEAR(dialog.CentreX(), main.CentreX(), 2);
+        EXPECT_NEAR(dialog.CentreY(), main.CentreY(), 2);
         // Never hang: whatever happens, the loop ends within seconds.
-        QTimer::singleShot(5000, r.form, [&] { seen->CloseForm(false); });
-        QTimer::singleShot(0, r.form, [&] {
+        guard.OnTick([&] {
+            guard.Stop();
+            seen->CloseForm(false);
+        });
+        guard.Start(5000);
+        ui::testing::RunLater([&] {
             // The dialog loads once it is shown, from its own loop.
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !seen->EditFTPServer->Text().empty(); }));
+            EXPECT_TRUE(
+                ui::testing::WaitFor([&] { return !seen->EditFTPServer->Text().empty(); }, 5000));
             Type(seen->EditLogin, "z okna");
             Type(seen->EditHeslo, "h");
             Click(seen->ButtonSave);
         });
-        return ui::PromptResult{r.form->exec() == QDialog::Accepted, {}};
+        const bool accepted = seen->RunModalLoop();
+        guard.Stop();
+        return ui::PromptResult{accepted, {}};
     };
     EXPECT_TRUE(ShowKonfigurace(&owner));
-    EXPECT_TRUE(seen.isNull()); // destroyed after closing
+    EXPECT_NE(seen, nullptr);
+    EXPECT_EQ(ui::testing::LiveWindows(), windowsBefore); // destroyed after closing
     EXPECT_EQ(ReadSettingString("", "Login", ""), "z okna");
     EXPECT_EQ(ReadSettingString("", "FTPServer", ""), RODERUV_DEFAULT_FTP_SERVER);
 }
@@ -649,15 +623,15 @@ TEST_F(KonfiguraceDialog, Screenshot) {
     if (folder == nullptr || *folder == '\0')
         GTEST_SKIP() << "RODERUV_SCREENSHOT not set";
     Open();
-    QTest::qWait(300);
-    EXPECT_TRUE(form->grab().save(QString::fromUtf8(folder) + "/konfigurace-prazdna.png"));
+    ui::testing::Wait(300);
+    EXPECT_TRUE(ui::testing::Screenshot(*form, std::string(folder) + "/konfigurace-prazdna.png"));
     WriteIni("[General]\r\nFTPServer=ftp.registr-tano.cz\r\nLogin=nemocnice.brno\r\n"
              "Heslo=aGVzbG8=\r\nProxy=1\r\nProxyAdresa=proxy.nemocnice.cz\r\nProxyPort=3128\r\n"
              "UseLog=1\r\nCestaLog=/var/log/roderuv/Log.log\r\nFilesMoveTo=2\r\n"
              "FilesMoveToDir=/data/odeslano/\r\n");
     Open();
-    QTest::qWait(300);
-    EXPECT_TRUE(form->grab().save(QString::fromUtf8(folder) + "/konfigurace-vyplnena.png"));
+    ui::testing::Wait(300);
+    EXPECT_TRUE(ui::testing::Screenshot(*form, std::string(folder) + "/konfigurace-vyplnena.png"));
 }
 
 } // namespace

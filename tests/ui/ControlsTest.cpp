@@ -2,34 +2,40 @@
 #include "ui/Application.h"
 #include "ui/Form.h"
 #include "ui/PromptRecorder.h"
+#include "ui/Testing.h"
 
-#include <QTest>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
 namespace {
 
+using namespace ui::testing;
+
 TEST(Controls, ButtonGeometryCaptionAndGuardedClick) {
     ui::PromptRecorder rec;
     ui::Form form;
     ui::Button b(&form, 409, 8, 96, 41, "Přidat soubor(y)");
-    EXPECT_EQ(b.geometry(), QRect(409, 8, 96, 41));
+    EXPECT_EQ(b.Geometry(), (ui::Rect{409, 8, 96, 41}));
     EXPECT_EQ(b.Caption(), "Přidat soubor(y)");
     int clicks = 0;
     b.OnClick([&] {
         ++clicks;
         throw std::runtime_error("boom");
     });
-    b.click();
-    b.click();
+    Press(b);
+    Press(b);
     EXPECT_EQ(clicks, 2);
     EXPECT_EQ(rec.Texts(ui::PromptKind::Error), (std::vector<std::string>{"boom", "boom"}));
+    b.SetEnabled(false);
+    Press(b);
+    b.Click();
+    EXPECT_EQ(clicks, 2) << "a disabled button cannot be pressed";
 }
 
 TEST(Controls, ListBoxKeepsOrderAndSelection) {
     ui::Form form;
     ui::ListBox list(&form, 16, 8, 377, 241);
-    EXPECT_EQ(list.selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_TRUE(MultiSelect(list));
     list.Add("/a/ž.txt");
     list.Add("");
     list.Add("/c");
@@ -51,12 +57,12 @@ TEST(Controls, EditPlainAndPassword) {
     ui::Edit e(&form, 64, 75, 121, 21);
     e.SetText("heslo ěšč");
     EXPECT_EQ(e.Text(), "heslo ěšč");
-    EXPECT_EQ(e.echoMode(), QLineEdit::Normal);
+    EXPECT_FALSE(TextHidden(e));
     e.SetPasswordChar('*');
-    EXPECT_EQ(e.echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(TextHidden(e));
     EXPECT_EQ(e.Text(), "heslo ěšč");
     e.SetPasswordChar(0);
-    EXPECT_EQ(e.echoMode(), QLineEdit::Normal);
+    EXPECT_FALSE(TextHidden(e));
 }
 
 TEST(Controls, RadioGroupsFollowTheParent) {
@@ -80,16 +86,17 @@ TEST(Controls, CheckBoxMouseUpSeesTheNewState) {
     ui::Form form;
     form.SetClientSize(300, 100);
     ui::CheckBox box(&form, 9, 10, 137, 17, "Používat proxy server");
-    form.show();
+    form.Show();
     ui::ProcessMessages();
     std::vector<bool> seen;
     box.OnMouseUp([&] { seen.push_back(box.Checked()); });
     int keys = 0;
     box.OnKeyUp([&] { ++keys; });
-    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(5, 8));
-    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(5, 8));
+    Click(box);
+    Click(box);
     EXPECT_EQ(seen, (std::vector<bool>{true, false}));
-    QTest::keyClick(&box, Qt::Key_Space);
+    box.SetFocus();
+    PressKey(form, Key::Space);
     EXPECT_EQ(keys, 1);
     EXPECT_TRUE(box.Checked());
 }
@@ -97,24 +104,45 @@ TEST(Controls, CheckBoxMouseUpSeesTheNewState) {
 TEST(Controls, LabelPanelAndTabOrder) {
     ui::Form form;
     ui::Label label(&form, 9, 15, "Adresa FTP serveru: ");
-    EXPECT_EQ(label.pos(), QPoint(9, 15));
+    EXPECT_EQ(label.Geometry().left, 9);
+    EXPECT_EQ(label.Geometry().top, 15);
     EXPECT_EQ(label.Caption(), "Adresa FTP serveru: ");
-    EXPECT_GT(label.width(), 0);
+    EXPECT_GT(label.Geometry().width, 0);
     ui::Panel panel(&form, 203, 39, 9, 214);
-    EXPECT_EQ(panel.geometry(), QRect(203, 39, 9, 214));
+    EXPECT_EQ(panel.Geometry(), (ui::Rect{203, 39, 9, 214}));
     ui::Button a(&form, 0, 0, 10, 10, "a");
     ui::Button b(&form, 0, 0, 10, 10, "b");
     ui::Button c(&form, 0, 0, 10, 10, "c");
     ui::SetTabOrder({&c, &a, &b});
-    // The tab chain from c, skipping widgets that take no focus.
-    auto next = [](QWidget* w) {
-        do
-            w = w->nextInFocusChain();
-        while (w->focusPolicy() == Qt::NoFocus);
-        return w;
-    };
-    EXPECT_EQ(next(&c), &a) << qPrintable(next(&c)->objectName());
-    EXPECT_EQ(next(&a), &b);
+    // The tab chain from c, skipping controls that take no focus.
+    EXPECT_EQ(NextInTabOrder(c), &a) << Describe(*NextInTabOrder(c));
+    EXPECT_EQ(NextInTabOrder(a), &b);
+}
+
+// A button that counts its destruction.
+struct CountedButton : ui::Button {
+    using ui::Button::Button;
+    ~CountedButton() override { ++destroyed; }
+    static inline int destroyed = 0;
+};
+
+TEST(Controls, ChildrenMadeWithNewGoWithTheirParent) {
+    CountedButton::destroyed = 0;
+    const int before = LiveWindows();
+    auto form = std::make_unique<ui::Form>();
+    auto* group = new ui::GroupBox(form.get(), 0, 0, 100, 100, "g");
+    new CountedButton(group, 0, 0, 10, 10, "in the box");
+    {
+        CountedButton onStack(form.get(), 0, 0, 10, 10, "ends first");
+        EXPECT_EQ(form->Children().size(), 2u);
+    }
+    EXPECT_EQ(CountedButton::destroyed, 1);
+    EXPECT_EQ(form->Children(), (std::vector<ui::Control*>{group}));
+    EXPECT_EQ(group->Children().size(), 1u);
+    EXPECT_EQ(LiveWindows(), before + 1);
+    form.reset();
+    EXPECT_EQ(CountedButton::destroyed, 2) << "the button in the box went with the window";
+    EXPECT_EQ(LiveWindows(), before);
 }
 
 } // namespace

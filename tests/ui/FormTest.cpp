@@ -2,22 +2,23 @@
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "ui/PromptRecorder.h"
+#include "ui/Testing.h"
 
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace ui::testing;
 
 TEST(Form, FixedClientSizeAndCaption) {
     ui::Form form;
     form.SetCaption("Projekt TANO - Odesílání dat - verze 1.3");
     form.SetClientSize(514, 262);
     EXPECT_EQ(form.Caption(), "Projekt TANO - Odesílání dat - verze 1.3");
-    EXPECT_EQ(form.width(), 514);
-    EXPECT_EQ(form.height(), 262);
-    EXPECT_EQ(form.minimumSize(), form.maximumSize());
-    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(form.Geometry().width, 514);
+    EXPECT_EQ(form.Geometry().height, 262);
+    EXPECT_TRUE(FixedSize(form));
+    EXPECT_FALSE(HasMinimiseOrMaximiseBox(form));
 }
 
 TEST(Form, FirstActivationRunsOnceAfterShowing) {
@@ -31,8 +32,8 @@ TEST(Form, FirstActivationRunsOnceAfterShowing) {
     EXPECT_EQ(runs, 0); // queued, runs from the event loop
     ui::ProcessMessages();
     EXPECT_EQ(runs, 1);
-    form.hide();
-    form.show();
+    form.Hide();
+    form.Show();
     ui::ProcessMessages();
     EXPECT_EQ(runs, 1);
 }
@@ -42,10 +43,22 @@ TEST(Form, ShownCentredOnTheScreen) {
     form.SetClientSize(200, 100);
     form.ShowCentred();
     ui::ProcessMessages();
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QPoint centre = form.frameGeometry().center();
-    EXPECT_NEAR(centre.x(), screen.center().x(), 2);
-    EXPECT_NEAR(centre.y(), screen.center().y(), 2);
+    const ui::Rect screen = ScreenArea();
+    const ui::Rect frame = Frame(form);
+    EXPECT_NEAR(frame.CentreX(), screen.CentreX(), 2);
+    EXPECT_NEAR(frame.CentreY(), screen.CentreY(), 2);
+}
+
+TEST(Form, CloseBoxRunsTheCloseRequestAndCloses) {
+    ui::Form form;
+    form.SetClientSize(100, 50);
+    int requests = 0;
+    form.SetOnCloseRequest([&] { ++requests; });
+    form.Show();
+    ui::ProcessMessages();
+    EXPECT_TRUE(PressCloseBox(form));
+    EXPECT_EQ(requests, 1);
+    EXPECT_FALSE(form.Visible());
 }
 
 TEST(DialogForm, ShowModalGoesThroughTheHookWithTheForm) {
@@ -53,6 +66,7 @@ TEST(DialogForm, ShowModalGoesThroughTheHookWithTheForm) {
     ui::Form owner;
     ui::DialogForm dlg(&owner);
     dlg.SetCaption("Konfigurace programu");
+    EXPECT_EQ(dlg.Owner(), &owner);
     bool sawForm = false;
     rec.onModalForm = [&](const ui::PromptRequest& r) {
         sawForm = r.form == &dlg;
@@ -74,11 +88,12 @@ TEST(DialogForm, EscPressesTheCancelButtonAndCloses) {
     int pressed = 0;
     cancel.OnClick([&] { ++pressed; });
     dlg.SetCancelButton(&cancel);
-    dlg.show();
+    dlg.Show();
     ui::ProcessMessages();
-    QTest::keyClick(&dlg, Qt::Key_Escape);
+    PressKey(dlg, Key::Escape);
     EXPECT_EQ(pressed, 1);
-    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_FALSE(dlg.Visible());
+    EXPECT_FALSE(dlg.Accepted());
 }
 
 TEST(DialogForm, DialogFirstActivationRunsFromItsLoop) {
@@ -92,7 +107,7 @@ TEST(DialogForm, DialogFirstActivationRunsFromItsLoop) {
     });
     // A real modal loop: the first activation closes the dialog again.
     rec.onModalForm = [](const ui::PromptRequest& r) {
-        return ui::PromptResult{r.form->exec() == QDialog::Accepted, {}};
+        return ui::PromptResult{r.form->RunModalLoop(), {}};
     };
     EXPECT_TRUE(dlg.ShowModal());
     EXPECT_EQ(loads, 1);

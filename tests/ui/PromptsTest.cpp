@@ -2,8 +2,9 @@
 #include "ui/Application.h"
 #include "ui/Dialogs.h"
 #include "ui/PromptRecorder.h"
+#include "ui/Testing.h"
+#include "ui/Timer.h"
 
-#include <QTimer>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -104,14 +105,14 @@ TEST(Application, TerminateTakesEffectWhenTheLoopRuns) {
     ui::Terminate(); // before the loop: still ends it
     EXPECT_EQ(ui::TerminateCount(), 1);
     bool timedOut = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] {
+    ui::Timer guard;
+    guard.OnTick([&] {
         timedOut = true;
-        QCoreApplication::exit(1);
+        guard.Stop();
+        ui::Terminate();
     });
-    guard.start(5000);
-    EXPECT_EQ(QCoreApplication::exec(), 0);
+    guard.Start(5000);
+    EXPECT_EQ(ui::RunEventLoop(), 0);
     EXPECT_FALSE(timedOut);
     ui::ResetTerminateCount();
 }
@@ -119,47 +120,13 @@ TEST(Application, TerminateTakesEffectWhenTheLoopRuns) {
 TEST(Application, ProcessMessagesRunsQueuedWorkAndTheExtraPump) {
     int queued = 0;
     int pumped = 0;
-    QTimer::singleShot(0, [&] { ++queued; });
+    ui::testing::RunLater([&] { ++queued; });
     ui::SetExtraPump([&] { ++pumped; });
     ui::ProcessMessages();
     ui::SetExtraPump({});
     ui::ProcessMessages();
     EXPECT_EQ(queued, 1);
     EXPECT_EQ(pumped, 1);
-}
-
-TEST(Application, OffscreenIsChosenOnlyWithoutADisplay) {
-    const char* old = std::getenv("QT_QPA_PLATFORM");
-    std::string saved = old ? old : "";
-    const char* disp = std::getenv("DISPLAY");
-    std::string savedDisplay = disp ? disp : "";
-    const char* way = std::getenv("WAYLAND_DISPLAY");
-    std::string savedWayland = way ? way : "";
-
-    ::unsetenv("QT_QPA_PLATFORM");
-    ::setenv("DISPLAY", ":7", 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-    ui::UseOffscreenWithoutDisplay();
-    EXPECT_EQ(std::getenv("QT_QPA_PLATFORM"), nullptr);
-
-    ::setenv("DISPLAY", "", 1);
-    EXPECT_FALSE(ui::DisplayReachable());
-    ui::UseOffscreenWithoutDisplay();
-    ASSERT_NE(std::getenv("QT_QPA_PLATFORM"), nullptr);
-    EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "offscreen");
-
-    ::setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-    EXPECT_TRUE(ui::DisplayReachable());
-
-    ::setenv("QT_QPA_PLATFORM", saved.c_str(), 1);
-    if (disp)
-        ::setenv("DISPLAY", savedDisplay.c_str(), 1);
-    else
-        ::unsetenv("DISPLAY");
-    if (way)
-        ::setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1);
-    else
-        ::unsetenv("WAYLAND_DISPLAY");
 }
 
 } // namespace

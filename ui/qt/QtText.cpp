@@ -1,6 +1,6 @@
-#include "ui/Text.h"
+#include "ui/qt/QtText.h"
 
-namespace ui {
+namespace ui::qt {
 
 QString ToQ(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
@@ -10,4 +10,4 @@ std::string FromQ(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
-} // namespace ui
+} // namespace ui::qt

@@ -1,11 +1,11 @@
-// Conversion between the program's UTF-8 std::string and Qt's QString.
+// Qt backend: conversion between the program's UTF-8 std::string and QString.
 #pragma once
 #include <QString>
 #include <string>
 
-namespace ui {
+namespace ui::qt {
 
 QString ToQ(const std::string& utf8);
 std::string FromQ(const QString& text);
 
-} // namespace ui
+} // namespace ui::qt
