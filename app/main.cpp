@@ -3,10 +3,8 @@
 #include "app/AutoSwitch.h"
 #include "app/Umain.h"
 #include "ui/Application.h"
-#include "ui/Prompts.h"
 
 #include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -22,15 +20,11 @@ int main(int argc, char** argv) {
                      ui::kApplicationTitle);
         return 0;
     }
-    try {
-        ui::Application app(argc, argv);
+    // An exception escaping the window is shown in a box before the
+    // application object goes.
+    return ui::RunProgram(argc, argv, [&params] {
         TForm1 Form1(params);
         Form1.ShowCentred();
-        app.Run();
-    } catch (const std::exception& e) {
-        ui::ShowException(e.what());
-    } catch (...) {
-        ui::ShowException("Unknown error");
-    }
-    return 0;
+        ui::RunEventLoop();
+    });
 }

@@ -32,6 +32,14 @@ int Application::Run() {
     return backend::RunEventLoop();
 }
 
+int RunProgram(int& argc, char** argv, const std::function<void()>& body) {
+    Application app(argc, argv);
+    // Caught here, not around the application object: once that is gone no
+    // box can be shown and the text would only reach stderr.
+    RunGuarded(body);
+    return 0;
+}
+
 bool ApplicationExists() {
     return backend::ApplicationExists();
 }

@@ -24,6 +24,12 @@ public:
     int Run();
 };
 
+// The whole program: makes the application object, runs body (which makes
+// the main window and runs the event loop) and returns 0. An exception that
+// escapes body is shown in a box while the application object still exists,
+// so that the operator sees it, then the program ends.
+int RunProgram(int& argc, char** argv, const std::function<void()>& body);
+
 // True while the application object exists.
 bool ApplicationExists();
 
