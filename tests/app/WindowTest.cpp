@@ -6,6 +6,7 @@
 #include "app/AutoSwitch.h"
 
 #include "platform/FileSystem.h"
+#include "settings/Uformkonfigurace.h"
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 
@@ -121,17 +122,34 @@ TEST_F(Window, WithoutSwitchTheWindowStaysAndNoRunStarts) {
     EXPECT_TRUE(form->Visible());
 }
 
+// The request is the configuration dialog itself, owned by the window, with
+// its controls in place while it is shown.
 TEST_F(Window, ConfigurationButtonShowsTheDialogModally) {
     auto form = MakeForm();
     int shown = 0;
     prompts.onModalForm = [&](const ui::PromptRequest& r) {
         ++shown;
         EXPECT_EQ(r.form->Owner(), form.get());
+        const auto* dialog = dynamic_cast<const TFormKonfigurace*>(r.form);
+        EXPECT_NE(dialog, nullptr);
+        if (dialog != nullptr) {
+            EXPECT_EQ(dialog->Name(), "FormKonfigurace");
+            EXPECT_EQ(dialog->Geometry().width, 545);
+            EXPECT_EQ(dialog->Geometry().height, 323);
+            EXPECT_EQ(dialog->ButtonSave->Parent(), dialog);
+            EXPECT_EQ(dialog->ButtonSave->Caption(), "Uložit nastavení");
+            EXPECT_EQ(dialog->LMDButton1->Caption(), "Storno");
+            EXPECT_EQ(dialog->EditFTPServer->Parent(), dialog);
+            EXPECT_EQ(dialog->RadioMoveTo->Parent(), dialog->GroupBox1);
+        }
         return ui::PromptResult{};
     };
     ui::testing::Press(*form->ButtonKonfigurace);
-    // Without the dialog in this build a plain box says so instead.
-    EXPECT_EQ(shown + static_cast<int>(prompts.Messages().size()), 1);
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(prompts.Requests().size(), 1u);
+    EXPECT_EQ(prompts.Requests()[0].kind, ui::PromptKind::ModalForm);
+    EXPECT_EQ(prompts.Requests()[0].caption, "Konfigurace programu");
+    EXPECT_EQ(ui::testing::LiveWindows(), 1) << "the dialog is gone after closing";
 }
 
 // The program itself, started as cron would: no display, the switch. It
