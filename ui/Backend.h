@@ -42,7 +42,8 @@ public:
     // Shown on the screen: the control and every parent up to its window.
     virtual bool Visible() const = 0;
     virtual void SetFocus() = 0;
-    // Holds the keyboard focus of its window.
+    // Holds the keyboard focus (Qt: QWidget::hasFocus; Win32: GetFocus()
+    // is this control).
     virtual bool Focused() const = 0;
 
     // Controls: the place within the parent's client area. Windows: the
