@@ -1,6 +1,7 @@
 #include "app/Umain.h"
 
 #include "app/AutoSwitch.h"
+#include "app/ListablePath.h"
 #include "app/NetPump.h"
 #if RODERUV_HAVE_NET
 #include "net/Nmftp.h"
@@ -16,6 +17,7 @@
 #endif
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -107,7 +109,9 @@ void TForm1::FormActivate(QObject*) {
 }
 
 void TForm1::LoadFileList() {
-    const int n = ReadSettingInteger("PocetSouboru", 0);
+    // The stored count is not trusted beyond what the section holds: a wrong
+    // or hostile count must not make the start-up build millions of lines.
+    const int n = std::min(ReadSettingInteger("PocetSouboru", 0), CountSettingEntries("Files"));
     std::vector<std::string> keys;
     for (int i = 0; i < n; ++i)
         keys.push_back("File" + std::to_string(i));
@@ -171,20 +175,29 @@ void TForm1::ButtonAddFilesClick(QObject*) {
     if (!files.empty())
         candidate = CutToChars(platform::ExtractFileDir(files.front()), kMaxPathChars);
     // Settings.ini, the journal and the archive keep names in Windows-1250;
-    // a path it cannot hold would be mangled there, so it is not listed.
+    // a path it cannot hold would be mangled there, so it is not listed, nor
+    // is one whose name would unpack outside the archive's folder.
     std::string refused;
+    std::string unsafe;
     for (const std::string& path : files) {
-        if (!platform::FitsCp1250(path))
+        const ListablePath listable = CheckListablePath(path);
+        if (listable == ListablePath::NotStorable)
             refused += "\n" + path;
+        else if (listable == ListablePath::UnsafeInArchive)
+            unsafe += "\n" + path;
         else if (!IsInList(path))
             ListFiles->Add(path);
     }
-    if (platform::FitsCp1250(candidate))
+    if (CheckListablePath(candidate) != ListablePath::NotStorable)
         WriteSettingString("General", "LastFolder", candidate);
     if (!refused.empty())
         ui::ShowMessage("Tyto soubory nelze přidat do seznamu, jejich cesta obsahuje znaky, "
                         "které program neumí uložit (kódování Windows-1250):" +
                         refused);
+    if (!unsafe.empty())
+        ui::ShowMessage("Tyto soubory nelze přidat do seznamu, jejich název obsahuje zpětná "
+                        "lomítka, která by v archivu ZIP vedla mimo jeho složku:" +
+                        unsafe);
 }
 
 void TForm1::ButtonRemoveFilesClick(QObject*) {
