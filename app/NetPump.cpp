@@ -1,5 +1,7 @@
 #include "app/NetPump.h"
 
+#include "app/TerminationWatch.h"
+
 #include "ui/Application.h"
 
 #include <QTimer>
@@ -26,12 +28,19 @@ void InstallNetPump(QTimer& timer) {
 #if RODERUV_HAVE_NET
     SetPumpMessagesHook([] {
         ui::ProcessQtEvents();
+        PollTerminationRequest();
         if (WaitCheck())
             WaitCheck()();
     });
-    ui::SetExtraPump([] { DispatchSocketEvents(); });
+    ui::SetExtraPump([] {
+        DispatchSocketEvents();
+        PollTerminationRequest();
+    });
     timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [] { DispatchSocketEvents(); });
+    QObject::connect(&timer, &QTimer::timeout, [] {
+        DispatchSocketEvents();
+        PollTerminationRequest();
+    });
     timer.start();
 #else
     (void)timer;

@@ -3,6 +3,7 @@
 #include "app/AutoSwitch.h"
 #include "app/ListablePath.h"
 #include "app/NetPump.h"
+#include "app/TerminationWatch.h"
 #if RODERUV_HAVE_NET
 #include "net/Nmftp.h"
 #endif
@@ -75,9 +76,11 @@ TForm1::TForm1(QWidget* Owner, std::vector<std::string> commandLine) : ui::Form(
     Params = std::move(commandLine);
 
     InstallNetPump(socketTimer_);
+    SetTerminationTarget(this);
 }
 
 TForm1::~TForm1() {
+    SetTerminationTarget(nullptr);
     socketTimer_.stop();
     if (closedDuringRun_)
         SetNetWaitCheck({});
