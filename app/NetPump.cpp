@@ -1,7 +1,6 @@
 #include "app/NetPump.h"
 
 #include "app/TerminationWatch.h"
-
 #include "ui/Application.h"
 
 #include <QTimer>
