@@ -152,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(Files, LineEnds,
 // Saved as "Unicode" by an editor: never rewritten in the 8-bit form, which
 // would destroy it; the writes raise the store's write error instead.
 TEST_F(IniRules, Utf16FileIsNeverRewritten) {
-    const std::string utf16("\xFF\xFE[\0G\0]\0\r\0\n\0A\0=\0001\0\r\0\n\0", 24);
+    const char bytes[] = "\xFF\xFE[\0G\0]\0\r\0\n\0A\0=\0001\0\r\0\n\0"; // [G] A=1
+    const std::string utf16(bytes, sizeof bytes - 1);
     WriteIni(utf16);
     for (const auto& write : std::vector<std::function<void()>>{
              [] { WriteSettingString("", "Login", "x"); }, [] { EraseSettingSection("Files"); }}) {
