@@ -84,13 +84,82 @@ TEST(FileSystem, FileInfoGivesUtcLastWriteAndOwnerWrite) {
     TempFolder dir;
     std::string path = dir / "f";
     WriteBytes(path, "x");
-    struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+    struct timespec times[2] = {{1000000000, 0}, {1234567890, 987654321}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     chmod(path.c_str(), 0444);
     FileInfo info;
     ASSERT_TRUE(GetFileInfo(path, info));
     EXPECT_EQ(info.lastWrite, 1234567890);
+    EXPECT_EQ(info.lastWriteNsec, 987654321);
+    // A copy keeps the last-write time to the nanosecond.
+    chmod(path.c_str(), 0644);
+    ASSERT_TRUE(CopyFile(path, dir / "copy", false));
+    FileInfo copy;
+    ASSERT_TRUE(GetFileInfo(dir / "copy", copy));
+    EXPECT_EQ(copy.lastWrite, 1234567890);
+    EXPECT_EQ(copy.lastWriteNsec, 987654321);
+    chmod(path.c_str(), 0444);
     EXPECT_EQ(info.lastAccess, 1000000000);
     EXPECT_FALSE(info.ownerWritable);
     EXPECT_FALSE(GetFileInfo(dir / "missing", info));
+}
+
+TEST(FileSystem, ReplaceGoesThroughLinksAndKeepsTheFilesOwner) {
+    TempFolder dir;
+    ASSERT_TRUE(CreateDir(dir / "real"));
+    ASSERT_TRUE(CreateDir(dir / "app"));
+    const std::string target = dir / "real/Settings.ini";
+    const std::string link = dir / "app/Settings.ini";
+    WriteBytes(target, "old");
+    chmod(target.c_str(), 0644);
+    ASSERT_EQ(symlink("../real/Settings.ini", link.c_str()), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+    }
+    // The name a temporary file once had: a link planted there is not followed.
+    const std::string planted = target + ".tmp" + std::to_string(getpid());
+    ASSERT_EQ(symlink((dir / "victim").c_str(), planted.c_str()), 0);
+
+    ASSERT_TRUE(ReplaceFileAtomically(link, "new", 0600, true));
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays";
+    EXPECT_EQ(ReadBytes(target), "new");
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "group and others lose their rights";
+    if (root) {
+        EXPECT_EQ(st.st_uid, 65534u) << "the owner stays";
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+    EXPECT_FALSE(PathExists(dir / "victim"));
+    std::string out;
+    testsupport::RunShell("ls -A '" + dir.Path() + "/app' '" + dir.Path() + "/real'", &out);
+    EXPECT_EQ(out, dir.Path() + "/app:\nSettings.ini\n\n" + dir.Path() + "/real:\nSettings.ini\n" +
+                       "Settings.ini.tmp" + std::to_string(getpid()) + "\n");
+    // Without ownerOnly the bits are kept.
+    chmod(target.c_str(), 0644);
+    ASSERT_TRUE(ReplaceFileAtomically(link, "again"));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(FileSystem, RewriteInPlaceOverwritesAndCutsTheSameFile) {
+    TempFolder dir;
+    const std::string path = dir / "journal.log";
+    const std::string link = dir / "link.log";
+    WriteBytes(path, std::string(100, 'o'));
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    struct stat before, after;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    ASSERT_TRUE(RewriteFileInPlace(link, "kept"));
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadBytes(path), "kept");
+    // Not for a file made read-only, nor one that is not there.
+    chmod(path.c_str(), 0444);
+    EXPECT_FALSE(RewriteFileInPlace(path, "x"));
+    EXPECT_EQ(ReadBytes(path), "kept");
+    EXPECT_FALSE(RewriteFileInPlace(dir / "missing", "x"));
+    EXPECT_FALSE(PathExists(dir / "missing"));
 }
