@@ -52,6 +52,11 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     TransferFile = archivePath;
     SentFiles.Clear();
 
+    // A folder that is not safely the user's own is not used, and no other
+    // folder is taken in its place: the operator is told to check its rights.
+    if (!platform::PrepareTempDir())
+        return 0;
+
     if (SomethingAt(archivePath)) {
         WriteLog("Mazání starého souboru " + archivePath, true);
         if (!platform::DeleteFile(archivePath))

@@ -21,6 +21,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -466,6 +468,32 @@ TEST_F(FaultRun, GpgExitsNonZeroWithoutOutput) {
     RunAuto();
     ExpectFailed(Plus(UpToEncrypt(), {"Šifrovaní se nezdařilo. Výsledný soubor " + Encrypted() +
                                       " neexistuje nebo má nulovou velikost."}));
+    EXPECT_EQ(ftp.Connections(), 0);
+}
+
+// Without $TMPDIR the run uses the user's own folder below the temporary
+// root. One planted there as a link (to a folder someone else can read) is
+// refused: nothing is written anywhere, the data files stay.
+TEST_F(FaultRun, PlantedPrivateTemporaryFolderIsRefused) {
+    const std::string root = tmp / "shared";
+    const std::string planted = root + "/roderuv-" + std::to_string(::geteuid());
+    ::mkdir(root.c_str(), 01777);
+    ::mkdir((tmp / "attacker").c_str(), 0700);
+    ASSERT_EQ(::symlink((tmp / "attacker").c_str(), planted.c_str()), 0);
+    platform::SetTempRootOverride(root);
+    {
+        ScopedEnv keep("TMPDIR", "");
+        ::unsetenv("TMPDIR");
+        form = MakeForm({"/auto"});
+        form->FormActivate(nullptr);
+    }
+    platform::SetTempRootOverride("");
+    ExpectFailed({kDashes, kDashes, "Start ", "Kontrola nastavení", "Kontrola GNU PG",
+                  "Kontrola seznamu souborů", "Zipování souborů...",
+                  "Soubor se stejným názvem již existuje (" + planted +
+                      "/_ftp_file.zip) a nelze jej smazat. ",
+                  "", "Zkontrolujte prosím právo zapisovat do adresáře."});
+    EXPECT_TRUE(std::filesystem::is_empty(tmp / "attacker"));
     EXPECT_EQ(ftp.Connections(), 0);
 }
 
