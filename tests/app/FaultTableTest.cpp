@@ -459,17 +459,38 @@ TEST_F(FaultRun, ProxyRefusesOpen) {
 
 // ---- local faults --------------------------------------------------------------
 
-// gpg.exe ends with status 2 and writes nothing.
-TEST_F(FaultRun, GpgExitsNonZeroWithoutOutput) {
+// gpg.exe fails: its status, not the file it may leave, decides. Partial
+// output is removed and never sent; every data file stays.
+struct GpgCase {
+    const char* name;
+    const char* script; // $4 is the dated archive
+};
+
+void PrintTo(const GpgCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GpgFails : public FaultRun, public testing::WithParamInterface<GpgCase> {};
+
+TEST_P(GpgFails, NothingIsSent) {
     const std::string script = tmp / "failing-gpg.sh";
-    testsupport::WriteBytes(script, "#!/bin/sh\nexit 2\n");
+    testsupport::WriteBytes(script, std::string("#!/bin/sh\n") + GetParam().script);
     ::chmod(script.c_str(), 0755);
     gpg.SetUpApplicationFolder(tmp.Path(), "5E2B7C19", script);
     RunAuto();
     ExpectFailed(Plus(UpToEncrypt(), {"Šifrovaní se nezdařilo. Výsledný soubor " + Encrypted() +
                                       " neexistuje nebo má nulovou velikost."}));
+    EXPECT_FALSE(platform::PathExists(Encrypted()));
     EXPECT_EQ(ftp.Connections(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GpgFails,
+    testing::Values(GpgCase{"ExitsNonZeroWithoutOutput", "exit 2\n"},
+                    GpgCase{"PartialOutputThenExit2", "head -c 1000 \"$4\" > \"$4.gpg\"; exit 2\n"},
+                    GpgCase{"PartialOutputThenKilled",
+                            "head -c 1000 \"$4\" > \"$4.gpg\"; kill -KILL $$\n"}),
+    [](const testing::TestParamInfo<GpgCase>& info) { return std::string(info.param.name); });
 
 // Without $TMPDIR the run uses the user's own folder below the temporary
 // root. One planted there as a link (to a folder someone else can read) is
