@@ -39,9 +39,11 @@ ArchivedFile AddListedFile(ArchiveHandle* archive, const std::string& line, Arch
     if (known) {
         record.Size = before.size;
         record.LastWrite = before.lastWrite;
+        record.LastWriteNsec = before.lastWriteNsec;
     }
     record.Archived = result == ArchiveOk && known && stillKnown && before.size == after.size &&
-                      before.lastWrite == after.lastWrite;
+                      before.lastWrite == after.lastWrite &&
+                      before.lastWriteNsec == after.lastWriteNsec;
     return record;
 }
 

@@ -518,6 +518,67 @@ TEST_F(FaultRun, PlantedPrivateTemporaryFolderIsRefused) {
     EXPECT_EQ(ftp.Connections(), 0);
 }
 
+// A data file rewritten between archiving and the post-send handling, with
+// the same size and within the same second, is not the file that was sent:
+// it stays, the others go, and the run says not all could be handled. Moved
+// files keep their last-write time to the nanosecond.
+class RewrittenAfterArchiving : public FaultRun, public testing::WithParamInterface<int> {};
+
+TEST_P(RewrittenAfterArchiving, StaysInPlace) {
+    const int mode = GetParam();
+    WriteSettingInteger("FilesMoveTo", mode);
+    WriteSettingString("General", "FilesMoveToDir", tmp / "moved/");
+    ::mkdir((tmp / "moved").c_str(), 0755);
+    const auto setTime = [](const std::string& path, long nsec) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {1772700000, nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    for (std::size_t i = 0; i < files.size(); ++i)
+        setTime(files[i].first, 100000000 + static_cast<long>(i) * 11111);
+    auto& [changed, content] = files[0];
+    content[0] = content[0] == 'X' ? 'Y' : 'X';
+    QTimer rewrite;
+    rewrite.setInterval(20);
+    QObject::connect(&rewrite, &QTimer::timeout, [&] {
+        if (!platform::FileExists(Encrypted()))
+            return;
+        testsupport::WriteBytes(changed, content);
+        setTime(changed, 600000000);
+        rewrite.stop();
+    });
+    rewrite.start();
+    LogIn(ftp).Pasv().Store(kStor);
+    AnswerSizeWhenConnecting(ftp);
+    RunAuto();
+
+    const std::string e = std::to_string(EncryptedSize());
+    EXPECT_EQ(Journal(), Plus(Sent(), {"Velikost souboru na serveru " + e + " bytů",
+                                       "Data odeslána v pořádku...",
+                                       mode == 1 ? "Probíhá mazání souborů - 3 souborů"
+                                                 : "Probíhá přesun souborů - 3 souborů",
+                                       mode == 1 ? "Datové soubory se nepodařilo smazány. "
+                                                 : "Datové soubory nebyly přesunuty. ",
+                                       std::string(kSuccess) + "\t\t"}));
+    EXPECT_EQ(testsupport::ReadBytes(changed), content);
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        EXPECT_FALSE(platform::FileExists(files[i].first));
+        const std::string moved =
+            tmp / ("moved/20260305/" + platform::ExtractFileName(files[i].first));
+        platform::FileInfo info;
+        EXPECT_EQ(platform::GetFileInfo(moved, info), mode == 2);
+        if (mode == 2) {
+            EXPECT_EQ(testsupport::ReadBytes(moved), files[i].second);
+            EXPECT_EQ(info.lastWrite, 1772700000);
+            EXPECT_EQ(info.lastWriteNsec, 100000000 + static_cast<long>(i) * 11111);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RewrittenAfterArchiving, testing::Values(1, 2),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? "Deleting" : "Moving";
+                         });
+
 // The temporary directory is a 64 KiB disk: the archive does not fit.
 TEST_F(FaultRun, FullDiskInTheTemporaryDirectory) {
     SmallDisk disk(tmp / "temp", "64k");
