@@ -1,6 +1,5 @@
 // The folder for a run's temporary files: $TMPDIR, else the user's own folder
-// below /tmp, which is refused (never replaced by another) when it is not
-// safely the user's.
+// below /tmp, refused (never replaced by another) when not safely theirs.
 #include "platform/Paths.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
@@ -12,85 +11,61 @@
 
 using namespace platform;
 
-namespace {
-
-struct TempCase {
-    const char* name;
-    std::function<void(const std::string& dir)> make; // what lies at the folder's name
-    bool accepted;
-};
-
-void PrintTo(const TempCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class PrivateTemp : public testing::TestWithParam<TempCase> {
-protected:
-    PrivateTemp() { SetTempRootOverride(root.Path()); }
-    ~PrivateTemp() override { SetTempRootOverride(""); }
-    testsupport::TempFolder root;
-};
-
-TEST_P(PrivateTemp, IsUsedOnlyWhenItIsTheUsersOwn) {
-    testsupport::ScopedEnv restore("TMPDIR", "");
-    ::unsetenv("TMPDIR");
-    const std::string dir = root / ("roderuv-" + std::to_string(::geteuid()));
-    EXPECT_EQ(TempDir(), dir + "/");
-    GetParam().make(dir);
-    if (IsSkipped() || HasFatalFailure())
-        return;
-    struct stat before {};
-    const bool existed = ::lstat(dir.c_str(), &before) == 0;
-
-    EXPECT_EQ(PrepareTempDir(), GetParam().accepted);
-    struct stat after {};
-    ASSERT_EQ(::lstat(dir.c_str(), &after), 0);
-    if (GetParam().accepted) {
-        EXPECT_TRUE(S_ISDIR(after.st_mode));
-        EXPECT_EQ(after.st_mode & 07777, 0700u);
-        EXPECT_EQ(after.st_uid, ::geteuid());
-    } else {
-        ASSERT_TRUE(existed);
-        EXPECT_EQ(after.st_mode, before.st_mode) << "a refused folder is left as it is";
-        EXPECT_EQ(after.st_uid, before.st_uid);
-    }
-    // $TMPDIR, when set, is used as it is.
-    ::setenv("TMPDIR", (root / "elsewhere").c_str(), 1);
-    EXPECT_EQ(TempDir(), root / "elsewhere/");
-    EXPECT_TRUE(PrepareTempDir());
-}
-
-auto Mkdir(mode_t mode) {
-    return [mode](const std::string& dir) {
-        ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
-        ASSERT_EQ(::chmod(dir.c_str(), mode), 0);
+TEST(PrivateTemp, UsedOnlyWhenItIsTheUsersOwn) {
+    const auto folder = [](mode_t mode) {
+        return [mode](const std::string& dir) {
+            return ::mkdir(dir.c_str(), 0700) == 0 && ::chmod(dir.c_str(), mode) == 0;
+        };
     };
+    const std::vector<std::tuple<const char*, std::function<bool(const std::string&)>, bool>> rows =
+        {
+            {"missing", [](const std::string&) { return true; }, true},
+            {"own, no write right", folder(0500), true},
+            {"group may read", folder(0750), false},
+            {"others may write", folder(0703), false},
+            {"link to a private folder",
+             [&](const std::string& dir) {
+                 return folder(0700)(dir + "-real") &&
+                        ::symlink((dir + "-real").c_str(), dir.c_str()) == 0;
+             },
+             false},
+            {"plain file",
+             [](const std::string& dir) {
+                 testsupport::WriteBytes(dir, "x");
+                 return true;
+             },
+             false},
+            {"another user's folder",
+             [&](const std::string& dir) {
+                 return folder(0700)(dir) &&
+                        (::geteuid() != 0 || ::chown(dir.c_str(), 65534, 65534) == 0);
+             },
+             ::geteuid() != 0},
+        };
+    testsupport::ScopedEnv restore("TMPDIR", "");
+    for (const auto& [name, make, accepted] : rows) {
+        ::unsetenv("TMPDIR");
+        testsupport::TempFolder root;
+        SetTempRootOverride(root.Path());
+        const std::string dir = root / ("roderuv-" + std::to_string(::geteuid()));
+        EXPECT_EQ(TempDir(), dir + "/") << name;
+        ASSERT_TRUE(make(dir)) << name;
+        struct stat before {};
+        struct stat after {};
+        ::lstat(dir.c_str(), &before);
+        EXPECT_EQ(PrepareTempDir(), accepted) << name;
+        ASSERT_EQ(::lstat(dir.c_str(), &after), 0) << name;
+        if (accepted)
+            EXPECT_TRUE(S_ISDIR(after.st_mode) && (after.st_mode & 07777) == 0700 &&
+                        after.st_uid == ::geteuid())
+                << name;
+        else
+            EXPECT_TRUE(after.st_mode == before.st_mode && after.st_uid == before.st_uid)
+                << name << ": left as it is";
+        // $TMPDIR, when set, is used as it is.
+        ::setenv("TMPDIR", (root / "elsewhere").c_str(), 1);
+        EXPECT_EQ(TempDir(), root / "elsewhere/");
+        EXPECT_TRUE(PrepareTempDir());
+        SetTempRootOverride("");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PrivateTemp,
-    testing::Values(TempCase{"Missing", [](const std::string&) {}, true},
-                    TempCase{"OwnPrivate", Mkdir(0700), true},
-                    TempCase{"OwnWithoutWriteRight", Mkdir(0500), true},
-                    TempCase{"GroupReadable", Mkdir(0750), false},
-                    TempCase{"OthersWritable", Mkdir(0703), false},
-                    TempCase{"LinkToAPrivateFolder",
-                             [](const std::string& dir) {
-                                 Mkdir(0700)(dir + "-real");
-                                 ASSERT_EQ(::symlink((dir + "-real").c_str(), dir.c_str()), 0);
-                             },
-                             false},
-                    TempCase{"PlainFile",
-                             [](const std::string& dir) { testsupport::WriteBytes(dir, "x"); },
-                             false},
-                    TempCase{"AnotherUsersFolder",
-                             [](const std::string& dir) {
-                                 if (::geteuid() != 0)
-                                     GTEST_SKIP() << "giving a folder away needs root";
-                                 Mkdir(0700)(dir);
-                                 ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
-                             },
-                             false}),
-    [](const testing::TestParamInfo<TempCase>& info) { return std::string(info.param.name); });
-
-} // namespace

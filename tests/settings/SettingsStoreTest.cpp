@@ -141,38 +141,22 @@ TEST(UnprivilegedWriter, DISABLED_WriteRaises) {
     }
 }
 
-struct ModeCase {
-    const char* name;
-    std::string ini;
-    mode_t before;
-    mode_t after;
-};
-
-void PrintTo(const ModeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class SettingsMode : public SettingsFolder, public testing::WithParamInterface<ModeCase> {};
-
 // A file holding a password loses the rights of group and others when it is
 // written; another file keeps its bits.
-TEST_P(SettingsMode, PasswordsMakeTheFileTheOwnersOnly) {
-    WriteIni(GetParam().ini);
-    chmod(IniPath().c_str(), GetParam().before);
-    WriteSettingString("", "Login", "novak");
-    struct stat st;
-    ASSERT_EQ(stat(IniPath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, GetParam().after);
+TEST_F(SettingsStore, PasswordsMakeTheFileTheOwnersOnly) {
+    for (const auto& [ini, before, after] : std::vector<std::tuple<std::string, mode_t, mode_t>>{
+             {"[General]\r\nHeslo=aGVzbG8=\r\n", 0644, 0600},
+             {"[General]\r\nProxyHeslo=eA==\r\n", 0604, 0600},
+             {"[General]\r\nHeslo=\r\nProxyHeslo=\r\n", 0644, 0644},
+             {"[Files]\r\nHeslo=x\r\n", 0640, 0640}}) {
+        WriteIni(ini);
+        chmod(IniPath().c_str(), before);
+        WriteSettingString("", "Login", "novak");
+        struct stat st;
+        ASSERT_EQ(stat(IniPath().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, after) << ini;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SettingsMode,
-    testing::Values(ModeCase{"Password", "[General]\r\nHeslo=aGVzbG8=\r\n", 0644, 0600},
-                    ModeCase{"ProxyPassword", "[General]\r\nProxyHeslo=eA==\r\n", 0604, 0600},
-                    ModeCase{"EmptyPasswords", "[General]\r\nHeslo=\r\nProxyHeslo=\r\n", 0644,
-                             0644},
-                    ModeCase{"PasswordElsewhere", "[Files]\r\nHeslo=x\r\n", 0640, 0640}),
-    [](const testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
 
 // The owner writes a file whose group it is not in: it cannot keep that
 // group (and need not), and the write still succeeds.
