@@ -1,0 +1,28 @@
+#include "platform/Paths.h"
+
+#include <cstdlib>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+const char kPathSeparator = '/';
+
+bool IsNameDelimiter(char c) {
+    return c == '/';
+}
+
+std::string TempDir() {
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = (env && *env) ? env : "/tmp";
+    return IncludeTrailingSeparator(dir);
+}
+
+std::string CurrentDir() {
+    std::vector<char> buf(4096);
+    if (!getcwd(buf.data(), buf.size()))
+        return std::string();
+    return std::string(buf.data());
+}
+
+} // namespace platform
