@@ -4,11 +4,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
-#include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <poll.h>
-#include <sys/socket.h>
 
 namespace {
 
@@ -513,33 +510,43 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
 
 // Ends our direction of the data connection (the end of the file) and waits
 // until the server closes its side, which it does once it has read to the
-// end. A reset instead means the server dropped data that was already sent.
-// The wait ends too when the final reply arrives on the control connection;
-// the data side is then judged by what it shows at that moment.
+// end; a reset instead means the server dropped data that was already sent.
+// The data connection's own notifications tell which: it closes itself on
+// either, and NotifyOk says whether the close carried an error. (Watching a
+// descriptor number instead would meet the fresh socket that the close puts
+// in its place.) The wait ends too when the final reply arrives on the
+// control connection; the data side is then judged by what one more
+// delivery of its notifications shows.
 bool TNMFTP::DataEndedInOrder() {
-    const int Data = DataConnection->GetSocket();
-    if (Data < 0)
-        return true;
-    ::shutdown(Data, SHUT_WR);
-    char Scrap[4096];
+    TPowersock& Data = *DataConnection;
+    if (!Data.Connected)
+        return Data.NotifyOk;
+    Data.ShutdownSend();
+    Data.NotifyOk = true;
+    bool Stray = false; // the server sent something on the data connection
+    Data.ReadHook = [&Stray] { Stray = true; };
+    struct HookRelease {
+        TPowersock& Data;
+        ~HookRelease() { Data.ReadHook = nullptr; }
+    } Release{Data};
     for (;;) {
-        pollfd Fds[2] = {{Data, POLLIN, 0}, {GetSocket(), POLLIN, 0}};
-        const int Ready = ::poll(Fds, GetSocket() >= 0 ? 2 : 1, 2);
-        const bool ReplyWaiting = Ready > 0 && (Fds[1].revents & (POLLIN | POLLHUP)) != 0;
-        if (Ready > 0 && Fds[0].revents != 0) {
-            const ssize_t N = ::recv(Data, Scrap, sizeof Scrap, MSG_DONTWAIT);
-            if (N == 0)
-                return true; // the server's orderly close
-            if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                return false; // reset: not all the data arrived
-            continue;         // stray bytes from the server are ignored
+        if (!Data.Connected)
+            return Data.NotifyOk;
+        if (Stray) {
+            Stray = false;
+            try {
+                Data.Read(0); // stray bytes are dropped
+            } catch (const ESockError&) {
+                return false; // reset
+            }
+            continue;
         }
-        if (ReplyWaiting || GetSocket() < 0) {
-            const ssize_t N = ::recv(Data, Scrap, sizeof Scrap, MSG_DONTWAIT | MSG_PEEK);
-            return !(N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        if (!Connected || DataAvailable()) {
+            sockevents::Deliver(0);
+            return Data.Connected || Data.NotifyOk;
         }
-        if (Canceled || TimedOut)
+        if (Canceled || TimedOut || Data.Canceled)
             return true; // the caller reports the cancel or time-out
-        PumpMessages(0);
+        PumpMessages(2);
     }
 }

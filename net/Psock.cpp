@@ -548,6 +548,13 @@ void TPowersock::SetLinger(bool On, int Seconds) {
     }
 }
 
+void TPowersock::ShutdownSend() {
+    // A connection the peer has already ended cannot be shut down; what it
+    // did shows in the notifications that follow, so the result is not needed.
+    if (ThisSocket != INVALID_SOCKET)
+        (void)shutdown(ThisSocket, SHUT_WR);
+}
+
 // ---------------------------------------------------------------------------
 // Output
 

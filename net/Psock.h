@@ -163,6 +163,9 @@ public:
     // Linger option of the current socket: On with 0 s resets the connection
     // on close; Off hands unsent data to the system and ends it normally.
     void SetLinger(bool On, int Seconds);
+    // Ends this side's direction of the connection (the peer reads the end of
+    // the data); the other direction stays open.
+    void ShutdownSend();
 
 protected:
     void InitWinsock();

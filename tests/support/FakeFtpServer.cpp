@@ -337,6 +337,7 @@ void FakeFtpServer::DoStore(const Step& step) {
         pasvFd_ = -1;
     }
     std::string received;
+    bool finalSent = false;
     if (data < 0) {
         Error("store: no data connection");
     } else {
@@ -369,6 +370,10 @@ void FakeFtpServer::DoStore(const Step& step) {
                 break;
             received.append(buf, static_cast<size_t>(n));
         }
+        if (o.finalBeforeDataClose && !reset && !o.closeControl && !o.final.empty())
+            finalSent = SendReply(o.final, o.finalPace);
+        if (o.dataCloseDelayMs > 0 && !reset)
+            std::this_thread::sleep_for(std::chrono::milliseconds(o.dataCloseDelayMs));
         if (reset)
             ResetClose(data);
         else
@@ -380,7 +385,7 @@ void FakeFtpServer::DoStore(const Step& step) {
     }
     if (o.closeControl)
         CloseControl();
-    else if (!o.final.empty())
+    else if (!o.final.empty() && !finalSent)
         SendReply(o.final, o.finalPace);
 }
 

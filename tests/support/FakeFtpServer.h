@@ -44,6 +44,7 @@
 //   refused data ............ Pasv("PASV", template, /*refuseData=*/true)
 //   data reset after N bytes  StoreOptions::dropAfter = N
 //   failing final reply ..... StoreOptions::final = "451 ..." / "426 ..." / "552 ..."
+//   late data close ......... StoreOptions::dataCloseDelayMs, finalBeforeDataClose
 //   odd PASV replies ........ Reply("PASV", "227 =127,0,0,1,4,1") (no listener needed)
 //   leftover input .......... Reply(cmd, "200 Ok.\r\n450 stray line")
 #pragma once
@@ -67,9 +68,11 @@ struct Pace {
 struct StoreOptions {
     std::string preliminary = "150 Ok to send data."; // empty: none sent
     std::string final = "226 Transfer complete.";     // empty: no final reply
-    long long dropAfter = -1;  // >= 0: reset the data connection after this many bytes
-    bool closeControl = false; // close the control connection instead of the final reply
-    Pace finalPace;            // pacing of the final reply
+    long long dropAfter = -1;          // >= 0: reset the data connection after this many bytes
+    bool closeControl = false;         // close the control connection instead of the final reply
+    Pace finalPace;                    // pacing of the final reply (delayMs: after the data close)
+    bool finalBeforeDataClose = false; // send the final reply first, then close the data
+    int dataCloseDelayMs = 0;          // pause between the end of the data and its close
 };
 
 class FakeFtpServer {
