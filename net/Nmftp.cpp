@@ -74,26 +74,37 @@ TNMFTP::~TNMFTP() {
 std::string TNMFTP::Transaction(const std::string& Command) {
     // The command itself is never part of the message: it may be a PASS.
     std::string Wire = FtpWireText(Command, "The command");
-    std::string First = TPowersock::Transaction(Wire);
-    ReadExtraLines(First);
-    return First;
+    try {
+        std::string First = TPowersock::Transaction(Wire);
+        ReadExtraLines(First);
+        return First;
+    } catch (const ETimeOutError&) {
+        CloseOutOfStep();
+        throw;
+    }
+}
+
+void TNMFTP::CloseOutOfStep() {
+    if (Connected)
+        TPowersock::Disconnect();
 }
 
 // A reply continues while its current line starts with a blank or carries
-// "-" in the fourth place. A reply opened by "ddd-" also runs on until its
-// closing "ddd " line, so that middle lines without a mark (allowed by the
-// protocol) cannot leave the rest of the reply to be taken for the answer to
-// the next command.
+// "-" in the fourth place. A reply opened by "ddd-" runs on to a line of
+// three digits and a blank, so that middle lines without a mark (allowed by
+// the protocol) cannot leave the rest of the reply to be taken for the
+// answer to the next command. The closing code is not compared with the
+// opening one: a server that closes with another code must not leave the
+// client waiting for a line that never comes.
 void TNMFTP::ReadExtraLines(const std::string& Line) {
-    std::string Code;
-    if (Line.size() >= 4 && IsDigit(Line[0]) && IsDigit(Line[1]) && IsDigit(Line[2]) &&
-        Line[3] == '-')
-        Code = Line.substr(0, 3);
+    auto HasCode = [](const std::string& L) {
+        return L.size() >= 3 && IsDigit(L[0]) && IsDigit(L[1]) && IsDigit(L[2]);
+    };
+    const bool Opened = HasCode(Line) && Line.size() >= 4 && Line[3] == '-';
     auto Continues = [&](const std::string& Current) {
-        if (!Code.empty() && &Current != &Line) {
-            bool Closing =
-                Current.compare(0, 3, Code) == 0 && (Current.size() == 3 || Current[3] == ' ' ||
-                                                     Current[3] == '\r' || Current[3] == '\n');
+        if (Opened && &Current != &Line) {
+            bool Closing = HasCode(Current) && (Current.size() == 3 || Current[3] == ' ' ||
+                                                Current[3] == '\r' || Current[3] == '\n');
             return !Closing;
         }
         return !Current.empty() &&
@@ -268,6 +279,11 @@ void TNMFTP::Connect() {
             Transaction("PASS " + Password);
             CheckLoginReply(401, 599);
         }
+    } catch (const ETimeOutError&) {
+        // A server that does not answer is not asked to QUIT either.
+        CloseOutOfStep();
+        StatusMessage(1, "Disconnected");
+        throw;
     } catch (...) {
         try {
             Disconnect();
@@ -388,6 +404,17 @@ void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteName)
         if (InTransfer)
             throw FTPException("Another transfer is running");
         Succeeded = RunUpload(LocalFile, RemoteName, Offered);
+    } catch (const ETimeOutError&) {
+        // The server's replies to this transfer may still come; they would be
+        // taken for the answers to the next commands.
+        CloseOutOfStep();
+        if (!Offered && OnFailure) {
+            bool Handled = false;
+            OnFailure(Handled, cmdUpload);
+            if (Handled)
+                return;
+        }
+        throw;
     } catch (...) {
         if (!Offered && OnFailure) {
             bool Handled = false;
@@ -446,7 +473,13 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
         // that is the proxy, not Host.
         DataConnection->Host = Proxy.empty() ? Host : Proxy;
         DataConnection->Port = DataPort;
-        DataConnection->Connect();
+        try {
+            DataConnection->Connect();
+        } catch (const ESockError&) {
+            if (DataConnection->TimedOut)
+                throw ETimeOutError(kTimedOutDataConnect);
+            throw;
+        }
     } else {
         DataConnection->Port = 0;
         DataConnection->Listen(true);
@@ -525,10 +558,15 @@ bool TNMFTP::DataEndedInOrder() {
     Data.NotifyOk = true;
     bool Stray = false; // the server sent something on the data connection
     Data.ReadHook = [&Stray] { Stray = true; };
-    struct HookRelease {
+    TimerOn();
+    struct Release {
+        TNMFTP& F;
         TPowersock& Data;
-        ~HookRelease() { Data.ReadHook = nullptr; }
-    } Release{Data};
+        ~Release() {
+            Data.ReadHook = nullptr;
+            F.TimerOff();
+        }
+    } Releaser{*this, Data};
     for (;;) {
         if (!Data.Connected)
             return Data.NotifyOk;
@@ -545,8 +583,10 @@ bool TNMFTP::DataEndedInOrder() {
             sockevents::Deliver(0);
             return Data.Connected || Data.NotifyOk;
         }
-        if (Canceled || TimedOut || Data.Canceled)
-            return true; // the caller reports the cancel or time-out
+        if (TimedOut)
+            throw ETimeOutError(kTimedOutDataEnd);
+        if (Canceled || Data.Canceled)
+            return true; // the caller reports the cancel
         PumpMessages(2);
     }
 }

@@ -156,6 +156,9 @@ private:
     void ReadGreeting();
     bool RunUpload(const std::string& LocalFile, const std::string& RemoteName, bool& Offered);
     bool DataEndedInOrder();
+    // After a time-out the conversation is out of step: closes the control
+    // connection without QUIT.
+    void CloseOutOfStep();
     bool InTransfer = false;
 };
 

@@ -307,6 +307,20 @@ void TPowersock::TimerOff() {
         Timer->SetEnabled(false);
 }
 
+void TPowersock::TimerRestart() {
+    if (TimeOut > 0 && Timer && Timer->GetEnabled()) {
+        Timer->SetEnabled(false);
+        Timer->SetEnabled(true);
+    }
+}
+
+void TPowersock::RaiseWaitEnded(const char* TimeOutText, const char* AbortText) {
+    Canceled = false;
+    if (TimedOut)
+        throw ETimeOutError(TimeOutText);
+    throw EAbortError(AbortText);
+}
+
 void TPowersock::TimerFired() {
     StatusMessage(8, "Timer Triggered");
     TimerOff();
@@ -578,7 +592,7 @@ void TPowersock::SendBuffer(const char* Value, uint16_t BufLen) {
         if (!Canceled) {
             const size_t len = BufLen == 0 ? std::strlen(Value) : BufLen;
             size_t done = 0;
-            while (done < len && !Canceled) {
+            while (done < len && !Canceled && !TimedOut) {
                 const ssize_t n = send(ThisSocket, Value + done, len - done, MSG_NOSIGNAL);
                 if (n == 0)
                     break;
@@ -589,13 +603,12 @@ void TPowersock::SendBuffer(const char* Value, uint16_t BufLen) {
                     continue;
                 }
                 done += static_cast<size_t>(n);
+                TimerRestart();
             }
         }
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled || TimedOut)
+        RaiseWaitEnded(kTimedOutSending, "Socket send aborted");
 }
 
 // ---------------------------------------------------------------------------
@@ -638,9 +651,8 @@ std::string TPowersock::ReadLn() {
         if (lf)
             return std::string(Buffer, got);
         PumpMessages(0);
-    } while (!Canceled);
-    Canceled = false;
-    throw EAbortError("Socket readln aborted");
+    } while (!Canceled && !TimedOut);
+    RaiseWaitEnded(kTimedOutReply, "Socket readln aborted");
 }
 
 std::string TPowersock::Read(uint16_t Count) {
@@ -656,7 +668,8 @@ std::string TPowersock::Read(uint16_t Count) {
         const ssize_t r = recv(ThisSocket, Buffer, n, MSG_DONTWAIT);
         return std::string(Buffer, r > 0 ? r : 0);
     }
-    while (!Canceled) {
+    TTimerScope timer(*this);
+    while (!Canceled && !TimedOut) {
         ReadArmed = true;
         const ssize_t n = recv(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, MSG_PEEK | MSG_DONTWAIT);
         if (n == 0)
@@ -675,8 +688,7 @@ std::string TPowersock::Read(uint16_t Count) {
         PumpMessages(0);
         usleep(1000);
     }
-    Canceled = false;
-    throw EAbortError("Socket send aborted");
+    RaiseWaitEnded(kTimedOutReply, "Socket send aborted");
 }
 
 std::string TPowersock::Transaction(const std::string& Command) {
@@ -707,11 +719,12 @@ std::string TPowersock::Transaction(const std::string& Command) {
 
 bool TPowersock::SendChunk(size_t Length, bool StopOnZero) {
     size_t done = 0;
-    while (done < Length && !Canceled) {
+    while (done < Length && !Canceled && !TimedOut) {
         const ssize_t n = send(ThisSocket, Buffer + done, Length - done, MSG_NOSIGNAL);
         if (n > 0) {
             done += static_cast<size_t>(n);
             BytesSent += n;
+            TimerRestart(); // the time-out bounds a stall, not the whole file
             if (OnPacketSent)
                 OnPacketSent(this);
             PumpMessages(0);
@@ -731,6 +744,7 @@ bool TPowersock::SendChunk(size_t Length, bool StopOnZero) {
 void TPowersock::SendFile(const std::string& FileName) {
     StatusMessage(8, "SendFile");
     {
+        TTimerScope timer(*this);
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileName.c_str(), "rb"),
                                                              &std::fclose);
         if (!file)
@@ -740,7 +754,7 @@ void TPowersock::SendFile(const std::string& FileName) {
         const int64_t size = ftello(file.get());
         std::fseek(file.get(), 0, SEEK_SET);
         int64_t position = 0;
-        while (position < size && !Canceled) {
+        while (position < size && !Canceled && !TimedOut) {
             const size_t want =
                 static_cast<size_t>(std::min<int64_t>(PSOCK_BUFFER_SIZE, size - position));
             const size_t got = std::fread(Buffer, 1, want, file.get());
@@ -753,10 +767,8 @@ void TPowersock::SendFile(const std::string& FileName) {
             SendChunk(got, false);
         }
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled || TimedOut)
+        RaiseWaitEnded(kTimedOutSending, "Socket send aborted");
 }
 
 void TPowersock::SendStream(std::istream& Stream) {
@@ -769,8 +781,9 @@ void TPowersock::SendStream(std::istream& Stream) {
         BytesSent = 0;
         BytesTotal = size;
     }
+    TTimerScope timer(*this);
     int64_t position = 0;
-    while (position < size && !Canceled) {
+    while (position < size && !Canceled && !TimedOut) {
         const int64_t want = std::min<int64_t>(PSOCK_BUFFER_SIZE, size - position);
         Stream.read(Buffer, want);
         const int64_t got = Stream.gcount();
@@ -780,10 +793,8 @@ void TPowersock::SendStream(std::istream& Stream) {
         if (!SendChunk(static_cast<size_t>(got), true))
             return;
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled || TimedOut)
+        RaiseWaitEnded(kTimedOutSending, "Socket send aborted");
 }
 
 // ---------------------------------------------------------------------------
@@ -809,9 +820,14 @@ int TPowersock::Listen(bool UseAsyncMessage) {
 
 TSocket TPowersock::Accept() {
     StatusMessage(4, "Accepting");
+    TTimerScope timer(*this);
     for (;;) {
         while (!AsyncDone && !Canceled)
             WaitStep();
+        if (TimedOut) {
+            Canceled = false;
+            throw ETimeOutError(kTimedOutAccept);
+        }
         if (Canceled)
             throw ESockError("Accepting Canceled");
         if (!NotifyOk)

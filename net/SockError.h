@@ -27,6 +27,20 @@ public:
     using Exception::Exception;
 };
 
+// A wait ended by the time-out (TimeOut): the timer aborted it. The message
+// says what was awaited (one of the texts below).
+class ETimeOutError : public EAbortError {
+public:
+    using EAbortError::EAbortError;
+};
+
+// Texts of the time-outs of the data exchange.
+inline constexpr const char* kTimedOutReply = "Timed out waiting for the server's reply";
+inline constexpr const char* kTimedOutSending = "Timed out sending data to the server";
+inline constexpr const char* kTimedOutAccept = "Timed out waiting for the server's data connection";
+inline constexpr const char* kTimedOutDataConnect = "Timed out opening the data connection";
+inline constexpr const char* kTimedOutDataEnd = "Timed out waiting for the server to take the data";
+
 // Winsock numbers the layer itself needs to name.
 inline constexpr int WSAEWOULDBLOCK = 10035;
 inline constexpr int WSAENOTCONN = 10057;

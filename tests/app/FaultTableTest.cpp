@@ -100,12 +100,14 @@ protected:
             WriteSettingString("Files", "File" + std::to_string(i), files[i].first);
     }
 
+public:
     static FakeFtpServer& LogIn(FakeFtpServer& server, Pace pace = {}) {
         return server.Reply("USER user", "331 Password required.", pace)
             .Reply("PASS heslo", "230 Logged in.", pace)
             .Reply("TYPE L 8", "200 Type set.", pace);
     }
 
+protected:
     // One unattended run as cron starts it: the first activation finds the
     // switch. Returns the run's wall time in milliseconds.
     qint64 RunAuto() {
@@ -274,6 +276,62 @@ TEST_F(FaultRun, GreetingNeverSentThenTheWindowIsClosed) {
     EXPECT_EQ(silent.Connections(), 1);
     EXPECT_TRUE(silent.Commands().empty());
 }
+
+// ---- a server that goes silent, with TimeOut set ------------------------------
+
+struct SilenceCase {
+    const char* name;
+    int commandsBeforeSilence; // the silence starts once the server has read these
+    bool upload;               // the upload fails, not the connection
+    void (*script)(FakeFtpServer& ftp);
+};
+
+void PrintTo(const SilenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Silence : public FaultRun, public testing::WithParamInterface<SilenceCase> {};
+
+// With TimeOut 1 the run ends about a second after the server fell silent,
+// journals the client's time-out text and leaves every data file in place.
+TEST_P(Silence, EndsAfterTheTimeOut) {
+    WriteSettingInteger("TimeOut", 1);
+    GetParam().script(ftp);
+    QElapsedTimer silent;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!silent.isValid() && ftp.Connections() >= 1 &&
+            static_cast<int>(ftp.Commands().size()) >= GetParam().commandsBeforeSilence)
+            silent.start();
+    });
+    watch.start();
+    RunAuto();
+    const qint64 waited = silent.isValid() ? silent.elapsed() : -1;
+    watch.stop();
+
+    EXPECT_GE(waited, 900) << "the run waited the time-out";
+    EXPECT_LT(waited, 4000) << "and not much longer";
+    const std::string text = "Timed out waiting for the server's reply";
+    if (GetParam().upload)
+        ExpectFailed(Plus(UpToConnect(), {"Transfer souboru...", "Upload ", "Chyba při uploadu.",
+                                          text, "Soubor neodeslán."}));
+    else
+        ExpectFailed(ConnectFailed(text, false));
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(static_cast<int>(ftp.Commands().size()), GetParam().commandsBeforeSilence)
+        << "nothing is sent after the time-out, not even QUIT";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Silence,
+    testing::Values(
+        SilenceCase{"NoGreeting", 0, false, [](FakeFtpServer& f) { f.SilentGreeting(2500); }},
+        SilenceCase{"SilentAfterUser", 1, false,
+                    [](FakeFtpServer& f) { f.Reply("USER user", ""); }},
+        SilenceCase{"SilentAfterStor", 5, true,
+                    [](FakeFtpServer& f) { FaultRun::LogIn(f).Pasv().Reply(kStor, ""); }}),
+    [](const testing::TestParamInfo<SilenceCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FaultRun, LogIn530) {
     ftp.Reply("USER user", "331 Password required.")

@@ -14,6 +14,7 @@
 #include "tests/support/RealFtpServer.h"
 #include "ui/Application.h"
 
+#include <climits>
 #include <random>
 
 namespace {
@@ -98,6 +99,32 @@ TEST_F(Transfer, ConnectsToThePortInTheSettingWithTheDecodedPassword) {
     EXPECT_EQ(form->NMFTP->Host, "127.0.0.1");
     EXPECT_EQ(form->NMFTP->Port, ftp.Port());
     EXPECT_EQ(form->NMFTP->Password, "tajné heslo");
+}
+
+// TimeOut in whole seconds becomes the client's time-out in milliseconds;
+// missing, 0, negative or unreadable means no time-out, and a value too
+// large for milliseconds stays the largest the client holds.
+TEST_F(Transfer, TimeOutSettingGoesToTheClient) {
+    LogIn();
+    const std::vector<std::pair<const char*, int>> rows = {{nullptr, 0},
+                                                           {"0", 0},
+                                                           {"-5", 0},
+                                                           {"abc", 0},
+                                                           {"2", 2000},
+                                                           {"120", 120000},
+                                                           {"2147483", 2147483000},
+                                                           {"2147484", INT_MAX},
+                                                           {"2147483647", INT_MAX}};
+    for (const auto& [text, ms] : rows) {
+        if (text) {
+            WriteSettingString("General", "TimeOut", text);
+            ftp.Reply("TYPE L 8", "200 Type set to L 8."); // the connection stays open
+        }
+        form->NMFTP->TimeOut = -1;
+        EXPECT_TRUE(Connect()) << connectError;
+        EXPECT_EQ(form->NMFTP->TimeOut, ms) << (text ? text : "(missing)");
+    }
+    EXPECT_EQ(ftp.Verify(), "");
 }
 
 TEST_F(Transfer, PlainHostGoesToPort21) {

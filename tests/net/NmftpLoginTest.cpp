@@ -52,6 +52,31 @@ TEST_F(NmftpLogin, UnmarkedMiddleLinesDoNotEndAMultiLineReply) {
     EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "PASS tajne"}));
 }
 
+TEST_F(NmftpLogin, MultiLineReplyClosedWithAnotherCodeEndsThere) {
+    ftp.Greeting(Lines({"220-Welcome", "221 Ready."}))
+        .Reply("USER anna", Lines({"331-Password required", "330 for anna."}))
+        .Reply("PASS tajne", "230 Logged in.");
+    client.TimeOut = 2000;
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "PASS tajne"}));
+}
+
+TEST_F(NmftpLogin, SilentAfterTypeTimesOutAndClosesWithoutQuit) {
+    ftp.Reply("USER anna", "230 Logged in.").Reply("TYPE L 8", "");
+    client.Connect();
+    client.TimeOut = 200;
+    try {
+        client.Mode(3);
+        ADD_FAILURE() << "no time-out";
+    } catch (const ETimeOutError& e) {
+        EXPECT_STREQ(e.what(), "Timed out waiting for the server's reply");
+    }
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "TYPE L 8"}));
+}
+
 TEST_F(NmftpLogin, UserReply230LogsInWithoutPass) {
     ftp.Reply("USER anna", "230 No password needed.").Reply("QUIT", "221 Bye.");
     client.Connect();

@@ -453,3 +453,67 @@ INSTANTIATE_TEST_SUITE_P(Rows, NmftpDataClose,
                          [](const testing::TestParamInfo<DataCloseCase>& info) {
                              return std::string(info.param.name);
                          });
+
+// A server that stops answering at some point of the upload: with a
+// time-out set the upload ends in about that time with the time-out's text,
+// and the control connection, now out of step, is closed without QUIT.
+const char* const kStor = "STOR 20260305.zip.gpg";
+
+struct SilenceCase {
+    const char* name;
+    const char* text;
+    const char* lastCommand; // nothing follows it, not even QUIT
+    void (*script)(FakeFtpServer& ftp);
+};
+
+void PrintTo(const SilenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NmftpSilence : public NmftpUpload, public testing::WithParamInterface<SilenceCase> {};
+
+TEST_P(NmftpSilence, UploadTimesOut) {
+    GetParam().script(ftp);
+    LogIn();
+    client.TimeOut = 300;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.Upload(path, "20260305.zip.gpg");
+        ADD_FAILURE() << "no time-out";
+    } catch (const ETimeOutError& e) {
+        EXPECT_STREQ(e.what(), GetParam().text);
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_GE(ms, 280);
+    EXPECT_LT(ms, 3000);
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(client.DataConnection, nullptr);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands().back(), GetParam().lastCommand);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NmftpSilence,
+                         testing::Values(SilenceCase{"SilentPasv", kTimedOutReply, "PASV",
+                                                     [](FakeFtpServer& f) { f.Reply("PASV", ""); }},
+                                         SilenceCase{"SilentStor", kTimedOutReply, kStor,
+                                                     [](FakeFtpServer& f) {
+                                                         f.Pasv().Reply("STOR 20260305.zip.gpg",
+                                                                        "");
+                                                     }},
+                                         SilenceCase{"NoFinalReply", kTimedOutReply, kStor,
+                                                     [](FakeFtpServer& f) {
+                                                         StoreOptions o;
+                                                         o.final = "";
+                                                         f.Pasv().Store("STOR 20260305.zip.gpg", o);
+                                                     }},
+                                         SilenceCase{"DataNeverClosed", kTimedOutDataEnd, kStor,
+                                                     [](FakeFtpServer& f) {
+                                                         StoreOptions o;
+                                                         o.dataCloseDelayMs = 1500;
+                                                         f.Pasv().Store("STOR 20260305.zip.gpg", o);
+                                                     }}),
+                         [](const testing::TestParamInfo<SilenceCase>& info) {
+                             return std::string(info.param.name);
+                         });

@@ -4,6 +4,8 @@
 #include "net/Psock.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -393,6 +395,57 @@ TEST_F(PsockData, SendFileCancelRaisesSendAborted) {
     EXPECT_GT(s.BytesSent, 0);
     EXPECT_LT(s.BytesSent, static_cast<int64_t>(data.size()));
     std::remove(path.c_str());
+}
+
+// The time-out bounds a stall of the peer, not the whole file: a reader
+// that keeps taking data slowly gets all of it, one that stops reading ends
+// the send with the time-out.
+TEST_F(PsockData, SendFileTimesOutOnlyWhenThePeerStalls) {
+    const std::string data = RandomBytes(16 * 1024 * 1024);
+    const std::string path = TempFile(data);
+    std::atomic<size_t> got{0};
+    LoopbackPeer slow([&](LoopbackPeer& p, int fd) {
+        char buf[512 * 1024];
+        while (!p.Stopping() && got < data.size()) {
+            p.SleepMs(60);
+            const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                got += static_cast<size_t>(n);
+        }
+    });
+    TPowersock s;
+    ConnectTo(s, slow);
+    s.TimeOut = 400;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NO_THROW(s.SendFile(path));
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400))
+        << "the whole send took longer than the time-out";
+    EXPECT_EQ(s.BytesSent, static_cast<int64_t>(data.size()));
+
+    LoopbackPeer stalled([](LoopbackPeer& p, int) {
+        while (!p.Stopping())
+            p.SleepMs(10);
+    });
+    TPowersock t;
+    ConnectTo(t, stalled);
+    t.TimeOut = 300;
+    try {
+        t.SendFile(path);
+        ADD_FAILURE() << "SendFile finished";
+    } catch (const ETimeOutError& e) {
+        EXPECT_STREQ(e.what(), "Timed out sending data to the server");
+    }
+    EXPECT_TRUE(t.TimedOut);
+    EXPECT_FALSE(t.Canceled);
+    std::remove(path.c_str());
+}
+
+TEST_F(PsockData, AcceptTimesOut) {
+    TPowersock listener;
+    listener.Listen(true);
+    listener.TimeOut = 200;
+    EXPECT_THROW(listener.Accept(), ETimeOutError);
+    EXPECT_TRUE(listener.TimedOut);
 }
 
 TEST_F(PsockData, SendFileMissingFileRaises) {

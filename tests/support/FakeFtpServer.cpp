@@ -194,6 +194,11 @@ std::string FakeFtpServer::Verify(int waitMs) {
     return report;
 }
 
+bool FakeFtpServer::Stopping() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_;
+}
+
 void FakeFtpServer::Error(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     errors_.push_back(text);
@@ -414,7 +419,7 @@ void FakeFtpServer::Run() {
             if (g.kind == Kind::Greeting) {
                 SendReply(g.reply, g.pace);
             } else {
-                for (int waited = 0; waited < g.silenceMs; waited += kSliceMs)
+                for (int waited = 0; waited < g.silenceMs && !Stopping(); waited += kSliceMs)
                     std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
                 if (g.reply.empty())
                     CloseControl();

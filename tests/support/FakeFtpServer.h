@@ -146,6 +146,7 @@ private:
     bool NextStep(Step& step, bool peekGreeting);
     void StepDone();
     void Error(const std::string& text);
+    bool Stopping() const;
     bool ReadCommand(std::string& line);
     bool SendReply(const std::string& text, Pace pace);
     void CloseControl();
