@@ -1,5 +1,7 @@
 #include "net/Psock.h"
 
+#include "net/ReplyCode.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -389,12 +391,9 @@ void TPowersock::ResolveRemoteHost() {
         OnHostResolved(this);
 }
 
-void TPowersock::Connect() {
-    StatusMessage(8, "Connecting");
-    Canceled = false;
-    if (Connected)
-        throw ESockError("Already connected");
-
+// Name lookup for Connect, with the one retry that OnInvalidHost may ask
+// for; raises "Null Remote Address" when no address comes of it.
+void TPowersock::ResolveForConnect() {
     for (int retry = 0;; ++retry) {
         try {
             ResolveRemoteHost();
@@ -413,6 +412,14 @@ void TPowersock::Connect() {
         if (!handled)
             throw ESockError("Null Remote Address");
     }
+}
+
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    Canceled = false;
+    if (Connected)
+        throw ESockError("Already connected");
+    ResolveForConnect();
 
     RemoteAddress.Family = AF_INET;
     RemoteAddress.Port = htons(static_cast<uint16_t>(Proxy.empty() ? Port : ProxyPort));
@@ -698,18 +705,7 @@ std::string TPowersock::Transaction(const std::string& Command) {
     TransactionReply = ReadLn();
     if (!TransactionReply.empty()) {
         StatusMessage(1, TransactionReply);
-        int64_t number = 0;
-        size_t digits = 0;
-        while (digits < TransactionReply.size() && digits < 10 && TransactionReply[digits] >= '0' &&
-               TransactionReply[digits] <= '9') {
-            number = number * 10 + (TransactionReply[digits] - '0');
-            ++digits;
-        }
-        if (digits > 0) {
-            if (number > INT16_MAX)
-                throw ESockError("Reply number out of range");
-            ReplyNumber = static_cast<int16_t>(number);
-        }
+        ReplyNumber = ParseReplyNumber(TransactionReply);
     }
     return TransactionReply;
 }

@@ -176,6 +176,7 @@ public:
 protected:
     void InitWinsock();
     void ResolveRemoteHost();
+    void ResolveForConnect();
     // Notification delivery: Message PSOCK_SOCKET_MESSAGE or PSOCK_ASYNC_MESSAGE,
     // Event one of the NOTIFY_* values, Error a Winsock number (0: none).
     void Wndproc(int Message, int Event, int Error);

@@ -102,9 +102,7 @@ protected:
 
 public:
     static FakeFtpServer& LogIn(FakeFtpServer& server, Pace pace = {}) {
-        return server.Reply("USER user", "331 Password required.", pace)
-            .Reply("PASS heslo", "230 Logged in.", pace)
-            .Reply("TYPE L 8", "200 Type set.", pace);
+        return server.LogIn("user", "heslo", pace).Reply("TYPE L 8", "200 Type set.", pace);
     }
 
 protected:
@@ -343,9 +341,7 @@ TEST_F(FaultRun, LogIn530) {
 }
 
 TEST_F(FaultRun, Type504) {
-    ftp.Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
-        .Reply("TYPE L 8", "504 Command not implemented for that parameter.");
+    ftp.LogIn("user", "heslo").Reply("TYPE L 8", "504 Command not implemented for that parameter.");
     RunAuto();
     ExpectFailed(ConnectFailed("504 Command not implemented for that parameter.", true));
     EXPECT_EQ(ftp.Verify(), "");

@@ -38,9 +38,7 @@ protected:
 
     // The usual log-in of WriteGoodSettings.
     FakeFtpServer& LogIn() {
-        return ftp.Reply("USER user", "331 Password required.")
-            .Reply("PASS heslo", "230 Logged in.")
-            .Reply("TYPE L 8", "200 Type set to L 8.");
+        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set to L 8.");
     }
 
     bool Connect() {
@@ -160,9 +158,7 @@ TEST_F(Transfer, ServerNotRunningGivesConnectionFailed) {
 }
 
 TEST_F(Transfer, RefusedTypeL8KeepsTheLoggedInConnection) {
-    ftp.Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
-        .Reply("TYPE L 8", "504 Type not implemented.");
+    ftp.LogIn("user", "heslo").Reply("TYPE L 8", "504 Type not implemented.");
     EXPECT_FALSE(Connect());
     EXPECT_EQ(connectError, "504 Type not implemented.\r\n");
     EXPECT_TRUE(form->NMFTP->Connected);
@@ -177,8 +173,7 @@ TEST_F(Transfer, OpenProxyGetsOpenHostThenUserAndPassWithoutTheProxyLogIn) {
     WriteSettingString("General", "ProxyLogin", "proxyanna");
     WriteSettingString("General", "ProxyHeslo", EncodePassword("proxyheslo"));
     ftp.Reply("OPEN ftp.registr.example", "220 Connected to ftp.registr.example.")
-        .Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
+        .LogIn("user", "heslo")
         .Reply("TYPE L 8", "200 Type set.");
     ASSERT_TRUE(Connect()) << connectError;
     EXPECT_EQ(ftp.Verify(), "");
@@ -267,10 +262,7 @@ TEST_F(Transfer, NextRunLogsInAgainAfterTheServerClosedTheConnection) {
 TEST_F(Transfer, IdleConnectionEndedByTheServerWithANoticeIsNotReused) {
     // vsftpd and others say "421 Timeout." on an idle connection and close it;
     // the notice waits unread, so the socket still looks connected.
-    ftp.Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
-        .Reply("TYPE L 8", "200 Type set to L 8.\r\n421 Timeout.")
-        .Close();
+    ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set to L 8.\r\n421 Timeout.").Close();
     ASSERT_TRUE(Connect()) << connectError;
     LetEventsRun(300);
     LogIn();

@@ -113,9 +113,31 @@ std::string LoopbackPeer::ReadToEnd(int Fd, int TimeoutMs) {
     return data;
 }
 
+void LoopbackPeer::Discard(int Fd, std::atomic<int64_t>& Bytes) {
+    std::vector<char> buf(256 * 1024);
+    while (!Stop) {
+        pollfd p{Fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = recv(Fd, buf.data(), buf.size(), 0);
+        if (n <= 0)
+            break;
+        Bytes += n;
+    }
+}
+
 void LoopbackPeer::SleepMs(int Ms) {
     for (int waited = 0; waited < Ms && !Stop; waited += 5)
         usleep(5000);
+}
+
+void LoopbackPeer::HoldOpen() {
+    while (!Stopping())
+        SleepMs(10);
+}
+
+void HoldOpen(LoopbackPeer& Peer, int) {
+    Peer.HoldOpen();
 }
 
 void LoopbackPeer::Reset(int Fd) {

@@ -3,6 +3,7 @@
 // failing test never leaves a thread or a socket behind and never hangs.
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -31,7 +32,12 @@ public:
     std::string ReadLine(int Fd, int TimeoutMs = 5000);
     // Reads until the client closes; stops on time-out or stop.
     std::string ReadToEnd(int Fd, int TimeoutMs = 20000);
+    // Reads and drops everything until the client closes or the peer is
+    // stopped, counting the bytes (for streams too large to keep).
+    void Discard(int Fd, std::atomic<int64_t>& Bytes);
     void SleepMs(int Ms);
+    // Keeps the connection open, doing nothing, until the peer is stopped.
+    void HoldOpen();
     // Closes Fd so that the client sees a reset instead of an orderly end.
     void Reset(int Fd);
 
@@ -45,6 +51,9 @@ private:
     std::atomic<int> Accepted{-1};
     std::thread Worker;
 };
+
+// A script that accepts and holds the connection open: LoopbackPeer peer(HoldOpen).
+void HoldOpen(LoopbackPeer& Peer, int Fd);
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).
 int RefusedPort();

@@ -24,9 +24,7 @@ protected:
 
     void SetUp() override {
         Configure(client, ftp.Port(), log);
-        ftp.Reply("USER anna", "331 Password required.")
-            .Reply("PASS tajne", "230 Logged in.")
-            .Reply("TYPE L 8", "200 Type set.");
+        ftp.LogIn("anna", "tajne").Reply("TYPE L 8", "200 Type set.");
         bytes = RandomBytes(300000);
         path = dir / "20260305.zip.gpg";
         testsupport::WriteBytes(path, bytes);

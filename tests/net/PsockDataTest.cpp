@@ -2,6 +2,7 @@
 // guarantees (no SIGPIPE, long lines rejected, waits that do not burn a core).
 #include "LoopbackPeer.h"
 #include "net/Psock.h"
+#include "tests/support/TempFolder.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -10,7 +11,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <random>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -44,11 +44,7 @@ std::string Pending(TPowersock& s) {
 }
 
 std::string RandomBytes(size_t size) {
-    std::string data(size, '\0');
-    std::mt19937 gen(42);
-    for (auto& c : data)
-        c = static_cast<char>(gen());
-    return data;
+    return testsupport::RandomBytes(size, 42);
 }
 
 std::string TempFile(const std::string& bytes) {
@@ -65,8 +61,7 @@ std::string TempFile(const std::string& bytes) {
 TEST_F(PsockData, ReadLnTwoLinesInOnePacketLeavesTheSecondWaiting) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, "220-first\r\n220 second\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -84,8 +79,7 @@ TEST_F(PsockData, ReadLnOneLineInSeveralPackets) {
         p.SendAll(fd, "lo\r");
         p.SleepMs(40);
         p.SendAll(fd, "\nnext");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -96,8 +90,7 @@ TEST_F(PsockData, ReadLnOneLineInSeveralPackets) {
 TEST_F(PsockData, ReadLnLineWithoutCrKeepsLfOnly) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, "plain\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -131,10 +124,7 @@ TEST_F(PsockData, ReadLnNotConnectedGivesEmptyString) {
 }
 
 TEST_F(PsockData, ReadLnCancelFromEventHandler) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     int errors = 0;
@@ -158,10 +148,7 @@ TEST_F(PsockData, ReadLnCancelFromEventHandler) {
 }
 
 TEST_F(PsockData, ReadLnTimeOutCancelsAPlainConnection) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     s.TimeOut = 100;
@@ -170,10 +157,7 @@ TEST_F(PsockData, ReadLnTimeOutCancelsAPlainConnection) {
 }
 
 TEST_F(PsockData, ReadLnWaitDoesNotBurnACore) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     s.TimeOut = 1000;
@@ -190,8 +174,7 @@ TEST_F(PsockData, ReadLnLongestLineAccepted) {
     const std::string line = std::string(65535, 'a') + "\n";
     LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
         p.SendAll(fd, line + "rest");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -202,8 +185,7 @@ TEST_F(PsockData, ReadLnLongestLineAccepted) {
 TEST_F(PsockData, ReadLnOverlongLineRejected) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, std::string(70000, 'b') + "\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -224,8 +206,7 @@ TEST_F(PsockData, TransactionParsesReplyNumber) {
         p.SendAll(fd, "Hello without a number\r\n");
         received += p.ReadLine(fd);
         p.SendAll(fd, "226-Transfer complete\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -245,8 +226,7 @@ TEST_F(PsockData, TransactionReplyNumberOutOfRangeRejected) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.ReadLine(fd);
         p.SendAll(fd, "99999 odd\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -266,8 +246,7 @@ TEST_F(PsockData, TransactionPeerClosedGivesZero) {
 TEST_F(PsockData, ReadCountZeroTakesEverythingWaiting) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, "leftover\r\nlines\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -281,8 +260,7 @@ TEST_F(PsockData, ReadCountWaitsForAllBytes) {
         p.SendAll(fd, "abc");
         p.SleepMs(50);
         p.SendAll(fd, "defgh");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -374,10 +352,7 @@ TEST_F(PsockData, SendFileCancelRaisesSendAborted) {
     const std::string data = RandomBytes(32 * 1024 * 1024);
     const std::string path = TempFile(data);
     // The reader never reads, so the sender soon waits for room.
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     int passes = 0;
@@ -422,10 +397,7 @@ TEST_F(PsockData, SendFileTimesOutOnlyWhenThePeerStalls) {
         << "the whole send took longer than the time-out";
     EXPECT_EQ(s.BytesSent, static_cast<int64_t>(data.size()));
 
-    LoopbackPeer stalled([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer stalled(nettest::HoldOpen);
     TPowersock t;
     ConnectTo(t, stalled);
     t.TimeOut = 300;

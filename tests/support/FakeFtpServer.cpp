@@ -157,6 +157,12 @@ FakeFtpServer& FakeFtpServer::Store(const std::string& command, StoreOptions opt
     return Add(s);
 }
 
+FakeFtpServer& FakeFtpServer::LogIn(const std::string& user, const std::string& password,
+                                    Pace pace) {
+    return Reply("USER " + user, "331 Password required.", pace)
+        .Reply("PASS " + password, "230 Logged in.", pace);
+}
+
 FakeFtpServer& FakeFtpServer::Close() {
     Step s;
     s.kind = Kind::Close;

@@ -6,8 +6,7 @@
 // Typical use:
 //
 //     testsupport::FakeFtpServer ftp;                  // default greeting "220 ..."
-//     ftp.Reply("USER anna", "331 Password required.")
-//        .Reply("PASS secret", "230 Logged in.")
+//     ftp.LogIn("anna", "secret")                     // USER 331, PASS 230
 //        .Reply("TYPE L 8", "200 Type set.")
 //        .Pasv()                                       // "PASV" -> 227 with a data port
 //        .Store("STOR data.gpg")                       // 150, receive data, 226
@@ -112,6 +111,9 @@ public:
     // PORT address), receives until the client closes it (or resets it after
     // dropAfter bytes), records the bytes, then sends the final reply.
     FakeFtpServer& Store(const std::string& command, StoreOptions options = {});
+    // The usual log-in: "USER user" answered "331 Password required.", then
+    // "PASS password" answered "230 Logged in.".
+    FakeFtpServer& LogIn(const std::string& user, const std::string& password, Pace pace = {});
     // Closes the control connection at once when this step is reached (no
     // command is read).
     FakeFtpServer& Close();
