@@ -21,8 +21,8 @@
 
 class TPowersock;
 
-using TSocket = int;
-inline constexpr TSocket INVALID_SOCKET = -1;
+using TSocket = sockapi::THandle;
+inline constexpr TSocket INVALID_SOCKET = sockapi::kNoSocket;
 
 using TNotifyEvent = std::function<void(TPowersock* Sender)>;
 using THandlerEvent = std::function<void(bool& Handled)>;
@@ -202,10 +202,10 @@ private:
     // Closes the current socket without any event and makes a new one with
     // the same linger setting.
     void ReplaceSocket();
-    int CaptureError(); // errno as a Winsock number, kept for ErrorManager
+    int CaptureError(); // the last error as a Winsock number, kept for ErrorManager
     int SocketError();  // the socket's pending error as a Winsock number
     // One pass of a wait: the program's events, then up to 2 ms for Fd.
-    void WaitStep(int Fd = -1, short Events = 0);
+    void WaitStep(TSocket Fd = INVALID_SOCKET, short Events = 0);
     // Sends Length bytes of Buffer; false when send() returned 0 and StopOnZero.
     bool SendChunk(size_t Length, bool StopOnZero);
     // Ends a wait that was cancelled or timed out: clears Canceled and raises

@@ -52,6 +52,7 @@ inline constexpr int WSAHOST_NOT_FOUND = 11001;
 // "Unknown Error No. <number>".
 std::string SocketErrorStr(int Code);
 
+// POSIX only (defined with the POSIX sockets, SocketApi_posix.cpp):
 // Winsock number for a POSIX errno value. Values without a Winsock
 // counterpart become 20000 + errno, so they are never mistaken for
 // would-block and always raise.
