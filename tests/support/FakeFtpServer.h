@@ -46,7 +46,11 @@
 //   late data close ......... StoreOptions::dataCloseDelayMs, finalBeforeDataClose
 //   odd PASV replies ........ Reply("PASV", "227 =127,0,0,1,4,1") (no listener needed)
 //   leftover input .......... Reply(cmd, "200 Ok.\r\n450 stray line")
+//
+// It uses the sockets through the connection layer's seam (net/SocketApi).
 #pragma once
+#include "net/SocketApi.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -151,15 +155,16 @@ private:
     bool Stopping() const;
     bool ReadCommand(std::string& line);
     bool SendReply(const std::string& text, Pace pace);
+    bool SendAll(const std::string& bytes);
     void CloseControl();
     void DoStore(const Step& step);
-    int AcceptWithin(int listenFd, int ms);
-    int ConnectActive();
+    sockapi::THandle AcceptWithin(sockapi::THandle listenFd, int ms);
+    sockapi::THandle ConnectActive();
 
     int timeoutMs_;
-    int listenFd_ = -1;
-    int controlFd_ = -1;
-    int pasvFd_ = -1;
+    sockapi::THandle listenFd_ = sockapi::kNoSocket;
+    sockapi::THandle controlFd_ = sockapi::kNoSocket;
+    sockapi::THandle pasvFd_ = sockapi::kNoSocket;
     uint16_t port_ = 0;
     std::string activeHost_;
     int activePort_ = -1;
