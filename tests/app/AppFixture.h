@@ -4,6 +4,8 @@
 #pragma once
 #include "app/Umain.h"
 #include "platform/Clock.h"
+#include "tests/support/Files.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempFolder.h"
 #include "ui/PromptRecorder.h"

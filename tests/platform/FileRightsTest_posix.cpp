@@ -1,5 +1,6 @@
 // Owners, modes and links of the files the program replaces (POSIX only).
 #include "platform/FileSystem.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
