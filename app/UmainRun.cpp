@@ -12,6 +12,9 @@
 #include "ui/Application.h"
 #include "ui/Prompts.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 
 const char* const kMsgSettings = "V programu nejsou nastaveny všechny nezbytné přihlašovací údaje. "
@@ -21,6 +24,8 @@ const char* const kMsgEmptyList = "V seznamu nejsou žádné soubory.";
 const char* const kMsgNoUsableFile = "Všechny zadané soubory neexistují nebo mají nulovou "
                                      "velikost. Odesílání dat je zrušeno. ";
 const char* const kMsgCheckWriteRights = "\n\nZkontrolujte prosím právo zapisovat do adresáře.";
+const std::string kMsgArchiveNotFound =
+    std::string("Zazipovaný soubor nelze nalézt. ") + kMsgCheckWriteRights;
 const char* const kMsgSuccess =
     "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. ";
 
@@ -35,6 +40,12 @@ std::string NoResult(const std::string& what, const std::string& file) {
     return what + " se nezdařilo. Výsledný soubor " + file +
            " neexistuje nebo má nulovou velikost.";
 }
+
+// A stage's result that ends the run, with the run's message for it.
+struct StageFailure {
+    int result;
+    std::string message;
+};
 
 // One send run on the window: its steps, and what they hand on to each
 // other. A step returns false when the run ends there (it has then told the
@@ -75,6 +86,9 @@ private:
     // The common failure exit; returns false for the step to hand on.
     bool Fail(const std::string& message, Order order = kJournalFirst);
     bool CancelWithoutUsableFile();
+    // Fails with the message listed for a stage's result; any other result
+    // (1, success, among them) goes on.
+    bool FailOn(int result, const std::vector<StageFailure>& failures);
     void ReportDataFiles(bool allDone, const std::string& done, const std::string& failed);
 
     TForm1& form_;
@@ -176,33 +190,28 @@ bool SendRun::CancelWithoutUsableFile() {
     return false;
 }
 
-bool SendRun::Archive() {
-    BeginStage("Zipování souborů...");
-    switch (form_.ZipFiles(transferFile_, transferSize_)) {
-    case kZipOlderFileInTheWay:
-        return Fail(InTheWay(transferFile_));
-    case kZipListEmpty:
-        return Fail(std::string("Zazipovaný soubor nelze nalézt. ") + kMsgCheckWriteRights);
-    case kZipArchiveMissing:
-        return Fail(NoResult("Zipování", transferFile_));
-    default:
-        return true;
-    }
+bool SendRun::FailOn(int result, const std::vector<StageFailure>& failures) {
+    for (const StageFailure& failure : failures)
+        if (failure.result == result)
+            return Fail(failure.message);
+    return true;
 }
 
 // The messages name the path the stage left in the transfer file.
+bool SendRun::Archive() {
+    BeginStage("Zipování souborů...");
+    const int result = form_.ZipFiles(transferFile_, transferSize_);
+    return FailOn(result, {{kZipOlderFileInTheWay, InTheWay(transferFile_)},
+                           {kZipListEmpty, kMsgArchiveNotFound},
+                           {kZipArchiveMissing, NoResult("Zipování", transferFile_)}});
+}
+
 bool SendRun::Encrypt() {
     BeginStage("Šifrování souboru...");
-    switch (form_.EncryptFile(transferFile_, transferSize_)) {
-    case kEncryptOlderFileInTheWay:
-        return Fail(InTheWay(transferFile_));
-    case kEncryptOutputMissing:
-        return Fail(NoResult("Šifrovaní", transferFile_));
-    case kEncryptCannotStart:
-        return Fail("Šifrovací aplikaci nelze spustit. ");
-    default:
-        return true;
-    }
+    const int result = form_.EncryptFile(transferFile_, transferSize_);
+    return FailOn(result, {{kEncryptOlderFileInTheWay, InTheWay(transferFile_)},
+                           {kEncryptOutputMissing, NoResult("Šifrovaní", transferFile_)},
+                           {kEncryptCannotStart, "Šifrovací aplikaci nelze spustit. "}});
 }
 
 bool SendRun::Connect() {
