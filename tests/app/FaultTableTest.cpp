@@ -365,9 +365,7 @@ TEST_F(FaultRun, NulByteInAReply) {
 
 TEST_F(FaultRun, ProxyRefusesOpen) {
     WriteSettingString("General", "FTPServer", "ftp.registr.example");
-    WriteSettingString("General", "Proxy", "1");
-    WriteSettingString("General", "ProxyAdresa", "127.0.0.1");
-    WriteSettingString("General", "ProxyPort", std::to_string(ftp.Port()));
+    UseOpenProxy("127.0.0.1", std::to_string(ftp.Port()));
     ftp.ReplyAndClose("OPEN ftp.registr.example", "421 Cannot connect to ftp.registr.example.");
     RunAuto();
     ExpectEndRequestedWithoutBoxes();

@@ -247,9 +247,7 @@ TEST_F(WholeRun, UnreadableDataFileIsNotDeleted) {
 TEST_F(WholeRun, ThroughAnOpenProxy) {
     FakeFtpServer proxy;
     WriteSettingString("General", "FTPServer", "ftp.registr.example");
-    WriteSettingString("General", "Proxy", "1");
-    WriteSettingString("General", "ProxyAdresa", "127.0.0.1");
-    WriteSettingString("General", "ProxyPort", std::to_string(proxy.Port()));
+    UseOpenProxy("127.0.0.1", std::to_string(proxy.Port()));
     WriteSettingString("General", "ProxyLogin", "proxyanna");
     WriteSettingString("General", "ProxyHeslo", EncodePassword("proxyheslo"));
     proxy.Reply("OPEN ftp.registr.example", "220 Connected.")
@@ -274,9 +272,7 @@ TEST_F(WholeRun, ThroughAnOpenProxy) {
 TEST_F(WholeRun, NonNumericProxyPortEndsTheRunWithTheConversionError) {
     FakeFtpServer ftp;
     UseFake(ftp);
-    WriteSettingString("General", "Proxy", "1");
-    WriteSettingString("General", "ProxyAdresa", "127.0.0.1");
-    WriteSettingString("General", "ProxyPort", "21x");
+    UseOpenProxy("127.0.0.1", "21x");
     WriteSettingInteger("FilesMoveTo", 1);
     ScopedEnv tmpdir("TMPDIR", tmp / "temp");
     auto form = MakeForm();
