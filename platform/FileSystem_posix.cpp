@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/OpenFile_posix.h"
 #include "platform/Paths.h"
 #include "platform/StatInfo_posix.h"
 
@@ -140,14 +141,11 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite) {
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file, and never a wait for a FIFO's writer.
+    struct stat st;
+    int in = OpenRegularForReading(from, st);
     if (in < 0)
         return false;
-    struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
-        return false;
-    }
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
     int out = ::open(to.c_str(), flags, st.st_mode & 0777);
     if (out < 0) {
