@@ -79,7 +79,8 @@ public:
 private:
     enum Order { kJournalFirst, kShownFirst };
 
-    // The stage's text into the caption and the journal, then events run.
+    // A stage's text into the caption and the journal; BeginStage then lets
+    // events run, ShowStage does not.
     void BeginStage(const std::string& caption);
     void ShowStage(const std::string& caption);
     void ShowUnlessAuto(const std::string& message);
