@@ -1,0 +1,203 @@
+// Entries larger than one block, deflated on worker threads: one valid raw
+// deflate stream that every outside tool reads, the same bytes as ever for
+// entries of one block or less, and every failure handled as with one thread.
+#include "ZipTestSupport.h"
+#include "zip/Archive.h"
+#include "zip/DeflateWorkers.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <zlib.h>
+
+using namespace ziptest;
+using testsupport::ReadBytes;
+using testsupport::TempFolder;
+using testsupport::WriteBytes;
+
+namespace {
+
+constexpr size_t kBlock = zip::kDeflateBlockSize;
+constexpr unsigned kThreads = 3;
+
+std::string Text(size_t size) {
+    std::string out;
+    for (size_t i = 0; out.size() < size; ++i)
+        out += "2024-05-" + std::to_string(1 + i % 28) + ";P" + std::to_string(1000 + i * 37) +
+               ";C" + std::to_string(i % 89) + ";" + std::to_string((i * 7919) % 1000) + "\n";
+    out.resize(size);
+    return out;
+}
+
+// Text and random bytes in turn, so blocks and their dictionaries straddle both.
+std::string Mixed(size_t size) {
+    std::string out;
+    for (uint32_t part = 0; out.size() < size; ++part)
+        out += part % 2 ? RandomBytes(50000, part) : Text(70000);
+    out.resize(size);
+    return out;
+}
+
+// The whole source as one stream, as a single thread compresses it.
+std::string OneStream(const std::string& in) {
+    z_stream zs{};
+    deflateInit2(&zs, 8, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&zs, in.size()), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    zs.avail_in = static_cast<uInt>(in.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
+}
+
+struct Size {
+    const char* name;
+    size_t bytes;
+};
+const Size kSizes[] = {{"empty", 0},
+                       {"one-below-a-block", kBlock - 1},
+                       {"one-block", kBlock},
+                       {"one-above-a-block", kBlock + 1},
+                       {"many-blocks", 9 * kBlock + 4321},
+                       {"one-over-many-blocks", 16 * kBlock + 1}};
+
+struct Kind {
+    const char* name;
+    std::string (*make)(size_t);
+};
+const Kind kKinds[] = {
+    {"text", Text}, {"random", [](size_t n) { return RandomBytes(n, 3); }}, {"mixed", Mixed}};
+
+TEST(ZipParallel, EverySizeAndKindReadsBackEverywhere) {
+    TempFolder dir;
+    std::vector<std::string> sources;
+    const size_t threadsBefore = ThreadsOfProcess();
+    ArchiveHandle* h = ArchiveCreate(dir / "all.zip");
+    ASSERT_NE(h, nullptr);
+    h->zip->SetThreadCount(kThreads);
+    for (const Kind& kind : kKinds)
+        for (const Size& size : kSizes) {
+            const std::string name = std::string(kind.name) + "-" + size.name + ".txt";
+            sources.push_back(kind.make(size.bytes));
+            WriteBytes(dir / name, sources.back());
+            EXPECT_EQ(ArchiveAddFile(h, name, dir / name), ArchiveOk) << name;
+        }
+    // Started once for the archive, not once per entry.
+    EXPECT_EQ(ThreadsOfProcess(), threadsBefore + kThreads);
+    EXPECT_EQ(ArchiveClose(h), ArchiveOk);
+    EXPECT_EQ(ThreadsOfProcess(), threadsBefore);
+
+    Archive a;
+    ASSERT_TRUE(PassesEverything(dir / "all.zip", a));
+    ASSERT_EQ(a.central.size(), sources.size());
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const std::string data = EntryData(a, i);
+        std::string plain;
+        ASSERT_TRUE(InflateRaw(data, plain)) << a.central[i].name;
+        EXPECT_TRUE(plain == sources[i]) << a.central[i].name;
+        if (sources[i].size() <= kBlock)
+            EXPECT_TRUE(data == OneStream(sources[i])) << a.central[i].name << " changed";
+        else
+            EXPECT_FALSE(data == OneStream(sources[i])) << a.central[i].name << " not split";
+    }
+}
+
+TEST(ZipParallel, ArchiveOfSmallFilesIsTheSameWithOneThreadOrMany) {
+    TempFolder dir;
+    std::vector<std::string> archives;
+    for (unsigned threads : {1u, kThreads}) {
+        archives.push_back(dir / ("t" + std::to_string(threads) + ".zip"));
+        ArchiveHandle* h = ArchiveCreate(archives.back());
+        ASSERT_NE(h, nullptr);
+        h->zip->SetThreadCount(threads);
+        for (const Size& size : kSizes) {
+            if (size.bytes > kBlock)
+                continue;
+            const std::string source = dir / size.name;
+            WriteBytes(source, Mixed(size.bytes));
+            SetFileTimes(source, 1700000000, 1600000000); // reading may move the access time
+            EXPECT_EQ(ArchiveAddFile(h, size.name, source), ArchiveOk);
+        }
+        EXPECT_EQ(ArchiveClose(h), ArchiveOk);
+    }
+    EXPECT_TRUE(ReadBytes(archives[0]) == ReadBytes(archives[1]));
+}
+
+TEST(ZipParallel, EventsRunWhileTheWorkersCompress) {
+    TempFolder dir;
+    WriteBytes(dir / "big.txt", Text(32 * kBlock));
+    ArchiveHandle* h = ArchiveCreate(dir / "a.zip");
+    ASSERT_NE(h, nullptr);
+    h->zip->SetThreadCount(kThreads);
+    int pumped = 0;
+    ArchiveSetEventPump(h, [&] { ++pumped; });
+    EXPECT_EQ(ArchiveAddFile(h, "big.txt", dir / "big.txt"), ArchiveOk);
+    EXPECT_GT(pumped, 0);
+    EXPECT_EQ(ArchiveClose(h), ArchiveOk);
+}
+
+// A source that passes the size limit part-way is cut back; later entries go on.
+TEST(ZipParallel, SourcePastTheSizeLimitIsCutBack) {
+    TempFolder dir;
+    WriteBytes(dir / "first.bin", RandomBytes(2 * kBlock, 1));
+    WriteBytes(dir / "second.bin", RandomBytes(4 * kBlock, 2));
+    WriteBytes(dir / "small.txt", "small");
+    const size_t threadsBefore = ThreadsOfProcess();
+    {
+        zip::TZip zip(zip::TZipLimits{6 * kBlock, 65535});
+        zip.SetThreadCount(kThreads);
+        ASSERT_EQ(zip.Create(dir / "a.zip"), ArchiveOk);
+        EXPECT_EQ(zip.AddFile("first.bin", (dir / "first.bin").c_str()), ArchiveOk);
+        const size_t afterFirst = ReadBytes(dir / "a.zip").size();
+        EXPECT_EQ(zip.AddFile("second.bin", (dir / "second.bin").c_str()), ArchiveWriteFailed);
+        EXPECT_EQ(ReadBytes(dir / "a.zip").size(), afterFirst);
+        EXPECT_EQ(zip.AddFile("small.txt", (dir / "small.txt").c_str()), ArchiveOk);
+        EXPECT_EQ(zip.Close(), ArchiveOk);
+        EXPECT_EQ(ThreadsOfProcess(), threadsBefore);
+    }
+    Archive a;
+    ASSERT_TRUE(PassesEverything(dir / "a.zip", a));
+    ASSERT_EQ(a.central.size(), 2u);
+    EXPECT_EQ(a.central[1].name, "small.txt");
+}
+
+#if !defined(__SANITIZE_THREAD__) // ThreadSanitizer refuses a mapping at address 0
+TEST(ZipParallel, ReadErrorPartWayIsNotTakenForTheEnd) {
+    // /proc/self/mem read from offset 0 gives the bytes mapped at address 0,
+    // then fails (EIO) where the mapping ends: a read error after some blocks.
+    TempFolder dir;
+    WriteBytes(dir / "small.txt", "small");
+    WriteBytes(dir / "mapped.txt", Text(5 * kBlock));
+    constexpr uint32_t kNoMapping = 0xFFFFFFFF;
+    const auto results = ResultsFromChild(5, [&]() -> std::vector<uint32_t> {
+        const int fd = open((dir / "mapped.txt").c_str(), O_RDONLY);
+        if (fd < 0 ||
+            mmap(nullptr, 5 * kBlock, PROT_READ, MAP_FIXED | MAP_PRIVATE, fd, 0) == MAP_FAILED)
+            return {kNoMapping, 0, 0, 0, 0};
+        const size_t threadsBefore = ThreadsOfProcess();
+        ArchiveHandle* h = ArchiveCreate(dir / "a.zip");
+        if (!h)
+            return {};
+        h->zip->SetThreadCount(kThreads);
+        std::vector<uint32_t> r;
+        r.push_back(ArchiveAddFile(h, "first.txt", dir / "small.txt"));
+        r.push_back(ArchiveAddFile(h, "mem.txt", "/proc/self/mem"));
+        r.push_back(ArchiveAddFile(h, "last.txt", dir / "small.txt"));
+        r.push_back(ArchiveClose(h));
+        r.push_back(static_cast<uint32_t>(ThreadsOfProcess() - threadsBefore));
+        return r;
+    });
+    if (!results.empty() && results[0] == kNoMapping)
+        GTEST_SKIP() << "cannot map address 0 here (needs CAP_SYS_RAWIO)";
+    ASSERT_EQ(results,
+              (std::vector<uint32_t>{ArchiveOk, ArchiveWriteFailed, ArchiveOk, ArchiveOk, 0}));
+    Archive a;
+    ASSERT_TRUE(PassesEverything(dir / "a.zip", a));
+    ASSERT_EQ(a.central.size(), 2u);
+    EXPECT_EQ(a.central[1].name, "last.txt");
+}
+#endif
+
+} // namespace
