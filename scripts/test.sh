@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsftpd
-               p7zip-full ziptool unzip zip curl xvfb xauth procps util-linux
+               p7zip-full ziptool unzip zip pigz curl xvfb xauth procps util-linux
                clang libclang-rt-14-dev)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
@@ -61,6 +61,16 @@ cmake --build "$asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_ctest asan "$asan" --timeout 600
+
+# The archive writer's worker threads under ThreadSanitizer: the zip tests
+# only, as they are the ones that start threads of the system's own.
+tsan=${TSAN_BUILD_DIR:-build-tsan}
+echo "== Building and running the zip tests under ThreadSanitizer in $tsan/"
+configure "$tsan" -DCMAKE_BUILD_TYPE=Debug -DRODERUV_TSAN=ON -DRODERUV_SANITIZE=OFF \
+          -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF
+cmake --build "$tsan" -j"$jobs" --target zip_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    run_ctest tsan "$tsan" --timeout 600 -R Zip
 
 # Every fuzz target over its seed corpus for a few seconds, as a regression test.
 echo "== Fuzz targets, a few seconds each"
