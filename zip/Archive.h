@@ -26,7 +26,7 @@ ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const char* name, const char
 ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const std::string& name,
                              const std::string& source);
 
-// Has pump called now and then during each addition (see
+// Has pump called while an addition waits for the worker threads (see
 // TZip::SetEventPump), so a window stays alive while a large file is
 // compressed. Ignored for a null or wrong handle.
 void ArchiveSetEventPump(ArchiveHandle* handle, std::function<void()> pump);

@@ -206,7 +206,6 @@ bool TZip::CopyStored(platform::BinaryFile& source, std::uint32_t& crc, std::uin
         read += count;
         if (read > limits_.maxOffset || !Emit(buffer_.data(), count))
             return false;
-        PumpEvents();
     }
 }
 
@@ -214,14 +213,15 @@ bool TZip::CopyDeflated(platform::BinaryFile& source, std::uint32_t& crc, std::u
     if (threadCount_ <= 1)
         return DeflateSerial(source, {}, false, crc, read);
 
-    // Read up to two blocks first: a source that ends within the first one is
-    // compressed as one stream, byte for byte as with a single thread.
     // However the entry ends, its blocks are free again afterwards (the
     // parallel path has made sure by then that no worker holds one).
     struct FreeBlocks {
         TZip& zip;
         ~FreeBlocks() { zip.FreeAllBlocks(); }
     } freeBlocks{*this};
+
+    // Read up to two blocks first: a source of one block or less is
+    // compressed as one stream, byte for byte as with a single thread.
     DeflateBlock* first = TakeBlock();
     if (!FillBlock(source, *first, read))
         return false;
@@ -251,7 +251,6 @@ bool TZip::DeflateSerial(platform::BinaryFile& source, const std::vector<Deflate
             crc = UpdateCrc(crc, block->input.data() + at, count);
             if (!deflater_.Feed(block->input.data() + at, count, false, sink))
                 return false;
-            PumpEvents();
         }
     }
     if (sourceEnded)
@@ -269,7 +268,6 @@ bool TZip::DeflateSerial(platform::BinaryFile& source, const std::vector<Deflate
             return false;
         if (count == 0)
             return true;
-        PumpEvents();
     }
 }
 

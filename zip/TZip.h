@@ -50,9 +50,9 @@ public:
     void SetThreadCount(unsigned threads);
     unsigned ThreadCount() const { return threadCount_; }
 
-    // Called now and then while an addition runs (at least every few tens of
-    // milliseconds while it waits for the worker threads), so the caller can
-    // let its window's events run. Empty: nothing is called.
+    // Called while an addition waits for the worker threads, at least every
+    // few tens of milliseconds, so the caller can let its window's events
+    // run. Empty: nothing is called.
     void SetEventPump(std::function<void()> pump) { eventPump_ = std::move(pump); }
 
 private:

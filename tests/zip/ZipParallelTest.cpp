@@ -115,9 +115,11 @@ TEST(ZipParallel, ArchiveOfSmallFilesIsTheSameWithOneThreadOrMany) {
         ArchiveHandle* h = ArchiveCreate(path);
         ASSERT_NE(h, nullptr);
         h->zip->SetThreadCount(threads);
-        for (const Size& size : kSizes)
-            if (size.bytes <= kBlock)
+        for (const Size& size : kSizes) {
+            if (size.bytes <= kBlock) {
                 EXPECT_EQ(ArchiveAddFile(h, size.name, dir / size.name), ArchiveOk);
+            }
+        }
         EXPECT_EQ(ArchiveClose(h), ArchiveOk);
         ASSERT_TRUE(WellFormed(path, archives[threads == 1 ? 0 : 1]));
     }
