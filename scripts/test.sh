@@ -43,7 +43,7 @@ count_of() {
 build=${BUILD_DIR:-build}
 echo "== Configuring and building in $build/"
 configure "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=ON \
-          -DRODERUV_WITH_GUI=ON -DRODERUV_WITH_BENCH=ON -DRODERUV_SANITIZE=OFF
+          -DRODERUV_WITH_GUI=ON -DRODERUV_WITH_BENCH=ON -DRODERUV_SANITIZE=OFF -DRODERUV_TSAN=OFF
 cmake --build "$build" -j"$jobs"
 
 echo "== Running the tests"
@@ -55,8 +55,8 @@ run_ctest main "$build" --timeout 300
 # UndefinedBehaviorSanitizer; any report fails its test.
 asan=${ASAN_BUILD_DIR:-build-asan}
 echo "== Building and running the non-GUI tests under ASan+UBSan in $asan/"
-configure "$asan" -DCMAKE_BUILD_TYPE=Debug -DRODERUV_SANITIZE=ON -DRODERUV_WITH_TESTS=ON \
-          -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF
+configure "$asan" -DCMAKE_BUILD_TYPE=Debug -DRODERUV_SANITIZE=ON -DRODERUV_TSAN=OFF \
+          -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF
 cmake --build "$asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
