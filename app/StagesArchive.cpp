@@ -100,6 +100,8 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     // A null handle (the file cannot be created) makes the additions fail;
     // the size check at the end then finds no archive.
     ArchiveHandle* archive = ArchiveCreate(archivePath);
+    // A large file takes a while to compress: the window stays alive meanwhile.
+    ArchiveSetEventPump(archive, [] { ui::ProcessMessages(); });
 
     const int count = ListFiles->Count();
     if (count < 1) {

@@ -10,7 +10,9 @@
 // Prints wall time, CPU time (user + system of the process and everything
 // it waited for) and peak resident memory (the largest single process) of
 // both. The program's wall time includes its fixed two-second pause after
-// encryption; the target is program wall <= 1.1 x pipeline wall + 2 s.
+// encryption. Target on the large CSV set, where compression dominates:
+// program wall <= 0.6 x pipeline wall + 2 s (the archive writer deflates on
+// every core, zip -8 on one); on the other sets <= 1.1 x pipeline + 2 s.
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 #include "tests/support/GpgHome.h"
@@ -210,9 +212,10 @@ int main(int argc, char** argv) {
         std::printf("            sent %.1f MB\n", sent / 1e6);
         Print("pipeline", pipe);
         std::printf("            sent %.1f MB\n", piped / 1e6);
-        const double limit = 1.1 * pipe.wall + 2.0;
-        std::printf("  target: program wall %.2f s <= 1.1 x %.2f + 2 = %.2f s: %s\n", prog.wall,
-                    pipe.wall, limit, prog.wall <= limit ? "met" : "MISSED");
+        const double factor = data.name == "csv" ? 0.6 : 1.1;
+        const double limit = factor * pipe.wall + 2.0;
+        std::printf("  target: program wall %.2f s <= %.1f x %.2f + 2 = %.2f s: %s\n", prog.wall,
+                    factor, pipe.wall, limit, prog.wall <= limit ? "met" : "MISSED");
         if (prog.status != 0 || sent == 0 || pipe.status != 0)
             ++failures;
     }

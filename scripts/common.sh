@@ -41,6 +41,6 @@ build_fuzzers() {
     cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
           -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_FUZZERS=ON -DFUZZ_SECONDS="$seconds" \
           -DRODERUV_WITH_TESTS=OFF -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF \
-          -DRODERUV_SANITIZE=OFF >/dev/null
+          -DRODERUV_SANITIZE=OFF -DRODERUV_TSAN=OFF >/dev/null
     cmake --build "$dir" -j"$(nproc)"
 }

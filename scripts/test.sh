@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsftpd
-               p7zip-full ziptool unzip zip curl xvfb xauth procps util-linux
+               p7zip-full ziptool unzip zip pigz curl xvfb xauth procps util-linux
                clang libclang-rt-14-dev
                g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
@@ -45,7 +45,7 @@ count_of() {
 build=${BUILD_DIR:-build}
 echo "== Configuring and building in $build/"
 configure "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=ON \
-          -DRODERUV_WITH_GUI=ON -DRODERUV_WITH_BENCH=ON -DRODERUV_SANITIZE=OFF \
+          -DRODERUV_WITH_GUI=ON -DRODERUV_WITH_BENCH=ON -DRODERUV_SANITIZE=OFF -DRODERUV_TSAN=OFF \
           -DRODERUV_WITH_FUZZERS=OFF
 cmake --build "$build" -j"$jobs"
 
@@ -64,7 +64,7 @@ win_start=$(date +%s)
 configure "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
           -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF \
           -DRODERUV_WITH_BENCH=OFF -DRODERUV_WITH_FUZZERS=OFF -DRODERUV_SANITIZE=OFF \
-          -DRODERUV_LINUX_ZIPFILES="$PWD/$build/tests/zip/zipfiles"
+          -DRODERUV_TSAN=OFF -DRODERUV_LINUX_ZIPFILES="$PWD/$build/tests/zip/zipfiles"
 cmake --build "$win" -j"$jobs"
 export WINEPREFIX="$PWD/$win/wineprefix" WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
@@ -81,12 +81,24 @@ echo "== Windows stage: $(($(date +%s) - win_start)) s"
 # UndefinedBehaviorSanitizer; any report fails its test.
 asan=${ASAN_BUILD_DIR:-build-asan}
 echo "== Building and running the non-GUI tests under ASan+UBSan in $asan/"
-configure "$asan" -DCMAKE_BUILD_TYPE=Debug -DRODERUV_SANITIZE=ON -DRODERUV_WITH_TESTS=ON \
-          -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF -DRODERUV_WITH_FUZZERS=OFF
+configure "$asan" -DCMAKE_BUILD_TYPE=Debug -DRODERUV_SANITIZE=ON -DRODERUV_TSAN=OFF \
+          -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF \
+          -DRODERUV_WITH_FUZZERS=OFF
 cmake --build "$asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_ctest asan "$asan" --timeout 600
+
+# The archive writer's worker threads under ThreadSanitizer: the zip tests
+# only, as they are the ones that start threads of the system's own.
+tsan=${TSAN_BUILD_DIR:-build-tsan}
+echo "== Building and running the zip tests under ThreadSanitizer in $tsan/"
+configure "$tsan" -DCMAKE_BUILD_TYPE=Debug -DRODERUV_TSAN=ON -DRODERUV_SANITIZE=OFF \
+          -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF \
+          -DRODERUV_WITH_FUZZERS=OFF
+cmake --build "$tsan" -j"$jobs" --target zip_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    run_ctest tsan "$tsan" --timeout 600 -R Zip
 
 # Every fuzz target over its seed corpus for a few seconds, as a regression test.
 fuzz=${FUZZ_DIR:-build-fuzz}

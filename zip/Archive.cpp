@@ -23,6 +23,11 @@ ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const std::string& name,
     return ArchiveAddFile(handle, name.c_str(), source.c_str());
 }
 
+void ArchiveSetEventPump(ArchiveHandle* handle, std::function<void()> pump) {
+    if (handle && handle->kind == ArchiveKindCreate && handle->zip)
+        handle->zip->SetEventPump(std::move(pump));
+}
+
 ArchiveResult ArchiveClose(ArchiveHandle* handle) {
     if (!handle)
         return ArchiveBadArgument;

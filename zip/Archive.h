@@ -4,6 +4,7 @@
 #include "zip/ArchiveResult.h"
 #include "zip/TZip.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,11 @@ ArchiveHandle* ArchiveCreate(const std::string& path);
 ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const char* name, const char* source);
 ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const std::string& name,
                              const std::string& source);
+
+// Has pump called while an addition waits for the worker threads (see
+// TZip::SetEventPump), so a window stays alive while a large file is
+// compressed. Ignored for a null or wrong handle.
+void ArchiveSetEventPump(ArchiveHandle* handle, std::function<void()> pump);
 
 // Writes the central directory and closes the file. The handle is released
 // (and must not be used again) unless the result is ArchiveBadArgument or

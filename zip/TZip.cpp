@@ -8,12 +8,34 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <deque>
+#include <thread>
 #include <zlib.h>
 
 namespace zip {
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 16384;
+constexpr unsigned kMaxThreads = 8;
+// How long the calling thread waits for a worker before it lets events run.
+constexpr std::chrono::milliseconds kPumpInterval{20};
+
+unsigned MachineThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 1u, kMaxThreads);
+}
+
+unsigned DefaultThreads() {
+    if (const char* value = std::getenv("RODERUV_ZIP_THREADS")) {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(value, &end, 10);
+        if (end != value && *end == '\0')
+            return n == 0 ? MachineThreads()
+                          : static_cast<unsigned>(std::min<unsigned long>(n, kMaxThreads));
+    }
+    return MachineThreads();
+}
 
 // Already-compressed formats are stored rather than deflated again.
 bool IsStoredExtension(const std::string& name) {
@@ -37,9 +59,16 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* data, std::size_
 
 } // namespace
 
-TZip::TZip(TZipLimits limits) : limits_(limits), buffer_(kCopyBufferSize) {}
+TZip::TZip(TZipLimits limits)
+    : limits_(limits), buffer_(kCopyBufferSize), threadCount_(DefaultThreads()) {}
 
 TZip::~TZip() = default;
+
+void TZip::SetThreadCount(unsigned threads) {
+    threadCount_ = threads == 0 ? MachineThreads() : std::min(threads, kMaxThreads);
+    if (workers_ && workers_->Count() != threadCount_)
+        StopWorkers(); // started again, with the new count, when needed
+}
 
 ArchiveResult TZip::Create(const std::string& path) {
     if (output_ || ended_)
@@ -105,7 +134,16 @@ ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
     FillTimestampFields(entry, ExtendedTimeFromUtc(info.lastWrite),
                         ExtendedTimeFromUtc(info.lastAccess), ExtendedTimeFromUtc(info.created));
 
-    ArchiveResult result = WriteEntry(entry, *input);
+    ArchiveResult result;
+    try {
+        result = WriteEntry(entry, *input);
+    } catch (...) {
+        // Out of memory, or the event pump threw: the archive stays valid
+        // without this entry.
+        input->Close();
+        DropPartialEntry(entryStart);
+        throw;
+    }
     input->Close();
     if (result != ArchiveOk) {
         DropPartialEntry(entryStart);
@@ -174,11 +212,51 @@ bool TZip::CopyStored(platform::BinaryFile& source, std::uint32_t& crc, std::uin
 }
 
 bool TZip::CopyDeflated(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read) {
+    if (threadCount_ <= 1)
+        return DeflateSerial(source, {}, false, crc, read);
+
+    // However the entry ends, its blocks are free again afterwards (the
+    // parallel path has made sure by then that no worker holds one).
+    struct FreeBlocks {
+        TZip& zip;
+        ~FreeBlocks() { zip.FreeAllBlocks(); }
+    } freeBlocks{*this};
+
+    // Read up to two blocks first: a source of one block or less is
+    // compressed as one stream, byte for byte as with a single thread.
+    DeflateBlock* first = TakeBlock();
+    if (!FillBlock(source, *first, read))
+        return false;
+    if (first->inputSize < kDeflateBlockSize)
+        return DeflateSerial(source, {first}, true, crc, read);
+    DeflateBlock* second = TakeBlock();
+    if (!FillBlock(source, *second, read))
+        return false;
+    if (second->inputSize == 0)
+        return DeflateSerial(source, {first}, true, crc, read);
+    if (!StartWorkers())
+        return DeflateSerial(source, {first, second}, false, crc, read);
+    return DeflateParallel(source, first, second, crc, read);
+}
+
+bool TZip::DeflateSerial(platform::BinaryFile& source, const std::vector<DeflateBlock*>& preRead,
+                         bool sourceEnded, std::uint32_t& crc, std::uint64_t& read) {
     if (!deflater_.Start())
         return false;
     const RawDeflater::Sink sink = [this](const unsigned char* data, std::size_t size) {
         return Emit(data, size);
     };
+    // Fed in pieces of the copy buffer's size, as the source is read below.
+    for (const DeflateBlock* block : preRead) {
+        for (std::size_t at = 0; at < block->inputSize; at += kCopyBufferSize) {
+            const std::size_t count = std::min(kCopyBufferSize, block->inputSize - at);
+            crc = UpdateCrc(crc, block->input.data() + at, count);
+            if (!deflater_.Feed(block->input.data() + at, count, false, sink))
+                return false;
+        }
+    }
+    if (sourceEnded)
+        return deflater_.Feed(buffer_.data(), 0, true, sink);
     for (;;) {
         const std::int64_t n = source.Read(buffer_.data(), buffer_.size());
         if (n < 0)
@@ -193,6 +271,120 @@ bool TZip::CopyDeflated(platform::BinaryFile& source, std::uint32_t& crc, std::u
         if (count == 0)
             return true;
     }
+}
+
+bool TZip::DeflateParallel(platform::BinaryFile& source, DeflateBlock* first, DeflateBlock* second,
+                           std::uint32_t& crc, std::uint64_t& read) {
+    // Whatever way this ends, no worker may still hold a block afterwards.
+    struct CancelOnExit {
+        DeflateWorkers& workers;
+        ~CancelOnExit() { workers.Cancel(); }
+    } cancel{*workers_};
+
+    // Enough blocks in flight to keep every worker busy while the finished
+    // ones are written; no more, so memory does not grow with the source.
+    const std::size_t maxInFlight = 2 * static_cast<std::size_t>(workers_->Count());
+    std::deque<DeflateBlock*> inFlight;
+    dictionaryTail_.resize(kDeflateDictionarySize);
+    std::size_t tailSize = 0;
+    const auto submit = [&](DeflateBlock* block, bool last) {
+        block->last = last;
+        block->dictionary.resize(kDeflateDictionarySize);
+        std::copy_n(dictionaryTail_.data(), tailSize, block->dictionary.data());
+        block->dictionarySize = tailSize;
+        // Only the last block can be shorter than a dictionary.
+        tailSize = std::min(block->inputSize, kDeflateDictionarySize);
+        std::copy_n(block->input.data() + block->inputSize - tailSize, tailSize,
+                    dictionaryTail_.data());
+        workers_->Submit(*block);
+        inFlight.push_back(block);
+    };
+
+    submit(first, false);
+    DeflateBlock* ahead = second; // read, not yet submitted: is it the last?
+    for (;;) {
+        while (ahead && inFlight.size() < maxInFlight) {
+            DeflateBlock* next = TakeBlock();
+            if (!FillBlock(source, *next, read))
+                return false;
+            submit(ahead, next->inputSize == 0);
+            if (next->inputSize == 0) {
+                spareBlocks_.push_back(next);
+                ahead = nullptr;
+            } else {
+                ahead = next;
+            }
+        }
+        if (inFlight.empty())
+            return true;
+        DeflateBlock* front = inFlight.front();
+        if (!workers_->WaitDone(*front, kPumpInterval)) {
+            PumpEvents();
+            continue;
+        }
+        if (!front->ok || !Emit(front->output.data(), front->outputSize))
+            return false;
+        crc = static_cast<std::uint32_t>(
+            crc32_combine(crc, front->crc, static_cast<z_off_t>(front->inputSize)));
+        inFlight.pop_front();
+        spareBlocks_.push_back(front);
+        PumpEvents();
+    }
+}
+
+bool TZip::FillBlock(platform::BinaryFile& source, DeflateBlock& block, std::uint64_t& read) {
+    block.input.resize(kDeflateBlockSize);
+    block.inputSize = 0;
+    while (block.inputSize < kDeflateBlockSize) {
+        const std::int64_t n =
+            source.Read(block.input.data() + block.inputSize, kDeflateBlockSize - block.inputSize);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        block.inputSize += static_cast<std::size_t>(n);
+        read += static_cast<std::uint64_t>(n);
+        if (read > limits_.maxOffset)
+            return false;
+    }
+    return true;
+}
+
+DeflateBlock* TZip::TakeBlock() {
+    if (spareBlocks_.empty()) {
+        blocks_.push_back(std::make_unique<DeflateBlock>());
+        spareBlocks_.reserve(blocks_.size()); // FreeAllBlocks never allocates
+        return blocks_.back().get();
+    }
+    DeflateBlock* block = spareBlocks_.back();
+    spareBlocks_.pop_back();
+    return block;
+}
+
+void TZip::FreeAllBlocks() {
+    spareBlocks_.clear();
+    for (const auto& block : blocks_)
+        spareBlocks_.push_back(block.get());
+}
+
+bool TZip::StartWorkers() {
+    if (!workers_)
+        workers_ = std::make_unique<DeflateWorkers>(threadCount_);
+    return workers_->Count() > 1;
+}
+
+void TZip::StopWorkers() {
+    workers_.reset();
+}
+
+void TZip::PumpEvents() {
+    if (!eventPump_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ < kPumpInterval)
+        return;
+    lastPump_ = now;
+    eventPump_();
 }
 
 bool TZip::Emit(const void* data, std::size_t size) {
@@ -220,6 +412,9 @@ ArchiveResult TZip::Close() {
     if (ended_)
         return ArchiveAlreadyClosed;
     ended_ = true;
+    StopWorkers();
+    blocks_.clear();
+    spareBlocks_.clear();
     if (!output_)
         return ArchiveNoStream;
     ArchiveResult result = WriteCentralDirectory();

@@ -2,10 +2,13 @@
 // stored, then the central directory and the end record on closing.
 #pragma once
 #include "zip/ArchiveResult.h"
+#include "zip/DeflateWorkers.h"
 #include "zip/RawDeflater.h"
 #include "zip/ZipRecords.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,10 +43,36 @@ public:
 
     std::size_t EntryCount() const { return entries_.size(); }
 
+    // Threads that deflate an entry larger than one block: 1 compresses every
+    // entry as one stream on the calling thread; 0 takes the machine's cores.
+    // The default is the cores, or RODERUV_ZIP_THREADS when that is set.
+    // At most 8 are used.
+    void SetThreadCount(unsigned threads);
+    unsigned ThreadCount() const { return threadCount_; }
+
+    // Called while an addition waits for the worker threads, at least every
+    // few tens of milliseconds, so the caller can let its window's events
+    // run. Empty: nothing is called.
+    void SetEventPump(std::function<void()> pump) { eventPump_ = std::move(pump); }
+
 private:
     ArchiveResult WriteEntry(EntryRecord& entry, platform::BinaryFile& source);
     bool CopyStored(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read);
     bool CopyDeflated(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read);
+    // One stream on this thread, starting with the blocks already read.
+    bool DeflateSerial(platform::BinaryFile& source, const std::vector<DeflateBlock*>& preRead,
+                       bool sourceEnded, std::uint32_t& crc, std::uint64_t& read);
+    // Blocks on the worker threads, written in order as they come back.
+    bool DeflateParallel(platform::BinaryFile& source, DeflateBlock* first, DeflateBlock* second,
+                         std::uint32_t& crc, std::uint64_t& read);
+    // Reads until the block is full or the source ends; false on a read
+    // error or when the source passes the size limit.
+    bool FillBlock(platform::BinaryFile& source, DeflateBlock& block, std::uint64_t& read);
+    DeflateBlock* TakeBlock();
+    void FreeAllBlocks();
+    bool StartWorkers();
+    void StopWorkers();
+    void PumpEvents();
     // Appends bytes at the write offset; false when they would pass the
     // format's limits or the output takes fewer of them.
     bool Emit(const void* data, std::size_t size);
@@ -62,6 +91,16 @@ private:
     std::vector<EntryRecord> entries_;
     RawDeflater deflater_;
     std::vector<unsigned char> buffer_;
+
+    unsigned threadCount_ = 1;
+    std::function<void()> eventPump_;
+    std::chrono::steady_clock::time_point lastPump_{};
+    // Blocks are reused from entry to entry; declared before the workers so
+    // that the workers are gone before the blocks they may hold.
+    std::vector<std::unique_ptr<DeflateBlock>> blocks_;
+    std::vector<DeflateBlock*> spareBlocks_;
+    std::vector<unsigned char> dictionaryTail_;
+    std::unique_ptr<DeflateWorkers> workers_; // started at the first entry that needs them
 };
 
 } // namespace zip

@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "tests/support/GpgHome.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "ui/Application.h"
 
@@ -462,6 +463,18 @@ TEST_F(Stages, MissingFileIsNotCountedAndRecordedAsNotArchived) {
     form->ListFiles->Add(good);
     ASSERT_EQ(form->ZipFiles(transferFile, transferSize), 1);
     EXPECT_EQ(form->SentFiles.Files().size(), 1u);
+}
+
+TEST_F(Stages, EventsRunWhileALargeFileIsCompressed) {
+    // Beyond the one "let events run" per file: the window stays alive while
+    // the writer's threads work through a file of several megabytes.
+    testsupport::ScopedEnv threads("RODERUV_ZIP_THREADS", "2");
+    std::string text;
+    for (int i = 0; text.size() < (4u << 20); ++i)
+        text += "2024-01-" + std::to_string(1 + i % 28) + ";" + std::to_string(i * 7919) + "\n";
+    AddData("large.csv", text);
+    ASSERT_EQ(form->ZipFiles(transferFile, transferSize), 1);
+    EXPECT_GT(captions.size(), 1u);
 }
 
 TEST_F(Stages, FileWrittenWhileItIsArchivedIsNotRecordedAsArchived) {

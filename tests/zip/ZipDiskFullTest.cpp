@@ -27,13 +27,9 @@ struct Addition {
 // Writes the archive in a child process whose files may not grow past
 // limit bytes; returns the result of every addition, then of closing.
 std::vector<ArchiveResult> WriteLimited(const std::string& archive,
-                                        const std::vector<Addition>& additions, rlim_t limit) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
+                                        const std::vector<Addition>& additions, rlim_t limit,
+                                        unsigned threads) {
+    return ResultsFromChild(additions.size() + 1, [&] {
         signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
         struct rlimit rl = {limit, limit};
         if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
@@ -42,32 +38,16 @@ std::vector<ArchiveResult> WriteLimited(const std::string& archive,
         ArchiveHandle* h = ArchiveCreate(archive);
         if (!h)
             _exit(3);
+        h->zip->SetThreadCount(threads);
         for (const auto& a : additions)
             results.push_back(ArchiveAddFile(h, a.name, a.source));
         results.push_back(ArchiveClose(h));
-        const size_t bytes = results.size() * sizeof(ArchiveResult);
-        _exit(write(fds[1], results.data(), bytes) == static_cast<ssize_t>(bytes) ? 0 : 4);
-    }
-    close(fds[1]);
-    std::vector<ArchiveResult> results(additions.size() + 1);
-    const size_t bytes = results.size() * sizeof(ArchiveResult);
-    size_t got = 0;
-    while (got < bytes) {
-        ssize_t n = read(fds[0], reinterpret_cast<char*>(results.data()) + got, bytes - got);
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    if (got != bytes)
-        return {};
-    return results;
+        return results;
+    });
 }
 
-class ZipDiskFull : public ::testing::Test {
+// Each case with one thread and with several, the sources split into blocks.
+class ZipDiskFull : public ::testing::TestWithParam<unsigned> {
 protected:
     void SetUp() override {
         WriteBytes(dir / "small.txt", "id;value\n1;2\n");
@@ -77,14 +57,14 @@ protected:
     TempFolder dir;
 };
 
-TEST_F(ZipDiskFull, FailedEntriesAreReportedAndCutBack) {
+TEST_P(ZipDiskFull, FailedEntriesAreReportedAndCutBack) {
     const std::string archive = dir / "limited.zip";
     const auto results = WriteLimited(archive,
                                       {{"small.txt", dir / "small.txt"},
                                        {"big.txt", dir / "big.txt"},
                                        {"big.zip", dir / "big.zip"},
                                        {"again.txt", dir / "small.txt"}},
-                                      256 * 1024);
+                                      256 * 1024, GetParam());
     ASSERT_EQ(results, (std::vector<ArchiveResult>{ArchiveOk, ArchiveWriteFailed,
                                                    ArchiveWriteFailed, ArchiveOk, ArchiveOk}));
     Archive a;
@@ -94,34 +74,37 @@ TEST_F(ZipDiskFull, FailedEntriesAreReportedAndCutBack) {
     EXPECT_EQ(a.central[1].name, "again.txt");
 }
 
-TEST_F(ZipDiskFull, FullDiskInTheDirectoryIsReported) {
+TEST_P(ZipDiskFull, FullDiskInTheDirectoryIsReported) {
     // The entries fit; the central directory does not.
     const std::string archive = dir / "nodir.zip";
     const std::vector<Addition> additions = {{"small.txt", dir / "small.txt"},
                                              {"again.txt", dir / "small.txt"}};
-    auto results = WriteLimited(archive, additions, 1 << 20);
+    auto results = WriteLimited(archive, additions, 1 << 20, GetParam());
     ASSERT_EQ(results, (std::vector<ArchiveResult>{ArchiveOk, ArchiveOk, ArchiveOk}));
     Archive a;
     ASSERT_TRUE(PassesEverything(archive, a));
     const rlim_t entriesEnd = a.end.directoryOffset;
-    results = WriteLimited(archive, additions, entriesEnd + 70);
+    results = WriteLimited(archive, additions, entriesEnd + 70, GetParam());
     EXPECT_EQ(results, (std::vector<ArchiveResult>{ArchiveOk, ArchiveOk, ArchiveWriteFailed}));
     EXPECT_EQ(ReadBytes(archive).size(), entriesEnd + 70);
 }
 
-TEST_F(ZipDiskFull, SmallTmpfs) {
+TEST_P(ZipDiskFull, SmallTmpfs) {
     const std::string mountPoint = dir / "small-disk";
     ASSERT_EQ(RunShell("mkdir " + testsupport::ShellQuote(mountPoint)), 0);
     if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0)
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
     const std::string archive = mountPoint + "/a.zip";
+    const size_t threadsBefore = ThreadsOfProcess();
     ArchiveHandle* h = ArchiveCreate(archive);
     ASSERT_NE(h, nullptr);
+    h->zip->SetThreadCount(GetParam());
     EXPECT_EQ(ArchiveAddFile(h, "small.txt", dir / "small.txt"), ArchiveOk);
     EXPECT_EQ(ArchiveAddFile(h, "big.txt", dir / "big.txt"), ArchiveWriteFailed);
     EXPECT_EQ(ArchiveAddFile(h, "big.zip", dir / "big.zip"), ArchiveWriteFailed);
     EXPECT_EQ(ArchiveAddFile(h, "again.txt", dir / "small.txt"), ArchiveOk);
     EXPECT_EQ(ArchiveClose(h), ArchiveOk);
+    EXPECT_EQ(ThreadsOfProcess(), threadsBefore);
     const std::string copy = dir / "copy.zip";
     WriteBytes(copy, ReadBytes(archive));
     EXPECT_EQ(umount(mountPoint.c_str()), 0);
@@ -130,5 +113,8 @@ TEST_F(ZipDiskFull, SmallTmpfs) {
     ASSERT_EQ(a.central.size(), 2u);
     EXPECT_EQ(a.central[1].name, "again.txt");
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, ZipDiskFull, ::testing::Values(1u, 3u),
+                         [](const auto& info) { return std::to_string(info.param) + "Threads"; });
 
 } // namespace

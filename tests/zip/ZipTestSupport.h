@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace ziptest {
 
@@ -26,5 +28,14 @@ std::string RandomBytes(size_t size, uint32_t seed);
 // WellFormed plus every outside validator (see OutsideTools.h).
 ::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive,
                                             bool uniqueNames = true);
+
+// POSIX systems: runs work in a child process (so it may change limits and
+// mappings the test process must keep) and returns the count results it produced; empty
+// when the child failed or gave fewer.
+std::vector<uint32_t> ResultsFromChild(size_t count,
+                                       const std::function<std::vector<uint32_t>()>& work);
+
+// Threads of this process: the writer's workers must be gone after closing.
+size_t ThreadsOfProcess();
 
 } // namespace ziptest
