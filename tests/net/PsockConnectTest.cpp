@@ -4,13 +4,15 @@
 #include "net/Psock.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <stdexcept>
-#include <unistd.h>
 
 using nettest::LoopbackPeer;
+using nettest::SleepFor;
+using nettest::TPeerSocket;
+using sockapi::NetToHost16;
+using sockapi::NetToHost32;
 
 namespace {
 
@@ -73,8 +75,8 @@ TEST_F(PsockConnect, DottedAddressConnectsWithoutLookup) {
     EXPECT_EQ(Count("Timer On"), 1);
     EXPECT_EQ(Statuses.front(), "Connecting");
     EXPECT_EQ(s.GetLocalAddress(), "127,0,0,1");
-    EXPECT_EQ(ntohs(s.RemoteAddress.Port), peer.Port());
-    EXPECT_EQ(ntohl(s.RemoteAddress.Addr), INADDR_LOOPBACK);
+    EXPECT_EQ(NetToHost16(s.RemoteAddress.Port), peer.Port());
+    EXPECT_EQ(NetToHost32(s.RemoteAddress.Addr), sockapi::kLoopback);
 }
 
 TEST_F(PsockConnect, NameIsLookedUpAndReported) {
@@ -83,7 +85,7 @@ TEST_F(PsockConnect, NameIsLookedUpAndReported) {
     Record(s);
     int resolved = 0;
     s.OnHostResolved = [&](TPowersock*) {
-        EXPECT_EQ(ntohl(s.RemoteAddress.Addr), INADDR_LOOPBACK);
+        EXPECT_EQ(NetToHost32(s.RemoteAddress.Addr), sockapi::kLoopback);
         ++resolved;
     };
     s.Host = "localhost"; // from the hosts file, no name server involved
@@ -237,11 +239,11 @@ TEST_F(PsockConnect, ProxyIsUsedInsteadOfHost) {
     s.Connect();
     EXPECT_TRUE(s.Connected);
     EXPECT_EQ(resolved, 0);
-    EXPECT_EQ(ntohs(s.RemoteAddress.Port), peer.Port());
+    EXPECT_EQ(NetToHost16(s.RemoteAddress.Port), peer.Port());
 }
 
 TEST_F(PsockConnect, DisconnectLeavesAFreshSocket) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         // The client's close arrives as a reset (linger 0) or an end.
         p.ReadToEnd(fd, 3000);
     });
@@ -261,7 +263,7 @@ TEST_F(PsockConnect, DisconnectLeavesAFreshSocket) {
 }
 
 TEST_F(PsockConnect, IdleConnectionClosedByPeerLeavesConnectedFalse) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) { p.SleepMs(50); });
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket) { p.SleepMs(50); });
     TPowersock s;
     int disconnects = 0;
     s.OnDisconnect = [&](TPowersock*) { ++disconnects; };
@@ -272,7 +274,7 @@ TEST_F(PsockConnect, IdleConnectionClosedByPeerLeavesConnectedFalse) {
     // The program's event loop calls the dispatch while no operation waits.
     for (int i = 0; i < 300 && s.Connected; ++i) {
         DispatchSocketEvents();
-        usleep(10000);
+        SleepFor(10);
     }
     EXPECT_FALSE(s.Connected);
     EXPECT_EQ(disconnects, 1);
@@ -284,13 +286,13 @@ TEST_F(PsockConnect, IdleConnectionClosedByPeerLeavesConnectedFalse) {
 }
 
 TEST_F(PsockConnect, CloseWithUnreadDataIsLeftToTheReader) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.SendAll(fd, "421 Timeout.\r\n"); });
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) { p.SendAll(fd, "421 Timeout.\r\n"); });
     TPowersock s;
     s.Host = "127.0.0.1";
     s.Port = peer.Port();
     s.Connect();
     for (int i = 0; i < 100 && !peer.Finished(); ++i)
-        usleep(10000);
+        SleepFor(10);
     for (int i = 0; i < 20; ++i)
         DispatchSocketEvents();
     EXPECT_TRUE(s.Connected);
@@ -361,7 +363,7 @@ TEST_F(PsockConnect, LookupCanceledAndLateResultDropped) {
 }
 
 TEST_F(PsockConnect, ReadNotificationOncePerArrival) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, "first");
         p.SleepMs(150);
         p.SendAll(fd, "second");
@@ -378,13 +380,13 @@ TEST_F(PsockConnect, ReadNotificationOncePerArrival) {
     s.Connect();
     for (int i = 0; i < 10; ++i) {
         DispatchSocketEvents();
-        usleep(5000);
+        SleepFor(5);
     }
     EXPECT_EQ(reads, 1); // unread data is reported once, not on every pass
     EXPECT_EQ(s.Read(0), "first");
     for (int i = 0; i < 60 && reads < 2; ++i) {
         DispatchSocketEvents();
-        usleep(5000);
+        SleepFor(5);
     }
     EXPECT_EQ(reads, 2);
     EXPECT_TRUE(s.Connected);
