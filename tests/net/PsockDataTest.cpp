@@ -113,39 +113,6 @@ TEST_F(PsockData, ReadLnPartialLineThenCloseGivesEmptyString) {
     EXPECT_EQ(s.ReadLn(), "");
 }
 
-TEST_F(PsockData, ReadLnNotConnectedGivesEmptyString) {
-    TPowersock s;
-    int errors = 0;
-    s.OnError = [&](TPowersock*, uint16_t, const std::string&) { ++errors; };
-    EXPECT_EQ(s.ReadLn(), "");
-    EXPECT_EQ(s.LastErrorNo, 10057);
-    EXPECT_EQ(errors, 0);
-}
-
-TEST_F(PsockData, ReadLnCancelFromEventHandler) {
-    LoopbackPeer peer(nettest::HoldOpen);
-    TPowersock s;
-    ConnectTo(s, peer);
-    int errors = 0;
-    s.OnError = [&](TPowersock*, uint16_t, const std::string&) { ++errors; };
-    int passes = 0;
-    SetPumpMessagesHook([&] {
-        if (++passes == 25)
-            s.Cancel();
-    });
-    try {
-        s.ReadLn();
-        FAIL() << "ReadLn returned";
-    } catch (const EAbortError& e) {
-        EXPECT_STREQ(e.what(), "Socket readln aborted");
-    }
-    EXPECT_FALSE(s.Canceled);
-    EXPECT_GE(passes, 25);
-    // Would-block went through ErrorManager but never reached OnError.
-    EXPECT_EQ(errors, 0);
-    EXPECT_EQ(s.LastErrorNo, 10035);
-}
-
 TEST_F(PsockData, ReadLnTimeOutCancelsAPlainConnection) {
     LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
@@ -280,31 +247,6 @@ TEST_F(PsockData, WriteAndWriteln) {
     for (int i = 0; i < 300 && !peer.Finished(); ++i)
         SleepFor(10);
     EXPECT_EQ(received, std::string("TYPE L 8\r\nabc\0def", 17));
-}
-
-TEST_F(PsockData, SendToResetConnectionRaisesNotSigpipe) {
-    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
-        p.ReadLine(fd);
-        p.Reset(fd);
-    });
-    TPowersock s;
-    ConnectTo(s, peer);
-    std::vector<uint16_t> errnos;
-    s.OnError = [&](TPowersock*, uint16_t no, const std::string&) { errnos.push_back(no); };
-    s.Writeln("hello");
-    for (int i = 0; i < 300 && !peer.Finished(); ++i)
-        SleepFor(10);
-    try {
-        for (int i = 0; i < 100; ++i) {
-            s.Writeln("more");
-            SleepFor(5);
-        }
-        FAIL() << "writing to a reset connection never failed";
-    } catch (const ESockError& e) {
-        ASSERT_EQ(errnos.size(), 1u);
-        EXPECT_EQ(errnos[0], 10054);
-        EXPECT_STREQ(e.what(), "10054:Connection reset by peer");
-    }
 }
 
 TEST_F(PsockData, SendFileArrivesIdenticalWithProgress) {
