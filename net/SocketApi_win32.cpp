@@ -89,8 +89,9 @@ std::vector<std::string> Describe() {
             "High Version= " + version(Info.wHighVersion),
             std::string("Description= ") + Info.szDescription,
             std::string("System= ") + Info.szSystemStatus,
-            "Max Sockets= 0",
-            "Max Udp pack size= 65507"};
+            // Winsock 2 leaves these two 0 ("no fixed limit").
+            "Max Sockets= " + std::to_string(Info.iMaxSockets),
+            "Max Udp pack size= " + std::to_string(Info.iMaxUdpDg)};
 }
 
 int LastError() {

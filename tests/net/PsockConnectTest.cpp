@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <memory>
 #include <stdexcept>
 
 using nettest::LoopbackPeer;
@@ -385,4 +386,28 @@ TEST_F(PsockConnect, ReadNotificationOncePerArrival) {
     }
     EXPECT_EQ(reads, 2);
     EXPECT_TRUE(s.Connected);
+}
+
+// The sockets are started by the first instance and ended by the last one:
+// destroying one instance leaves the others working.
+TEST_F(PsockConnect, SecondInstanceWorksAfterTheFirstIsDestroyed) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
+        if (p.ReadLine(fd) == "ping\r\n")
+            p.SendAll(fd, "pong\r\n");
+        p.HoldOpen();
+    });
+    auto first = std::make_unique<TPowersock>();
+    TPowersock second;
+    const char* const labels[] = {"Version= ", "High Version= ", "Description= ",
+                                  "System= ",  "Max Sockets= ",  "Max Udp pack size= "};
+    for (const TPowersock* s : {first.get(), &second}) {
+        ASSERT_EQ(s->WinsockInfo.size(), 6u);
+        for (size_t i = 0; i < 6; ++i)
+            EXPECT_EQ(s->WinsockInfo[i].rfind(labels[i], 0), 0u) << s->WinsockInfo[i];
+    }
+    first.reset();
+    second.Host = "127.0.0.1";
+    second.Port = peer.Port();
+    second.Connect();
+    EXPECT_EQ(second.Transaction("ping"), "pong\r\n");
 }
