@@ -2,6 +2,7 @@
 // guarantees (no SIGPIPE, long lines rejected, waits that do not burn a core).
 #include "LoopbackPeer.h"
 #include "net/Psock.h"
+#include "tests/support/System.h"
 #include "tests/support/TempFolder.h"
 
 #include <atomic>
@@ -132,7 +133,9 @@ TEST_F(PsockData, ReadLnWaitDoesNotBurnACore) {
     const double cpuBefore = nettest::ThreadCpuMs();
     EXPECT_THROW(s.ReadLn(), EAbortError);
     const double cpu = nettest::ThreadCpuMs() - cpuBefore;
-    EXPECT_LT(cpu, 50.0) << "ms of CPU during a 1 s wait";
+    // A spin takes most of the second. Under Wine each 2 ms poll is a
+    // request to the Wine server, which costs the thread a little more.
+    EXPECT_LT(cpu, testsupport::OnWindows() ? 150.0 : 50.0) << "ms of CPU during a 1 s wait";
     EXPECT_GT(passes, 100); // events kept running during the wait
 }
 
