@@ -85,11 +85,11 @@ std::vector<std::string> Describe() {
     auto version = [](WORD v) {
         return std::to_string(LOBYTE(v)) + "." + std::to_string(HIBYTE(v));
     };
+    // Winsock 2 leaves the last two 0 ("no fixed limit").
     return {"Version= " + version(Info.wVersion),
             "High Version= " + version(Info.wHighVersion),
             std::string("Description= ") + Info.szDescription,
             std::string("System= ") + Info.szSystemStatus,
-            // Winsock 2 leaves these two 0 ("no fixed limit").
             "Max Sockets= " + std::to_string(Info.iMaxSockets),
             "Max Udp pack size= " + std::to_string(Info.iMaxUdpDg)};
 }
