@@ -2,12 +2,12 @@
 
 #include "net/ReplyCode.h"
 
+#include "platform/BinaryFile.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
 #include <chrono>
-#include <fstream>
 
 namespace {
 
@@ -450,7 +450,7 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
         }
     } Releaser{*this};
 
-    if (!platform::FileExists(LocalFile) || !std::ifstream(LocalFile, std::ios::binary))
+    if (!platform::FileExists(LocalFile) || !platform::BinaryFile::OpenForReading(LocalFile))
         throw EFOpenError("Cannot open file \"" + LocalFile + "\"");
     BytesTotal = platform::FileSize(LocalFile);
     std::string Name = RemoteName.empty() ? platform::ExtractFileName(LocalFile) : RemoteName;

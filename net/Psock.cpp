@@ -3,6 +3,7 @@
 #include "net/ReplyCode.h"
 
 #include "net/SocketApi.h"
+#include "platform/BinaryFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -700,26 +701,24 @@ void TPowersock::SendFile(const std::string& FileName) {
     StatusMessage(8, "SendFile");
     {
         TTimerScope timer(*this);
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileName.c_str(), "rb"),
-                                                             &std::fclose);
-        if (!file)
+        // Through the platform layer, so that any name reaches the system
+        // unchanged (on Windows not through the ANSI code page).
+        const auto file = platform::BinaryFile::OpenForReading(FileName);
+        platform::FileInfo info;
+        if (!file || !file->GetInfo(info))
             throw Exception("Cannot open file \"" + FileName + "\"");
-        std::setvbuf(file.get(), nullptr, _IONBF, 0); // chunks go straight into Buffer
-        std::fseek(file.get(), 0, SEEK_END);
-        const int64_t size = ftello(file.get());
-        std::fseek(file.get(), 0, SEEK_SET);
+        const int64_t size = info.size;
         int64_t position = 0;
         while (position < size && !Canceled && !TimedOut) {
             const size_t want =
                 static_cast<size_t>(std::min<int64_t>(PSOCK_BUFFER_SIZE, size - position));
-            const size_t got = std::fread(Buffer, 1, want, file.get());
-            if (got == 0) {
-                if (std::ferror(file.get()))
-                    throw Exception("Read error on file \"" + FileName + "\"");
+            const int64_t got = file->Read(Buffer, want);
+            if (got < 0)
+                throw Exception("Read error on file \"" + FileName + "\"");
+            if (got == 0)
                 break; // the file became shorter while being sent
-            }
-            position += static_cast<int64_t>(got);
-            SendChunk(got, false);
+            position += got;
+            SendChunk(static_cast<size_t>(got), false);
         }
     }
     if (Canceled || TimedOut)

@@ -3,6 +3,12 @@
 // are. A running poll is woken from another thread by a short cap on every
 // wait (the socket layer's waits are 2 ms at most anyway), so no extra
 // socket is needed for it.
+//
+// A connection the peer reset must read as a reset (10054), never as an
+// orderly end: an upload whose data the server dropped would otherwise pass
+// for a good one. Some Winsock implementations (Wine's) report the reset
+// only once, as an error event of the poll, and then let recv() return 0
+// with no pending error; the poll's word is therefore kept for the socket.
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0601
 #endif
@@ -12,6 +18,8 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 
 namespace sockapi {
 
@@ -36,6 +44,29 @@ SOCKET Raw(THandle Socket) {
     return static_cast<SOCKET>(Socket);
 }
 
+// Connected sockets whose poll reported an error event without a pending
+// error: the peer reset them. Polled from several threads (the tests' peers).
+std::mutex ResetLock;
+std::set<THandle> ResetSockets;
+
+void MarkReset(THandle Socket) {
+    std::lock_guard<std::mutex> lock(ResetLock);
+    ResetSockets.insert(Socket);
+}
+
+bool WasReset(THandle Socket) {
+    std::lock_guard<std::mutex> lock(ResetLock);
+    return ResetSockets.count(Socket) != 0;
+}
+
+int SocketOptionError(THandle Socket) {
+    int error = 0;
+    int len = sizeof error;
+    if (getsockopt(Raw(Socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0)
+        error = WSAGetLastError();
+    return error;
+}
+
 } // namespace
 
 bool AddUser() {
@@ -54,12 +85,13 @@ std::vector<std::string> Describe() {
     auto version = [](WORD v) {
         return std::to_string(LOBYTE(v)) + "." + std::to_string(HIBYTE(v));
     };
+    // Winsock 2 leaves the last two 0 ("no fixed limit").
     return {"Version= " + version(Info.wVersion),
             "High Version= " + version(Info.wHighVersion),
             std::string("Description= ") + Info.szDescription,
             std::string("System= ") + Info.szSystemStatus,
-            "Max Sockets= 0",
-            "Max Udp pack size= 65507"};
+            "Max Sockets= " + std::to_string(Info.iMaxSockets),
+            "Max Udp pack size= " + std::to_string(Info.iMaxUdpDg)};
 }
 
 int LastError() {
@@ -80,6 +112,11 @@ THandle OpenStream() {
 }
 
 bool Close(THandle Socket) {
+    {
+        // The number may come back for a new socket.
+        std::lock_guard<std::mutex> lock(ResetLock);
+        ResetSockets.erase(Socket);
+    }
     return closesocket(Raw(Socket)) == 0;
 }
 
@@ -116,7 +153,12 @@ long Send(THandle Socket, const char* Data, size_t Length) {
 
 long Receive(THandle Socket, char* Data, size_t Length, bool Peek) {
     const int chunk = static_cast<int>(std::min<size_t>(Length, 1 << 30));
-    return recv(Raw(Socket), Data, chunk, Peek ? MSG_PEEK : 0);
+    const int n = recv(Raw(Socket), Data, chunk, Peek ? MSG_PEEK : 0);
+    if (n == 0 && Length > 0 && WasReset(Socket)) {
+        WSASetLastError(WSAECONNRESET);
+        return -1;
+    }
+    return n;
 }
 
 bool ShutdownSend(THandle Socket) {
@@ -157,11 +199,8 @@ bool LocalAddress(THandle Socket, uint32_t& Addr, uint16_t& Port) {
 }
 
 int PendingError(THandle Socket) {
-    int error = 0;
-    int len = sizeof error;
-    if (getsockopt(Raw(Socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0)
-        error = WSAGetLastError();
-    return error;
+    const int error = SocketOptionError(Socket);
+    return error == 0 && WasReset(Socket) ? WSAECONNRESET : error;
 }
 
 int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
@@ -190,6 +229,10 @@ int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
         // tells the outcome.
         if (got == 0 && (Entries[i].Events & kWritable) && PendingError(Entries[i].Socket) != 0)
             got = kFailed;
+        // An error event with nothing pending: a reset the socket itself may
+        // not report again (a failed connect keeps its error pending).
+        if ((re & POLLERR) && SocketOptionError(Entries[i].Socket) == 0)
+            MarkReset(Entries[i].Socket);
         Entries[i].Ready = got;
         ready += got != 0;
     }

@@ -13,9 +13,54 @@ ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
 logs=$(mktemp -d)
-# Also ends the Windows stage's Wine server if the script stops inside it.
-trap 'rm -rf "$logs"; if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi' EXIT
+ftp_pid=
+ftp_dir=
+# Also ends the Windows stage's Wine server and FTP server if the script
+# stops inside it.
+cleanup() {
+    stop_ftp_server
+    if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
+    rm -rf "$logs"
+}
+trap cleanup EXIT
 runs=()
+
+# start_ftp_server : pyftpdlib on 127.0.0.1 (a port of the system's choice)
+# serving a fresh folder, for the Windows client's upload test; its address,
+# user, password and folder (as Windows programs under Wine see it) go into
+# RODERUV_FTP_*.
+start_ftp_server() {
+    ftp_dir=$(mktemp -d)
+    /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p 0 -w -d "$ftp_dir" -u roderuv -P tajne-heslo \
+        >"$logs/pyftpdlib.log" 2>&1 &
+    ftp_pid=$!
+    local port="" i
+    for i in $(seq 100); do
+        port=$(sed -n 's/.*starting FTP server on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$logs/pyftpdlib.log")
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    if [ -z "$port" ]; then
+        echo "pyftpdlib did not start:" >&2
+        cat "$logs/pyftpdlib.log" >&2
+        return 1
+    fi
+    export RODERUV_FTP_SERVER=127.0.0.1:$port RODERUV_FTP_USER=roderuv \
+           RODERUV_FTP_PASSWORD=tajne-heslo RODERUV_FTP_FOLDER="$(winepath -w "$ftp_dir")"
+}
+
+stop_ftp_server() {
+    if [ -n "$ftp_pid" ]; then
+        kill "$ftp_pid" 2>/dev/null || true
+        wait "$ftp_pid" 2>/dev/null || true
+        ftp_pid=
+    fi
+    if [ -n "$ftp_dir" ]; then
+        rm -rf "$ftp_dir"
+        ftp_dir=
+    fi
+    unset RODERUV_FTP_SERVER RODERUV_FTP_USER RODERUV_FTP_PASSWORD RODERUV_FTP_FOLDER
+}
 
 # configure DIR OPTION... : every option a test build depends on is stated
 # here, so a cache left in DIR by another command (the demo's, say) cannot
@@ -54,15 +99,18 @@ export QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY
 run_ctest main "$build" --timeout 300
 
-# The core (platform, settings store, ZIP writer) built for Windows x64 with
-# mingw-w64 and its tests run under Wine through CTest (test discovery too).
-# One Wine server stays up for the stage, so each test program starts fast.
-# The Windows archive is compared byte for byte with the Linux build's.
+# The core (platform, settings store, ZIP writer, FTP client) built for
+# Windows x64 with mingw-w64 and its tests run under Wine through CTest (test
+# discovery too). One Wine server stays up for the stage, so each test
+# program starts fast. The Windows archive is compared byte for byte with the
+# Linux build's; the Windows client uploads to pyftpdlib on 127.0.0.1.
 win=${WIN_BUILD_DIR:-build-win}
 echo "== Building the core for Windows in $win/ and running its tests under Wine"
 win_start=$(date +%s)
+# Without debug information: it is a sixth of the stage's compile time, and
+# nobody reads it under Wine.
 configure "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-          -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF \
+          -DCMAKE_BUILD_TYPE=Release -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF \
           -DRODERUV_WITH_BENCH=OFF -DRODERUV_WITH_FUZZERS=OFF -DRODERUV_SANITIZE=OFF \
           -DRODERUV_TSAN=OFF -DRODERUV_LINUX_ZIPFILES="$PWD/$build/tests/zip/zipfiles"
 cmake --build "$win" -j"$jobs"
@@ -72,7 +120,9 @@ mkdir -p "$WINEPREFIX"
 # a server already up for this prefix (status 2) serves as well.
 wineserver -p || [ $? -eq 2 ]
 wineboot -i >/dev/null 2>&1 # makes the prefix on the first run (about 10 s)
+start_ftp_server
 run_ctest windows "$win" --timeout 300
+stop_ftp_server
 wineserver -k
 unset WINEPREFIX
 echo "== Windows stage: $(($(date +%s) - win_start)) s"

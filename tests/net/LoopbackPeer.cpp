@@ -64,18 +64,7 @@ LoopbackPeer::~LoopbackPeer() {
 }
 
 bool LoopbackPeer::SendAll(TPeerSocket Fd, const std::string& Bytes) {
-    size_t done = 0;
-    while (done < Bytes.size() && !Stop) {
-        if (!WaitFor(Fd, sockapi::kWritable, 50))
-            continue;
-        const long n = sockapi::Send(Fd, Bytes.data() + done, Bytes.size() - done);
-        if (n < 0 && sockapi::LastError() == 10035)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return done == Bytes.size();
+    return nettest::SendAll(Fd, Bytes, &Stop);
 }
 
 std::string LoopbackPeer::ReadLine(TPeerSocket Fd, int TimeoutMs) {
@@ -98,20 +87,7 @@ std::string LoopbackPeer::ReadLine(TPeerSocket Fd, int TimeoutMs) {
 }
 
 std::string LoopbackPeer::ReadToEnd(TPeerSocket Fd, int TimeoutMs) {
-    std::string data;
-    std::vector<char> buf(1 << 16);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-    while (!Stop && std::chrono::steady_clock::now() < end) {
-        if (!WaitFor(Fd, sockapi::kReadable, 20))
-            continue;
-        const long n = sockapi::Receive(Fd, buf.data(), buf.size(), false);
-        if (n < 0 && sockapi::LastError() == 10035)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(buf.data(), static_cast<size_t>(n));
-    }
-    return data;
+    return nettest::ReadToEnd(Fd, TimeoutMs, &Stop);
 }
 
 void LoopbackPeer::Discard(TPeerSocket Fd, std::atomic<int64_t>& Bytes) {
@@ -147,6 +123,55 @@ void LoopbackPeer::Reset(TPeerSocket Fd) {
     sockapi::Close(Fd);
     Accepted = sockapi::kNoSocket;
     Closed = 1;
+}
+
+bool SendAll(TPeerSocket Fd, const std::string& Bytes, const std::atomic<bool>* Stop) {
+    size_t done = 0;
+    while (done < Bytes.size() && !(Stop && *Stop)) {
+        if (!WaitFor(Fd, sockapi::kWritable, 50))
+            continue;
+        const long n = sockapi::Send(Fd, Bytes.data() + done, Bytes.size() - done);
+        if (n < 0 && sockapi::LastError() == 10035)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return done == Bytes.size();
+}
+
+std::string ReadToEnd(TPeerSocket Fd, int TimeoutMs, const std::atomic<bool>* Stop) {
+    std::string data;
+    std::vector<char> buf(1 << 16);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (!(Stop && *Stop) && std::chrono::steady_clock::now() < end) {
+        if (!WaitFor(Fd, sockapi::kReadable, 20))
+            continue;
+        const long n = sockapi::Receive(Fd, buf.data(), buf.size(), false);
+        if (n < 0 && sockapi::LastError() == 10035)
+            continue;
+        if (n <= 0)
+            break;
+        data.append(buf.data(), static_cast<size_t>(n));
+    }
+    return data;
+}
+
+TPeerSocket ConnectLoopback(int Port, int TimeoutMs) {
+    const TPeerSocket fd = sockapi::OpenStream();
+    if (fd == sockapi::kNoSocket)
+        return fd;
+    const uint16_t port = sockapi::HostToNet16(static_cast<uint16_t>(Port));
+    if (sockapi::Connect(fd, sockapi::HostToNet32(sockapi::kLoopback), port) != 0 ||
+        !WaitFor(fd, sockapi::kWritable, TimeoutMs) || sockapi::PendingError(fd) != 0) {
+        sockapi::Close(fd);
+        return sockapi::kNoSocket;
+    }
+    return fd;
+}
+
+void SleepFor(int Ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
 }
 
 int RefusedPort() {

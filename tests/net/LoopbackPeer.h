@@ -64,6 +64,16 @@ void HoldOpen(LoopbackPeer& Peer, TPeerSocket Fd);
 // A port on 127.0.0.1 where nothing listens (connections are refused).
 int RefusedPort();
 
+// A client of our own on 127.0.0.1 (for a listener of the layer): connected
+// within TimeoutMs, or kNoSocket.
+TPeerSocket ConnectLoopback(int Port, int TimeoutMs = 5000);
+// The peer helpers without a peer; Stop, when given, ends the wait early.
+bool SendAll(TPeerSocket Fd, const std::string& Bytes, const std::atomic<bool>* Stop = nullptr);
+std::string ReadToEnd(TPeerSocket Fd, int TimeoutMs, const std::atomic<bool>* Stop = nullptr);
+
+// Sleeps the calling thread (the tests' pauses between polls).
+void SleepFor(int Ms);
+
 // A listener whose backlog is full: a further connect gets no answer at all.
 class SilentHost {
 public:

@@ -323,8 +323,12 @@ TEST_F(NmftpUpload, CzechNameGoesOutInWindows1250) {
     std::string czech = "\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88.gpg";
     ftp.Pasv().Store("STOR \x9Elu\x9Dou\xE8k\xFD k\xF9\xF2.gpg");
     LogIn();
-    client.Upload(path, czech);
+    // The local file's name holds the same letters (the system's own name).
+    const std::string local = dir / czech;
+    testsupport::WriteBytes(local, bytes);
+    client.Upload(local, czech);
     EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.StoredData().at(0), bytes);
 }
 
 TEST_F(NmftpUpload, NameWindows1250CannotHoldIsRefusedBeforeAnyCommand) {

