@@ -137,10 +137,12 @@ TEST_F(PsockData, ReadLnWaitDoesNotBurnACore) {
     // Each pass waits up to 2 ms for the socket; a spin makes thousands of
     // passes a second (under Wine, where a poll is slow, some 2800).
     EXPECT_LT(passes, 1000);
-    // Wine's thread times come in sampled 10 ms ticks, too coarse to bound
-    // the wait's cost there; the pass count above does it.
+    // A spin costs the whole second. The bound leaves room for a sanitizer
+    // build on a busy machine (55 ms seen). Wine's thread times come in
+    // sampled 10 ms ticks, too coarse to bound the wait's cost there; the
+    // pass count above does it.
     if (!testsupport::OnWindows()) {
-        EXPECT_LT(cpu, 50.0) << "ms of CPU during a 1 s wait";
+        EXPECT_LT(cpu, 250.0) << "ms of CPU during a 1 s wait";
     }
 }
 
