@@ -289,9 +289,11 @@ public:
     Win32Window(bool dialog, HWND owner, WindowEvents events)
         : Captioned(Kind::Window), dialog_(dialog), events_(std::move(events)) {
         win32::EnsureClasses();
-        // A fixed dialog frame with a close box and no minimise or maximise box.
-        const DWORD style = (dialog ? WS_POPUP : WS_OVERLAPPED) | WS_CAPTION | WS_SYSMENU |
-                            WS_CLIPCHILDREN | DS_MODALFRAME;
+        // A fixed dialog frame with a close box and no minimise or maximise
+        // box. Without WS_CLIPCHILDREN, as a dialog: the window paints the
+        // background a group box leaves to it.
+        const DWORD style =
+            (dialog ? WS_POPUP : WS_OVERLAPPED) | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
         const DWORD exStyle =
             WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | (dialog ? 0 : WS_EX_APPWINDOW);
         hwnd = CreateWindowExW(exStyle, dialog ? win32::kDialogClass : win32::kMainClass, L"",
