@@ -7,10 +7,13 @@
 #include "ui/win32/Win32Text.h"
 
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace ui::backend {
 namespace {
@@ -267,6 +270,18 @@ void Post(Callback call) {
         Posted().push_back(std::move(call));
     }
     PostMessageW(win32::MessageWindow(), kPostedCall, 0, 0);
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (words == nullptr)
+        return arguments;
+    for (int i = 1; i < count; ++i)
+        arguments.push_back(win32::Narrow(words[i], lstrlenW(words[i])));
+    LocalFree(words);
+    return arguments;
 }
 
 bool DisplayReachable() {
