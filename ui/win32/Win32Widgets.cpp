@@ -137,6 +137,13 @@ void Regroup(HWND window) {
     }
 }
 
+// Control identifiers, one sequence for every kind of control, so that an
+// identifier (the default button's) names one control of a window.
+int NextControlId() {
+    static int next = 100; // clear of IDOK and IDCANCEL
+    return next++;
+}
+
 // The width of a text in the control's font.
 SIZE TextSize(HWND hwnd, const std::wstring& text) {
     SIZE size{0, 0};
@@ -253,7 +260,6 @@ public:
         NativeState* p = StateOf(parentWidget);
         const HWND window = p->TopWindow();
         const POINT origin = p->ChildOrigin();
-        static int nextId = 100; // clear of IDOK and IDCANCEL
         hwnd =
             CreateWindowExW(exStyle, cls, Widen(caption).c_str(), WS_CHILD | WS_VISIBLE | style,
                             where.left + origin.x, where.top + origin.y, where.width, where.height,
