@@ -263,7 +263,7 @@ public:
         hwnd =
             CreateWindowExW(exStyle, cls, Widen(caption).c_str(), WS_CHILD | WS_VISIBLE | style,
                             where.left + origin.x, where.top + origin.y, where.width, where.height,
-                            window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)),
+                            window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(NextControlId())),
                             GetModuleHandleW(nullptr), nullptr);
         SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(win32::ProgramFont()), FALSE);
         auto* state = static_cast<NativeState*>(this);
