@@ -13,7 +13,8 @@ class BinaryFile {
 public:
     // An existing regular file, for reading; null when it cannot be opened.
     static std::unique_ptr<BinaryFile> OpenForReading(const std::string& path);
-    // A new, empty file for writing, replacing any file of that name; null on failure.
+    // A new, empty file for writing, readable by its owner only, replacing
+    // any file of that name; null on failure.
     static std::unique_ptr<BinaryFile> CreateForWriting(const std::string& path);
 
     ~BinaryFile();
@@ -33,8 +34,10 @@ public:
     bool Close();
 
 private:
-    explicit BinaryFile(int fd) : fd_(fd) {}
-    int fd_;
+    // The system's handle: a file descriptor on POSIX systems, a HANDLE on
+    // Windows; -1 when closed.
+    explicit BinaryFile(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_;
 };
 
 } // namespace platform

@@ -65,10 +65,20 @@ settings::IniFile LoadForWrite(const std::string& path) {
     return settings::IniFile(bytes);
 }
 
+bool HoldsPassword(const settings::IniFile& ini) {
+    for (const char* key : {"Heslo", "ProxyHeslo"}) {
+        const auto value = ini.Read(kGeneral, key);
+        if (value && !value->empty())
+            return true;
+    }
+    return false;
+}
+
 void Store(const std::string& path, const settings::IniFile& ini) {
     // Replaced as a whole so that a crash or a full disk never leaves half a
-    // file; a new file holds passwords, so only its owner may read it.
-    if (!platform::ReplaceFileAtomically(path, ini.Bytes(), 0600))
+    // file; a new file may come to hold passwords, so only its owner may read
+    // it, and a file that holds them loses any right of group and others.
+    if (!platform::ReplaceFileAtomically(path, ini.Bytes(), 0600, HoldsPassword(ini)))
         throw ESettingsError("Unable to write to " + path);
 }
 

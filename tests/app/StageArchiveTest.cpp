@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "tests/support/GpgHome.h"
+#include "tests/support/TempFolder.h"
 #include "ui/Application.h"
 
 #include <atomic>
@@ -17,8 +18,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -141,10 +142,7 @@ TEST_F(Stages, ThreeFilesAreZippedEncryptedAndDecryptBackByteIdentical) {
     UseRealGpg();
     const std::string a = AddData("data1.dat", std::string(5000, 'a') + "end");
     const std::string b = AddData("data2.dat", "second file\r\n");
-    std::string random(70000, '\0');
-    std::mt19937 rng(7);
-    for (auto& c : random)
-        c = static_cast<char>(rng());
+    const std::string random = testsupport::RandomBytes(70000, 7);
     const std::string c = AddData("data3.bin", random);
     testsupport::WriteBytes(InTemp("_ftp_file.zip"), "left by an aborted run");
     form->SetCaption("Zipování souborů...");
@@ -201,6 +199,42 @@ TEST_F(Stages, ThreeFilesAreZippedEncryptedAndDecryptBackByteIdentical) {
         EXPECT_EQ(f.Size, platform::FileSize(f.Path));
         EXPECT_TRUE(form->SentFiles.IsSentUnchanged(f.Path));
     }
+}
+
+// Without $TMPDIR the files go into the user's own folder, made for them;
+// the archive and the encrypted file are readable by their owner only. The
+// folder is refused once it is not private, with no fallback to another.
+TEST_F(Stages, WithoutTmpdirTheUsersOwnFolderHoldsOwnerOnlyFiles) {
+    UseRealGpg();
+    AddData("data.txt", "patient data");
+    ::unsetenv("TMPDIR");
+    platform::SetTempRootOverride(tmp / "root");
+    std::filesystem::create_directories(tmp / "root");
+    const auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+    };
+    const std::string own = tmp / ("root/roderuv-" + std::to_string(::geteuid()));
+    const int zipResult = form->ZipFiles(transferFile, transferSize);
+    EXPECT_EQ(modeOf(own + "/_ftp_file.zip"), 0600u);
+    const int encryptResult = form->EncryptFile(transferFile, transferSize);
+    platform::SetTempRootOverride("");
+    ASSERT_EQ(std::make_pair(zipResult, encryptResult), std::make_pair(1, 1));
+    EXPECT_EQ(transferFile, own + "/20260305.zip.gpg");
+    EXPECT_EQ(modeOf(own), 0700u);
+    EXPECT_EQ(modeOf(own + "/20260305.zip"), 0600u);
+    EXPECT_EQ(modeOf(own + "/20260305.zip.gpg"), 0600u);
+
+    // Once others may look in, the folder is refused and no other is taken.
+    ::chmod(own.c_str(), 0750);
+    platform::SetTempRootOverride(tmp / "root");
+    EXPECT_EQ(form->ZipFiles(transferFile, transferSize), 0);
+    platform::SetTempRootOverride("");
+    EXPECT_EQ(transferFile, own + "/_ftp_file.zip");
+    EXPECT_FALSE(platform::PathExists(transferFile));
+    EXPECT_EQ(JournalLines().back(),
+              Stamped("Šifrovaný soubor " + own + "/20260305.zip.gpg o velikosti " +
+                      std::to_string(transferSize) + " bytů"));
 }
 
 TEST_F(Stages, SecondRunOnTheSameDayReplacesTheFirstRunsFiles) {
@@ -431,10 +465,7 @@ TEST_F(Stages, MissingFileIsNotCountedAndRecordedAsNotArchived) {
 }
 
 TEST_F(Stages, FileWrittenWhileItIsArchivedIsNotRecordedAsArchived) {
-    std::string big(8 << 20, '\0');
-    std::mt19937 rng(3);
-    for (auto& c : big)
-        c = static_cast<char>(rng());
+    const std::string big = testsupport::RandomBytes(8 << 20, 3);
     const std::string growing = AddData("growing.bin", big);
     const std::string steady = AddData("steady.txt", "steady");
     std::atomic<bool> stop{false};
@@ -462,10 +493,7 @@ TEST_F(Stages, FileWrittenWhileItIsArchivedIsNotRecordedAsArchived) {
 }
 
 TEST_F(Stages, ArchiveWhoseEndCannotBeWrittenIsRemovedAndNothingCountsAsSent) {
-    std::string random(5000, '\0');
-    std::mt19937 rng(5);
-    for (auto& c : random)
-        c = static_cast<char>(rng());
+    const std::string random = testsupport::RandomBytes(5000, 5);
     const std::string data = AddData("data.bin", random);
     ASSERT_EQ(form->ZipFiles(transferFile, transferSize), 1);
     const int64_t whole = transferSize;
