@@ -154,10 +154,6 @@ void RunLoopUntil(const std::function<bool()>& done) {
     }
 }
 
-bool QuitPending() {
-    return App().quitPending;
-}
-
 int MainLoopDepth() {
     return App().mainLoops;
 }
@@ -188,10 +184,6 @@ void Guarded(const std::function<void()>& call) {
 
 void SetTestProcess(bool on) {
     App().testProcess = on;
-}
-
-bool TestProcess() {
-    return App().testProcess;
 }
 
 HWND PromptOwner() {

@@ -33,8 +33,8 @@ void Deliver(MSG& msg);
 // application is asked to end.
 void RunLoopUntil(const std::function<bool()>& done);
 
-// The request to end (ui Quit): pending until the main loop takes it.
-bool QuitPending();
+// How many main event loops run now (the request to end a closed main
+// window makes is for them).
 int MainLoopDepth();
 
 // The hidden message-only window that carries timers and posted calls.
@@ -48,7 +48,6 @@ void Guarded(const std::function<void()>& call);
 
 // Test processes: real windows, but nobody answers a box (ui/Testing.h).
 void SetTestProcess(bool on);
-bool TestProcess();
 
 // The window of this backend that a box or common dialog belongs to (the
 // active one), or null.
