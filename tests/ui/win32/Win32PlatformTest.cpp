@@ -50,8 +50,9 @@ TEST(Win32, ControlsUseTheProgramsFont) {
         const std::wstring face = lf.lfFaceName;
         EXPECT_TRUE(face == L"MS Sans Serif" || face == L"Microsoft Sans Serif" ||
                     face == L"Tahoma");
-        if (face == L"MS Sans Serif")
+        if (face == L"MS Sans Serif") {
             EXPECT_EQ(lf.lfCharSet, EASTEUROPE_CHARSET);
+        }
     }
     HDC dc = GetDC(HwndOf(label));
     HGDIOBJ old =
