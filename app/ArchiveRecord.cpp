@@ -9,7 +9,10 @@ bool ArchiveRecord::IsSentUnchanged(const std::string& path) const {
         platform::FileInfo info;
         if (!platform::GetFileInfo(path, info))
             return false;
-        return info.size == f.Size && info.lastWrite == f.LastWrite;
+        // To the nanosecond: a rewrite of the same size within the same
+        // second is a change too.
+        return info.size == f.Size && info.lastWrite == f.LastWrite &&
+               info.lastWriteNsec == f.LastWriteNsec;
     }
     return false;
 }

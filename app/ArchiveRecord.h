@@ -8,10 +8,11 @@
 #include <vector>
 
 struct ArchivedFile {
-    std::string Path;      // the line of ListFiles
-    bool Archived = false; // the writer added it whole (ArchiveAddFile gave 0)
-    int64_t Size = 0;      // size and last-write time when it was added
-    int64_t LastWrite = 0; // seconds since 1970, UTC
+    std::string Path;          // the line of ListFiles
+    bool Archived = false;     // the writer added it whole (ArchiveAddFile gave 0)
+    int64_t Size = 0;          // size and last-write time when it was added
+    int64_t LastWrite = 0;     // seconds since 1970, UTC
+    int32_t LastWriteNsec = 0; // nanoseconds within that second
 };
 
 class ArchiveRecord {

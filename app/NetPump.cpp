@@ -1,5 +1,6 @@
 #include "app/NetPump.h"
 
+#include "app/TerminationWatch.h"
 #include "net/SocketEvents.h"
 #include "ui/Application.h"
 #include "ui/Timer.h"
@@ -22,10 +23,17 @@ void SetNetWaitCheck(std::function<void()> check) {
 void InstallNetPump(ui::Timer& timer) {
     SetPumpMessagesHook([] {
         ui::ProcessWindowEvents();
+        PollTerminationRequest();
         if (WaitCheck())
             WaitCheck()();
     });
-    ui::SetExtraPump([] { DispatchSocketEvents(); });
-    timer.OnTick([] { DispatchSocketEvents(); });
+    ui::SetExtraPump([] {
+        DispatchSocketEvents();
+        PollTerminationRequest();
+    });
+    timer.OnTick([] {
+        DispatchSocketEvents();
+        PollTerminationRequest();
+    });
     timer.Start(20);
 }

@@ -39,9 +39,11 @@ ArchivedFile AddListedFile(ArchiveHandle* archive, const std::string& line, Arch
     if (known) {
         record.Size = before.size;
         record.LastWrite = before.lastWrite;
+        record.LastWriteNsec = before.lastWriteNsec;
     }
     record.Archived = result == ArchiveOk && known && stillKnown && before.size == after.size &&
-                      before.lastWrite == after.lastWrite;
+                      before.lastWrite == after.lastWrite &&
+                      before.lastWriteNsec == after.lastWriteNsec;
     return record;
 }
 
@@ -51,6 +53,11 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     const std::string archivePath = platform::TempDir() + kArchiveName;
     TransferFile = archivePath;
     SentFiles.Clear();
+
+    // A folder that is not safely the user's own is not used, and no other
+    // folder is taken in its place: the operator is told to check its rights.
+    if (!platform::PrepareTempDir())
+        return 0;
 
     if (SomethingAt(archivePath)) {
         WriteLog("Mazání starého souboru " + archivePath, true);
@@ -135,11 +142,12 @@ int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
 
     // An argument vector, no shell: a path with blanks, quotes or '$' is
     // passed as it is. The thread blocks until gpg ends, however long it
-    // takes; its exit status is not used, only the file it leaves.
+    // takes.
     const std::string program =
         platform::IncludeTrailingSeparator(platform::ApplicationDir()) + "gpg.exe";
     const std::vector<std::string> args = {"-r", kGpgRecipientKey, "-e", datedArchive};
-    if (!platform::RunAndWait(program, args, nullptr).started) {
+    const platform::ProcessResult gpg = platform::RunAndWait(program, args, nullptr);
+    if (!gpg.started) {
         TransferFile.clear();
         return 4;
     }
@@ -152,6 +160,13 @@ int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
     ui::ProcessMessages();
 
     TransferFile = encrypted;
+    // gpg that failed or was killed may have left part of its output, which
+    // would pass the size checks and be sent in place of the data: it is
+    // removed, and the encryption counts as having made no file.
+    if (gpg.exitCode != 0) {
+        platform::DeleteFile(encrypted);
+        return 3;
+    }
     if (!platform::FileExists(encrypted))
         return 3;
     const int64_t size = GetFileSize(encrypted);

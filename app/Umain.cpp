@@ -1,7 +1,9 @@
 #include "app/Umain.h"
 
 #include "app/AutoSwitch.h"
+#include "app/ListablePath.h"
 #include "app/NetPump.h"
+#include "app/TerminationWatch.h"
 #include "net/Nmftp.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
@@ -10,6 +12,7 @@
 #include "ui/Application.h"
 #include "ui/Prompts.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -68,9 +71,11 @@ TForm1::TForm1(std::vector<std::string> commandLine) {
     Params = std::move(commandLine);
 
     InstallNetPump(socketTimer_);
+    SetTerminationTarget(this);
 }
 
 TForm1::~TForm1() {
+    SetTerminationTarget(nullptr);
     socketTimer_.Stop();
     if (closedDuringRun_)
         SetNetWaitCheck({});
@@ -99,7 +104,9 @@ void TForm1::FormActivate(ui::Control*) {
 }
 
 void TForm1::LoadFileList() {
-    const int n = ReadSettingInteger("PocetSouboru", 0);
+    // The stored count is not trusted beyond what the section holds: a wrong
+    // or hostile count must not make the start-up build millions of lines.
+    const int n = std::min(ReadSettingInteger("PocetSouboru", 0), CountSettingEntries("Files"));
     std::vector<std::string> keys;
     for (int i = 0; i < n; ++i)
         keys.push_back("File" + std::to_string(i));
@@ -163,20 +170,29 @@ void TForm1::ButtonAddFilesClick(ui::Control*) {
     if (!files.empty())
         candidate = CutToChars(platform::ExtractFileDir(files.front()), kMaxPathChars);
     // Settings.ini, the journal and the archive keep names in Windows-1250;
-    // a path it cannot hold would be mangled there, so it is not listed.
+    // a path it cannot hold would be mangled there, so it is not listed, nor
+    // is one whose name would unpack outside the archive's folder.
     std::string refused;
+    std::string unsafe;
     for (const std::string& path : files) {
-        if (!platform::FitsCp1250(path))
+        const ListablePath listable = CheckListablePath(path);
+        if (listable == ListablePath::NotStorable)
             refused += "\n" + path;
+        else if (listable == ListablePath::UnsafeInArchive)
+            unsafe += "\n" + path;
         else if (!IsInList(path))
             ListFiles->Add(path);
     }
-    if (platform::FitsCp1250(candidate))
+    if (CheckListablePath(candidate) != ListablePath::NotStorable)
         WriteSettingString("General", "LastFolder", candidate);
     if (!refused.empty())
         ui::ShowMessage("Tyto soubory nelze přidat do seznamu, jejich cesta obsahuje znaky, "
                         "které program neumí uložit (kódování Windows-1250):" +
                         refused);
+    if (!unsafe.empty())
+        ui::ShowMessage("Tyto soubory nelze přidat do seznamu, jejich název obsahuje zpětná "
+                        "lomítka, která by v archivu ZIP vedla mimo jeho složku:" +
+                        unsafe);
 }
 
 void TForm1::ButtonRemoveFilesClick(ui::Control*) {

@@ -113,8 +113,11 @@ void TForm1::TrimLog() {
         const std::string kept = WithoutCrLf(tail);
         const std::string bytes = WithCrLf(kept + "\n" + std::string(41, '-') + "\n");
         // Written beside the journal and renamed over it: a failure leaves
-        // the old journal whole.
-        platform::ReplaceFileAtomically(LogPath, bytes);
+        // the old journal whole. A folder that takes no new file still gets
+        // its journal cut back in place, or the journal would grow without
+        // bound.
+        if (!platform::ReplaceFileAtomically(LogPath, bytes))
+            platform::RewriteFileInPlace(LogPath, bytes);
     } catch (...) {
     }
 }

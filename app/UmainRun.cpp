@@ -1,6 +1,7 @@
 // The send run and its three checks.
 #include "app/Umain.h"
 
+#include "app/RunLock.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
@@ -56,6 +57,14 @@ void TForm1::ButtonStartClick(ui::Control*) {
     LogEnabled = ReadSettingInteger("UseLog", 0) != 0;
     LogPath = ReadSettingString("General", "CestaLog", "");
     LogDelete = ReadSettingInteger("DeleteLog", 0) != 0;
+    // Before anything is touched, the journal's trimming included.
+    RunLock runLock;
+    if (!runLock.TryAcquire()) {
+        WriteLog(kRunInProgressJournal, true);
+        if (!AutoMode)
+            ui::ShowMessage(kRunInProgressMessage);
+        return; // an unattended run ends through CheckAutoStart
+    }
     if (LogEnabled)
         TrimLog();
 

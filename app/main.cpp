@@ -2,6 +2,7 @@
 // The exit status is always 0, also after a failed unattended run.
 #include "app/AutoSwitch.h"
 #include "app/Umain.h"
+#include "platform/Termination.h"
 #include "ui/Application.h"
 
 #include <cstdio>
@@ -9,6 +10,9 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    // A service manager's or an administrator's request to end is turned into
+    // the window's own way of ending (TerminationWatch.h), exit status 0.
+    platform::CatchTerminationRequests();
     const std::vector<std::string> params(argv + (argc > 0 ? 1 : 0), argv + argc);
     // Started by cron with the switch: no display is needed.
     if (HasAutoSwitch(params)) {

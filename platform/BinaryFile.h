@@ -13,7 +13,8 @@ class BinaryFile {
 public:
     // An existing regular file, for reading; null when it cannot be opened.
     static std::unique_ptr<BinaryFile> OpenForReading(const std::string& path);
-    // A new, empty file for writing, replacing any file of that name; null on failure.
+    // A new, empty file for writing, readable by its owner only, replacing
+    // any file of that name; null on failure.
     static std::unique_ptr<BinaryFile> CreateForWriting(const std::string& path);
 
     ~BinaryFile();

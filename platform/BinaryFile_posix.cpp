@@ -45,10 +45,13 @@ std::unique_ptr<BinaryFile> BinaryFile::OpenForReading(const std::string& path) 
 
 std::unique_ptr<BinaryFile> BinaryFile::CreateForWriting(const std::string& path) {
     // Never through a link: in a shared folder it could lead to someone
-    // else's file, which would then be overwritten.
-    int fd = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+    // else's file, which would then be overwritten. What is written may be
+    // patient data: readable by its owner only, also when an older file of
+    // that name is reused.
+    int fd = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return nullptr;
+    (void)::fchmod(fd, 0600);
     return std::unique_ptr<BinaryFile>(new BinaryFile(fd));
 }
 

@@ -16,9 +16,11 @@ int64_t FileSize(const std::string& path);
 
 struct FileInfo {
     int64_t size = 0;
-    int64_t lastWrite = 0;  // seconds since 1970, UTC
-    int64_t lastAccess = 0; // seconds since 1970, UTC
-    int64_t created = 0;    // status-change time on POSIX systems
+    int64_t lastWrite = 0;     // seconds since 1970, UTC
+    int32_t lastWriteNsec = 0; // and nanoseconds within that second, as finely
+                               // as the file system keeps them
+    int64_t lastAccess = 0;    // seconds since 1970, UTC
+    int64_t created = 0;       // status-change time on POSIX systems
     bool ownerWritable = true;
 };
 // False when the file cannot be examined.
@@ -27,8 +29,9 @@ bool GetFileInfo(const std::string& path, FileInfo& info);
 bool DeleteFile(const std::string& path);
 // Renames; fails (does not replace) when the destination exists.
 bool RenameFile(const std::string& from, const std::string& to);
-// Copies contents; with overwrite false an existing destination is never
-// touched. The copy is flushed to disk before success is reported.
+// Copies contents and the last-write time (to the nanosecond); with overwrite
+// false an existing destination is never touched. The copy is flushed to
+// disk before success is reported.
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite);
 // Creates one folder level (the parent must exist).
 bool CreateDir(const std::string& path);
@@ -36,10 +39,22 @@ bool CreateDir(const std::string& path);
 // Reads a whole file into bytes; false when it cannot be read.
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 
-// Writes bytes to path + a temporary suffix beside it, flushes, and renames
-// it over path, keeping the old file's permission bits (new files get
-// newFileMode). On failure the old file is untouched and false is returned.
+// Writes bytes to a new file of an unpredictable name beside path (created
+// exclusively, never through a link), flushes it, and renames it over path.
+// A path that is a symbolic link is written through: the file it leads to is
+// replaced and the link stays. The old file's permission bits, owner and
+// group are kept as far as the writer may set them (new files get
+// newFileMode); with ownerOnly, group and others lose every right. A file its
+// owner made read-only is not replaced. On failure the old file is untouched
+// and false is returned.
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,
-                           unsigned newFileMode = 0644);
+                           unsigned newFileMode = 0644, bool ownerOnly = false);
+
+// Overwrites an existing file (through a link, as above) with bytes and cuts
+// it to their length, for when its folder takes no new file. Not atomic: a
+// failure may leave the file damaged; bytes go to the start before the file
+// is cut, so content beyond them survives a failed write. False on failure
+// or for a file its owner made read-only.
+bool RewriteFileInPlace(const std::string& path, const std::string& bytes);
 
 } // namespace platform

@@ -1,9 +1,12 @@
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "platform/StatInfo_posix.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/random.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +27,53 @@ bool WriteAll(int fd, const char* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// The file that path finally names after following symbolic links (which
+// need not exist yet); empty for a loop or a link that cannot be read.
+std::string FinalTarget(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::vector<char> buf(PATH_MAX + 1);
+        const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size());
+        if (n <= 0 || static_cast<size_t>(n) >= buf.size())
+            return std::string();
+        const std::string target(buf.data(), static_cast<size_t>(n));
+        current = target[0] == '/' ? target : JoinPath(ExtractFileDir(current), target);
+    }
+    return std::string();
+}
+
+// A new file beside path, owner-only until its content is complete, under a
+// name no one can guess in advance; tmp gets the name. -1 on failure.
+int CreateUniqueBeside(const std::string& path, std::string& tmp) {
+    static const char kHex[] = "0123456789abcdef";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[8];
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+            return -1;
+        tmp = path + ".tmp-";
+        for (unsigned char c : random) {
+            tmp += kHex[c >> 4];
+            tmp += kHex[c & 15];
+        }
+        // O_EXCL never opens what is there, a planted link included.
+        const int fd =
+            ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST && errno != EINTR)
+            return -1;
+    }
+    return -1;
+}
+
+// A file its owner made read-only is not to be rewritten behind their back.
+bool MayRewrite(const std::string& path, const struct stat& st) {
+    return S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
 }
 
 } // namespace
@@ -103,6 +153,12 @@ bool CopyFile(const std::string& from, const std::string& to, bool overwrite) {
             break;
         }
     }
+    // The copy keeps the source's last-write time, as a copy on Windows does.
+    // Only the time is lost if this fails, so it does not fail the copy.
+    if (ok) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        (void)::futimens(out, times);
+    }
     if (ok && ::fsync(out) != 0)
         ok = false;
     if (::close(out) != 0)
@@ -140,29 +196,63 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     return ok;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,
-                           unsigned newFileMode) {
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, unsigned newFileMode,
+                           bool ownerOnly) {
+    const std::string target = FinalTarget(path);
+    if (target.empty())
+        return false;
     struct stat st;
-    mode_t mode = static_cast<mode_t>(newFileMode);
-    if (::stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
-            return false;
-        // A file its owner made read-only is not to be replaced behind its back.
-        if (::access(path.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)
+    mode_t mode = static_cast<mode_t>(newFileMode) & 07777;
+    const bool existed = ::stat(target.c_str(), &st) == 0;
+    if (existed) {
+        if (!MayRewrite(target, st))
             return false;
         mode = st.st_mode & 07777;
     }
-    std::string tmp = path + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (ownerOnly)
+        mode &= ~static_cast<mode_t>(077);
+    std::string tmp;
+    const int fd = CreateUniqueBeside(target, tmp);
     if (fd < 0)
         return false;
     bool ok = WriteAll(fd, bytes.data(), bytes.size());
-    ok = ok && ::fchmod(fd, mode) == 0;
+    // Another user (root, say) writing the file leaves it its owner's; a
+    // writer who may not give the file away (EPERM) need not.
+    if (ok && existed && ::fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+        ok = false;
+    ok = ok && ::fchmod(fd, mode) == 0; // after fchown, which may clear bits
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
+    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
     if (!ok)
         ::unlink(tmp.c_str());
+    return ok;
+}
+
+bool RewriteFileInPlace(const std::string& path, const std::string& bytes) {
+    const std::string target = FinalTarget(path);
+    if (target.empty())
+        return false;
+    // Non-blocking: a FIFO put in the file's place must not hang the caller.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && MayRewrite(target, st);
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
     return ok;
 }
 

@@ -1,6 +1,5 @@
 #include "platform/Paths.h"
 
-#include <cstdlib>
 #include <unistd.h>
 #include <vector>
 
@@ -35,12 +34,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty())
         return name;
     return IncludeTrailingSeparator(folder) + name;
-}
-
-std::string TempDir() {
-    const char* env = std::getenv("TMPDIR");
-    std::string dir = (env && *env) ? env : "/tmp";
-    return IncludeTrailingSeparator(dir);
 }
 
 std::string CurrentDir() {

@@ -30,8 +30,21 @@ std::string ApplicationDir();
 // program's code from a test binary); an empty text restores the real one.
 void SetApplicationDirOverride(const std::string& folder);
 
-// $TMPDIR when set and non-empty, else "/tmp", with a trailing separator.
+// The folder for a run's temporary files, with a trailing separator: $TMPDIR
+// when set and non-empty, else a folder of the user's own below /tmp
+// ("/tmp/roderuv-<uid>/"), so that no other user can plant or take the fixed
+// file names. Names the folder only: see PrepareTempDir.
 std::string TempDir();
+
+// Makes TempDir() ready to take files. $TMPDIR is used as it is. The user's
+// own folder is created (0700) when missing, and refused when it is a link,
+// not a folder, belongs to someone else or is open to group or others. False
+// when refused: the caller must not fall back to another folder.
+bool PrepareTempDir();
+
+// Makes the user's own temporary folder lie below root instead of /tmp
+// (tests); an empty text restores /tmp.
+void SetTempRootOverride(const std::string& root);
 
 // The process's current directory (no trailing separator), "" if unknown.
 std::string CurrentDir();

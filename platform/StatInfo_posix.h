@@ -10,6 +10,7 @@ inline FileInfo FileInfoFromStat(const struct stat& st) {
     FileInfo info;
     info.size = static_cast<int64_t>(st.st_size);
     info.lastWrite = static_cast<int64_t>(st.st_mtim.tv_sec);
+    info.lastWriteNsec = static_cast<int32_t>(st.st_mtim.tv_nsec);
     info.lastAccess = static_cast<int64_t>(st.st_atim.tv_sec);
     info.created = static_cast<int64_t>(st.st_ctim.tv_sec);
     info.ownerWritable = (st.st_mode & S_IWUSR) != 0;

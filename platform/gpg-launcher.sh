@@ -4,6 +4,8 @@
 # answer: a question gpg would ask becomes a failure instead.
 # The registry's public key lives in a GnuPG home named "gnupg" beside this
 # launcher; without that folder gpg uses the user's own home (~/.gnupg).
+# What gpg writes (the encrypted archive) is readable by its owner only.
+umask 077
 here=$(dirname "$(readlink -f "$0")")
 if [ -d "$here/gnupg" ]; then
     GNUPGHOME="$here/gnupg"

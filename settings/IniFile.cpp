@@ -2,6 +2,9 @@
 
 #include "platform/CodePage.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 namespace settings {
 namespace {
 
@@ -47,26 +50,59 @@ bool SplitEntry(const std::string& line, std::string& key, std::string& value) {
     return true;
 }
 
+// The entry's value as read: trimmed, matching quotes stripped, cut to the
+// longest value the profile functions return.
+std::string ValueOf(const std::string& line) {
+    std::string key, value;
+    SplitEntry(line, key, value);
+    value = Trim(value);
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    if (value.size() > IniFile::kMaxValue)
+        value.resize(IniFile::kMaxValue);
+    return value;
+}
+
+std::string Lower(std::string name) {
+    for (char& c : name)
+        c = static_cast<char>(platform::Cp1250ToLower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// LF alone is written as CR LF, as the file has always been written.
+std::string Normal(const std::string& end) {
+    return end == "\n" ? std::string("\r\n") : end;
+}
+
 } // namespace
 
 IniFile::IniFile(const std::string& bytes) {
     size_t start = 0;
     while (start < bytes.size()) {
-        size_t lf = bytes.find('\n', start);
-        size_t end = lf == npos ? bytes.size() : lf;
-        std::string line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines_.push_back(std::move(line));
-        if (lf == npos)
+        size_t at = bytes.find_first_of("\r\n", start);
+        if (at == npos) {
+            lines_.push_back({bytes.substr(start), std::string()});
             break;
-        start = lf + 1;
+        }
+        size_t endSize = 1;
+        if (bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n')
+            endSize = 2;
+        else if (bytes.compare(at, 3, "\r\r\n") == 0)
+            endSize = 3;
+        lines_.push_back({bytes.substr(start, at - start), bytes.substr(at, endSize)});
+        start = at + endSize;
     }
+}
+
+bool IniFile::IsUtf16(const std::string& bytes) {
+    return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                 (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
 }
 
 size_t IniFile::FindSection(const std::string& section) const {
     for (size_t i = 0; i < lines_.size(); ++i) {
-        auto name = SectionName(lines_[i]);
+        auto name = SectionName(lines_[i].text);
         if (name && SameName(*name, section))
             return i;
     }
@@ -75,7 +111,7 @@ size_t IniFile::FindSection(const std::string& section) const {
 
 size_t IniFile::SectionEnd(size_t header) const {
     size_t i = header + 1;
-    while (i < lines_.size() && !SectionName(lines_[i]))
+    while (i < lines_.size() && !SectionName(lines_[i].text))
         ++i;
     return i;
 }
@@ -84,7 +120,7 @@ size_t IniFile::FindKey(size_t header, const std::string& key) const {
     size_t end = SectionEnd(header);
     for (size_t i = header + 1; i < end; ++i) {
         // The key is the text before '=' without its blanks; compared in place.
-        const std::string& line = lines_[i];
+        const std::string& line = lines_[i].text;
         size_t eq = line.find('=');
         if (eq == npos)
             continue;
@@ -107,36 +143,77 @@ std::optional<std::string> IniFile::Read(const std::string& section, const std::
     size_t line = FindKey(header, key);
     if (line == npos)
         return std::nullopt;
-    std::string k, value;
-    SplitEntry(lines_[line], k, value);
-    value = Trim(value);
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
-    if (value.size() > kMaxValue)
-        value.resize(kMaxValue);
-    return value;
+    return ValueOf(lines_[line].text);
+}
+
+std::vector<std::optional<std::string>>
+IniFile::ReadMany(const std::string& section, const std::vector<std::string>& keys) const {
+    std::vector<std::optional<std::string>> values(keys.size());
+    size_t header = FindSection(section);
+    if (header == npos || keys.empty())
+        return values;
+    // Wanted keys by their lower-case form; the first matching line wins, as in Read.
+    std::unordered_map<std::string, std::vector<size_t>> wanted;
+    for (size_t i = 0; i < keys.size(); ++i)
+        wanted[Lower(keys[i])].push_back(i);
+    size_t end = SectionEnd(header);
+    for (size_t i = header + 1; i < end && !wanted.empty(); ++i) {
+        std::string key, value;
+        if (!SplitEntry(lines_[i].text, key, value))
+            continue;
+        auto found = wanted.find(Lower(key));
+        if (found == wanted.end())
+            continue;
+        std::string v = ValueOf(lines_[i].text);
+        for (size_t k : found->second)
+            values[k] = v;
+        wanted.erase(found);
+    }
+    return values;
+}
+
+size_t IniFile::EntryCount(const std::string& section) const {
+    size_t header = FindSection(section);
+    if (header == npos)
+        return 0;
+    size_t count = 0;
+    size_t end = SectionEnd(header);
+    for (size_t i = header + 1; i < end; ++i)
+        if (lines_[i].text.find('=') != npos)
+            ++count;
+    return count;
+}
+
+std::string IniFile::NewLineEnd(size_t at) const {
+    for (size_t i = std::min(at, lines_.size()); i > 0; --i)
+        if (!lines_[i - 1].end.empty())
+            return Normal(lines_[i - 1].end);
+    for (size_t i = at; i < lines_.size(); ++i)
+        if (!lines_[i].end.empty())
+            return Normal(lines_[i].end);
+    return "\r\n";
 }
 
 void IniFile::Write(const std::string& section, const std::string& key, const std::string& value) {
     std::string entry = key + "=" + value;
     size_t header = FindSection(section);
     if (header == npos) {
-        lines_.push_back("[" + section + "]");
-        lines_.push_back(entry);
+        std::string end = NewLineEnd(lines_.size());
+        lines_.push_back({"[" + section + "]", end});
+        lines_.push_back({entry, end});
         return;
     }
     size_t line = FindKey(header, key);
     if (line != npos) {
-        lines_[line] = entry;
+        lines_[line].text = entry; // keeps its own line end
         return;
     }
     // After the section's last non-blank line, so blank lines between
     // sections stay where they are.
     size_t at = SectionEnd(header);
-    while (at > header + 1 && Trim(lines_[at - 1]).empty())
+    while (at > header + 1 && Trim(lines_[at - 1].text).empty())
         --at;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{entry, NewLineEnd(at)});
 }
 
 bool IniFile::EraseSection(const std::string& section) {
@@ -151,9 +228,9 @@ bool IniFile::EraseSection(const std::string& section) {
 
 std::string IniFile::Bytes() const {
     std::string out;
-    for (const auto& line : lines_) {
-        out += line;
-        out += "\r\n";
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        out += lines_[i].text;
+        out += lines_[i].end.empty() ? NewLineEnd(i) : Normal(lines_[i].end);
     }
     return out;
 }

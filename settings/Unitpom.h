@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-// Raised by the writes: "Unable to write to " + the settings file's full path,
-// or a refusal of a text that Windows-1250 cannot hold.
+// Raised by the writes: "Unable to write to " + the settings file's full path
+// (also for a UTF-16 file, which is never rewritten), or a refusal of a text
+// that Windows-1250 cannot hold or that holds a line break.
 class ESettingsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -53,6 +54,10 @@ private:
 std::vector<std::string> ReadSettingStrings(const std::string& section,
                                             const std::vector<std::string>& keys,
                                             const std::string& defaultValue);
+
+// Number of entries the section holds in Settings.ini (0 without the file or
+// the section): a bound for lists whose stored count may be wrong.
+int CountSettingEntries(const std::string& section);
 
 // Reads an integer text as the store does; false when it is not an integer.
 bool ParseSettingInteger(const std::string& text, int& value);

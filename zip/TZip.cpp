@@ -3,6 +3,7 @@
 #include "platform/BinaryFile.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "zip/MemberName.h"
 #include "zip/ZipTimes.h"
 
 #include <algorithm>
@@ -64,9 +65,10 @@ ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
 
     // The name goes into the archive in Windows-1250; a name that code page
     // cannot hold, or one longer than the record allows, is refused rather
-    // than stored mangled or cut short.
+    // than stored mangled or cut short, and so is one that would unpack
+    // outside the extracting folder.
     auto stored = platform::Utf8ToCp1250(name);
-    if (!stored || stored->size() > kMaxNameBytes)
+    if (!stored || stored->size() > kMaxNameBytes || !IsSafeMemberName(name))
         return ArchiveBadArgument;
     std::replace(stored->begin(), stored->end(), '\\', '/');
 

@@ -34,7 +34,7 @@ protected:
     void Record(const std::string& path) {
         platform::FileInfo info;
         ASSERT_TRUE(platform::GetFileInfo(path, info));
-        form->SentFiles.Add({path, true, info.size, info.lastWrite});
+        form->SentFiles.Add({path, true, info.size, info.lastWrite, info.lastWriteNsec});
     }
 
     std::vector<std::string> Journal() const {

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <random>
 #include <sys/mount.h>
@@ -460,17 +461,97 @@ TEST_F(FaultRun, ProxyRefusesOpen) {
 
 // ---- local faults --------------------------------------------------------------
 
-// gpg.exe ends with status 2 and writes nothing.
-TEST_F(FaultRun, GpgExitsNonZeroWithoutOutput) {
+// gpg.exe fails: its status, not the file it may leave, decides. Partial
+// output is removed and never sent; every data file stays.
+struct GpgCase {
+    const char* name;
+    const char* script; // $4 is the dated archive
+};
+
+void PrintTo(const GpgCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GpgFails : public FaultRun, public testing::WithParamInterface<GpgCase> {};
+
+TEST_P(GpgFails, NothingIsSent) {
     const std::string script = tmp / "failing-gpg.sh";
-    testsupport::WriteBytes(script, "#!/bin/sh\nexit 2\n");
+    testsupport::WriteBytes(script, std::string("#!/bin/sh\n") + GetParam().script);
     ::chmod(script.c_str(), 0755);
     gpg.SetUpApplicationFolder(tmp.Path(), "5E2B7C19", script);
     RunAuto();
     ExpectFailed(Plus(UpToEncrypt(), {"Šifrovaní se nezdařilo. Výsledný soubor " + Encrypted() +
                                       " neexistuje nebo má nulovou velikost."}));
+    EXPECT_FALSE(platform::PathExists(Encrypted()));
     EXPECT_EQ(ftp.Connections(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GpgFails,
+    testing::Values(GpgCase{"ExitsNonZeroWithoutOutput", "exit 2\n"},
+                    GpgCase{"PartialOutputThenExit2", "head -c 1000 \"$4\" > \"$4.gpg\"; exit 2\n"},
+                    GpgCase{"PartialOutputThenKilled",
+                            "head -c 1000 \"$4\" > \"$4.gpg\"; kill -KILL $$\n"}),
+    [](const testing::TestParamInfo<GpgCase>& info) { return std::string(info.param.name); });
+
+// A data file rewritten between archiving and the post-send handling, with
+// the same size and within the same second, is not the file that was sent:
+// it stays, the others go, and the run says not all could be handled. Moved
+// files keep their last-write time to the nanosecond.
+class RewrittenAfterArchiving : public FaultRun, public testing::WithParamInterface<int> {};
+
+TEST_P(RewrittenAfterArchiving, StaysInPlace) {
+    const int mode = GetParam();
+    WriteSettingInteger("FilesMoveTo", mode);
+    WriteSettingString("General", "FilesMoveToDir", tmp / "moved/");
+    ::mkdir((tmp / "moved").c_str(), 0755);
+    const auto setTime = [](const std::string& path, long nsec) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {1772700000, nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    for (std::size_t i = 0; i < files.size(); ++i)
+        setTime(files[i].first, 100000000 + static_cast<long>(i) * 11111);
+    auto& [changed, content] = files[0];
+    content[0] = content[0] == 'X' ? 'Y' : 'X';
+    ui::Timer rewrite;
+    rewrite.OnTick([&] {
+        if (!platform::FileExists(Encrypted()))
+            return;
+        testsupport::WriteBytes(changed, content);
+        setTime(changed, 600000000);
+        rewrite.Stop();
+    });
+    rewrite.Start(20);
+    LogIn(ftp).Pasv().Store(kStor);
+    AnswerSizeWhenConnecting(ftp);
+    RunAuto();
+
+    const std::string e = std::to_string(EncryptedSize());
+    EXPECT_EQ(Journal(), Plus(Sent(), {"Velikost souboru na serveru " + e + " bytů",
+                                       "Data odeslána v pořádku...",
+                                       mode == 1 ? "Probíhá mazání souborů - 3 souborů"
+                                                 : "Probíhá přesun souborů - 3 souborů",
+                                       mode == 1 ? "Datové soubory se nepodařilo smazány. "
+                                                 : "Datové soubory nebyly přesunuty. ",
+                                       std::string(kSuccess) + "\t\t"}));
+    EXPECT_EQ(testsupport::ReadBytes(changed), content);
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        EXPECT_FALSE(platform::FileExists(files[i].first));
+        const auto& [path, bytes] = files[i];
+        platform::FileInfo moved;
+        if (mode == 2 &&
+            platform::GetFileInfo(tmp / "moved/20260305/" + platform::ExtractFileName(path), moved))
+            EXPECT_EQ(std::make_pair(moved.lastWrite, moved.lastWriteNsec),
+                      std::make_pair(int64_t{1772700000}, 100000000 + static_cast<int>(i) * 11111));
+        else
+            EXPECT_NE(mode, 2) << path << " was not moved";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RewrittenAfterArchiving, testing::Values(1, 2),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? "Deleting" : "Moving";
+                         });
 
 // The temporary directory is a 64 KiB disk: the archive does not fit.
 TEST_F(FaultRun, FullDiskInTheTemporaryDirectory) {

@@ -36,12 +36,24 @@ TEST_F(FileList, MissingSettingsFileLoadsNothing) {
     EXPECT_FALSE(platform::FileExists(SettingsFilePath()));
 }
 
-TEST_F(FileList, CountLargerThanTheKeysGivesEmptyLines) {
-    WriteSettingString("General", "PocetSouboru", "3");
-    WriteSettingString("Files", "File1", "/data/b.dat");
-    auto form = MakeForm();
-    form->LoadFileList();
-    EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{"", "/data/b.dat", ""}));
+// The stored count is trusted only as far as the section holds entries: a
+// missing key within that size gives an empty line, and a huge count builds
+// no more lines than there are entries.
+TEST_F(FileList, CountLargerThanTheKeysIsBoundedByTheSection) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"3", {"", "/data/b.dat", ""}}, // File9 lies beyond the section's three entries
+        {"2000000000", {"", "/data/b.dat", ""}},
+        {"2", {"", "/data/b.dat"}},
+    };
+    for (const auto& [count, expected] : cases) {
+        testsupport::WriteBytes(
+            SettingsFilePath(),
+            "[General]\r\nPocetSouboru=" + count +
+                "\r\n[Files]\r\nFile1=/data/b.dat\r\nFileX=x\r\nFile9=/data/z.dat\r\n");
+        auto form = MakeForm();
+        form->LoadFileList();
+        EXPECT_EQ(form->ListFiles->Items(), expected) << count;
+    }
 }
 
 TEST_F(FileList, LoadingAppendsWithoutDuplicateTest) {
@@ -128,6 +140,26 @@ TEST_F(FileList, PathsOutsideWindows1250AreRefusedNotMangled) {
     EXPECT_EQ(ReadSettingString("General", "LastFolder", ""), tmp.Path());
     form->SaveFileList(); // nothing unstorable reached the list
     EXPECT_EQ(ReadSettingString("Files", "File0", ""), good);
+}
+
+// A line break in the path (which would split its line in Settings.ini) is
+// refused with the encoding message; a name whose backslashes would lead out
+// of the archive's folder with a message of its own.
+TEST_F(FileList, PathsThatCannotBeStoredOrArchivedSafelyAreRefused) {
+    const std::string good = tmp / "léčba.csv";
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {tmp / "a\nb.csv", "Windows-1250):\n"},
+             {tmp / "x.csv\r", "Windows-1250):\n"},
+             {tmp / "..\\..\\x.csv", "mimo jeho složku:\n"},
+             {tmp / "\\etc\\x", "mimo jeho složku:\n"}}) {
+        auto form = MakeForm();
+        prompts.Clear();
+        prompts.QueueFiles({path, good});
+        ui::testing::Press(*form->ButtonAddFiles);
+        EXPECT_EQ(form->ListFiles->Items(), (std::vector<std::string>{good}));
+        ASSERT_EQ(prompts.Requests().size(), 2u);
+        EXPECT_NE(prompts.Requests()[1].text.find(message + path), std::string::npos);
+    }
 }
 
 TEST_F(FileList, CancelledAddChangesNothingAndKeepsLastFolder) {

@@ -4,6 +4,7 @@
 #include "AppFixture.h"
 #include "FakeStages.h"
 
+#include "app/RunLock.h"
 #include "platform/FileSystem.h"
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
@@ -98,6 +99,33 @@ TEST_F(Run, SuccessInAutoModeShowsNoBox) {
     EXPECT_EQ(JournalLines().back(), Stamped(std::string(kSuccess) + "\t\t"));
     EXPECT_EQ(ui::TerminateCount(), 1);
     ExpectIdle();
+}
+
+// Another run of the same application folder holds the run lock: this run
+// touches nothing (no check, no saved list, no stage), journals one line and
+// tells an operator so. Once the lock is free, runs go through, one after
+// another (each releases it at its end).
+TEST_F(Run, AnotherRunInProgressLeavesEverythingAlone) {
+    for (const bool autoMode : {false, true}) {
+        SCOPED_TRACE(autoMode ? "unattended" : "interactive");
+        platform::FileLock other;
+        ASSERT_EQ(other.TryAcquire(tmp / "roderuv.lock"), platform::LockOutcome::Acquired);
+        testsupport::WriteBytes(JournalPath(), "");
+        prompts.Clear();
+        form->AutoMode = autoMode;
+        Start();
+        EXPECT_EQ(JournalLines(), (std::vector<std::string>{Stamped(kRunInProgressJournal)}));
+        EXPECT_EQ(prompts.Messages(), autoMode ? std::vector<std::string>{}
+                                               : std::vector<std::string>{kRunInProgressMessage});
+        EXPECT_TRUE(Stages().calls.empty());
+        EXPECT_EQ(ReadSettingInteger("PocetSouboru", -1), -1) << "the list is not saved";
+        ExpectIdle();
+    }
+    for (int run = 0; run < 2; ++run) {
+        Stages().calls.clear();
+        Start();
+        EXPECT_EQ(Stages().calls, kStagesAll);
+    }
 }
 
 TEST_F(Run, WhileRunningTheCaptionShowsTheStageAndTheButtonIsDisabled) {

@@ -19,6 +19,7 @@
 #include <optional>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -201,6 +202,42 @@ TEST_F(Stages, ThreeFilesAreZippedEncryptedAndDecryptBackByteIdentical) {
         EXPECT_EQ(f.Size, platform::FileSize(f.Path));
         EXPECT_TRUE(form->SentFiles.IsSentUnchanged(f.Path));
     }
+}
+
+// Without $TMPDIR the files go into the user's own folder, made for them;
+// the archive and the encrypted file are readable by their owner only. The
+// folder is refused once it is not private, with no fallback to another.
+TEST_F(Stages, WithoutTmpdirTheUsersOwnFolderHoldsOwnerOnlyFiles) {
+    UseRealGpg();
+    AddData("data.txt", "patient data");
+    ::unsetenv("TMPDIR");
+    platform::SetTempRootOverride(tmp / "root");
+    std::filesystem::create_directories(tmp / "root");
+    const auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+    };
+    const std::string own = tmp / ("root/roderuv-" + std::to_string(::geteuid()));
+    const int zipResult = form->ZipFiles(transferFile, transferSize);
+    EXPECT_EQ(modeOf(own + "/_ftp_file.zip"), 0600u);
+    const int encryptResult = form->EncryptFile(transferFile, transferSize);
+    platform::SetTempRootOverride("");
+    ASSERT_EQ(std::make_pair(zipResult, encryptResult), std::make_pair(1, 1));
+    EXPECT_EQ(transferFile, own + "/20260305.zip.gpg");
+    EXPECT_EQ(modeOf(own), 0700u);
+    EXPECT_EQ(modeOf(own + "/20260305.zip"), 0600u);
+    EXPECT_EQ(modeOf(own + "/20260305.zip.gpg"), 0600u);
+
+    // Once others may look in, the folder is refused and no other is taken.
+    ::chmod(own.c_str(), 0750);
+    platform::SetTempRootOverride(tmp / "root");
+    EXPECT_EQ(form->ZipFiles(transferFile, transferSize), 0);
+    platform::SetTempRootOverride("");
+    EXPECT_EQ(transferFile, own + "/_ftp_file.zip");
+    EXPECT_FALSE(platform::PathExists(transferFile));
+    EXPECT_EQ(JournalLines().back(),
+              Stamped("Šifrovaný soubor " + own + "/20260305.zip.gpg o velikosti " +
+                      std::to_string(transferSize) + " bytů"));
 }
 
 TEST_F(Stages, SecondRunOnTheSameDayReplacesTheFirstRunsFiles) {

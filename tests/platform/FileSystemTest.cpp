@@ -84,13 +84,48 @@ TEST(FileSystem, FileInfoGivesUtcLastWriteAndOwnerWrite) {
     TempFolder dir;
     std::string path = dir / "f";
     WriteBytes(path, "x");
-    struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+    struct timespec times[2] = {{1000000000, 0}, {1234567890, 987654321}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     chmod(path.c_str(), 0444);
     FileInfo info;
     ASSERT_TRUE(GetFileInfo(path, info));
     EXPECT_EQ(info.lastWrite, 1234567890);
+    EXPECT_EQ(info.lastWriteNsec, 987654321);
+    // A copy keeps the last-write time to the nanosecond.
+    chmod(path.c_str(), 0644);
+    ASSERT_TRUE(CopyFile(path, dir / "copy", false));
+    FileInfo copy;
+    ASSERT_TRUE(GetFileInfo(dir / "copy", copy));
+    EXPECT_EQ(copy.lastWrite, 1234567890);
+    EXPECT_EQ(copy.lastWriteNsec, 987654321);
+    chmod(path.c_str(), 0444);
     EXPECT_EQ(info.lastAccess, 1000000000);
     EXPECT_FALSE(info.ownerWritable);
     EXPECT_FALSE(GetFileInfo(dir / "missing", info));
+}
+
+TEST(FileSystem, ReplaceGoesThroughLinksAndKeepsTheFilesOwner) {
+    TempFolder dir;
+    ASSERT_TRUE(CreateDir(dir / "real"));
+    const std::string target = dir / "real/Settings.ini";
+    const std::string link = dir / "Settings.ini";
+    WriteBytes(target, "old");
+    ASSERT_EQ(symlink("real/Settings.ini", link.c_str()), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+    }
+    // The name a temporary file once had: a link planted there is not followed.
+    const std::string planted = target + ".tmp" + std::to_string(getpid());
+    ASSERT_EQ(symlink((dir / "victim").c_str(), planted.c_str()), 0);
+
+    ASSERT_TRUE(ReplaceFileAtomically(link, "new", 0600, true));
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays";
+    EXPECT_EQ(ReadBytes(target), "new");
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "group and others lose their rights";
+    EXPECT_TRUE(!root || (st.st_uid == 65534u && st.st_gid == 65534u)) << "the owner stays";
+    EXPECT_FALSE(PathExists(dir / "victim"));
 }

@@ -29,19 +29,6 @@ TEST(Paths, JoiningAddsOneSeparator) {
     EXPECT_EQ(IncludeTrailingSeparator(""), "");
 }
 
-TEST(Paths, TempDirFollowsTmpdirAndEndsWithSeparator) {
-    const char* old = std::getenv("TMPDIR");
-    std::string saved = old ? old : "";
-    setenv("TMPDIR", "/var/tmp", 1);
-    EXPECT_EQ(TempDir(), "/var/tmp/");
-    setenv("TMPDIR", "", 1);
-    EXPECT_EQ(TempDir(), "/tmp/");
-    unsetenv("TMPDIR");
-    EXPECT_EQ(TempDir(), "/tmp/");
-    if (old)
-        setenv("TMPDIR", saved.c_str(), 1);
-}
-
 TEST(Paths, ApplicationDirIsTheExecutablesFolderUnlessOverridden) {
     std::string dir = ApplicationDir();
     ASSERT_FALSE(dir.empty());

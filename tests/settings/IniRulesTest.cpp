@@ -4,6 +4,9 @@
 
 #include "platform/FileSystem.h"
 
+#include <functional>
+#include <vector>
+
 using IniRules = SettingsFolder;
 
 TEST_F(IniRules, NamesMatchWithoutRegardToCaseIncludingCzechLetters) {
@@ -106,4 +109,72 @@ TEST_F(IniRules, EntriesBeforeAnySectionAndMissingKeysGiveTheDefault) {
     WriteIni("Login=stray\r\n[General]\r\nOther=1\r\n");
     EXPECT_EQ(ReadSettingString("", "Login", "dflt"), "dflt");
     EXPECT_EQ(ReadSettingString("Nope", "Other", "dflt"), "dflt");
+}
+
+// Files Windows' own profile functions read in full: lines ended CR CR LF
+// (converted to CR LF twice) or by a lone CR. Every value reads as written;
+// a rewrite of one key leaves the other lines byte for byte, and new lines
+// take the file's own line end. LF alone is rewritten as CR LF, as always.
+struct LineEndCase {
+    const char* name;
+    const char* end;
+    const char* writtenEnd;
+};
+
+class LineEnds : public SettingsFolder, public testing::WithParamInterface<LineEndCase> {};
+
+TEST_P(LineEnds, ReadInFullAndRewriteOnlyWhatChanges) {
+    auto file = [](const std::string& e, const std::string& login, const std::string& extra) {
+        return "[General]" + e + "Login=" + login + e + "Proxy=0" + e + "UseLog=1" + e +
+               "PocetSouboru=1" + e + extra + "[Files]" + e + "File0=/data/a.csv" + e;
+    };
+    const std::string end = GetParam().end;
+    WriteIni(file(end, "novak", ""));
+    EXPECT_EQ(ReadSettingString("", "Login", ""), "novak");
+    EXPECT_EQ(ReadSettingString("", "Proxy", ""), "0");
+    EXPECT_EQ(ReadSettingInteger("UseLog", 0), 1);
+    EXPECT_EQ(ReadSettingInteger("PocetSouboru", 0), 1);
+    EXPECT_EQ(ReadSettingString("Files", "File0", ""), "/data/a.csv");
+
+    WriteSettingString("", "Login", "dvorak");
+    WriteSettingString("", "CestaLog", "/var/log/r.log");
+    const std::string e = GetParam().writtenEnd;
+    EXPECT_EQ(IniBytes(), file(e, "dvorak", "CestaLog=/var/log/r.log" + e));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LineEnds,
+                         testing::Values(LineEndCase{"CrCrLf", "\r\r\n", "\r\r\n"},
+                                         LineEndCase{"LoneCr", "\r", "\r"},
+                                         LineEndCase{"CrLf", "\r\n", "\r\n"},
+                                         LineEndCase{"Lf", "\n", "\r\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Saved as "Unicode" by an editor: never rewritten in the 8-bit form, which
+// would destroy it; the writes raise the store's write error instead.
+TEST_F(IniRules, Utf16FileIsNeverRewritten) {
+    const char bytes[] = "\xFF\xFE[\0G\0]\0\r\0\n\0A\0=\0001\0\r\0\n\0"; // [G] A=1
+    const std::string utf16(bytes, sizeof bytes - 1);
+    WriteIni(utf16);
+    for (const auto& write : std::vector<std::function<void()>>{
+             [] { WriteSettingString("", "Login", "x"); }, [] { EraseSettingSection("Files"); }}) {
+        try {
+            write();
+            ADD_FAILURE() << "a write went through";
+        } catch (const ESettingsError& e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to write to " + IniPath());
+        }
+        EXPECT_TRUE(IniBytes() == utf16);
+    }
+}
+
+// A line break would split the entry: the rest would become an entry or a
+// section of its own. Refused before anything is written.
+TEST_F(IniRules, LineBreaksAreRefusedBeforeWriting) {
+    WriteIni("[General]\r\nLogin=old\r\n");
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"Login", "a\nFTPServer=evil"}, {"Login", "/data/x.csv\r"}, {"File0\n", "/a"}}) {
+        EXPECT_THROW(WriteSettingString("", key, value), ESettingsError) << value;
+        EXPECT_THROW(SettingsBatch().WriteString("Files", key, value), ESettingsError) << value;
+    }
+    EXPECT_EQ(IniBytes(), "[General]\r\nLogin=old\r\n");
 }

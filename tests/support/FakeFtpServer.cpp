@@ -409,8 +409,15 @@ void FakeFtpServer::Run() {
             if (g.kind == Kind::Greeting) {
                 SendReply(g.reply, g.pace);
             } else {
-                for (int waited = 0; waited < g.silenceMs; waited += kSliceMs)
+                // The silence ends early when the server stops.
+                for (int waited = 0; waited < g.silenceMs; waited += kSliceMs) {
+                    {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        if (stop_)
+                            break;
+                    }
                     std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+                }
                 if (g.reply.empty())
                     CloseControl();
                 else

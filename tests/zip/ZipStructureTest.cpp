@@ -224,6 +224,37 @@ TEST_F(ZipStructure, NamesAreStoredInWindows1250) {
     EXPECT_EQ(a.central[0].flags & 0x0800, 0); // no UTF-8 flag
 }
 
+// A name that would unpack outside the extracting folder is refused; names
+// that merely hold dots are not. The archive stays valid with the rest.
+TEST_F(ZipStructure, NamesLeadingOutOfTheFolderAreRefused) {
+    const std::string path = Source("n.txt", "n");
+    const std::vector<std::pair<std::string, ArchiveResult>> names = {
+        {"..\\..\\x.csv", ArchiveBadArgument},
+        {"../x.csv", ArchiveBadArgument},
+        {"a\\..\\..\\x", ArchiveBadArgument},
+        {"..", ArchiveBadArgument},
+        {"x\\..", ArchiveBadArgument},
+        {"\\x.csv", ArchiveBadArgument},
+        {"/etc/x", ArchiveBadArgument},
+        {"..x.csv", ArchiveOk},
+        {"x...csv", ArchiveOk},
+        {"a\\b..\\c.csv", ArchiveOk},
+        {".\\x.csv", ArchiveOk}};
+    ArchiveHandle* h = ArchiveCreate(archivePath);
+    ASSERT_NE(h, nullptr);
+    std::vector<std::string> kept;
+    for (const auto& [name, result] : names) {
+        EXPECT_EQ(ArchiveAddFile(h, name, path), result) << name;
+        if (result == ArchiveOk)
+            kept.push_back(name);
+    }
+    EXPECT_EQ(ArchiveClose(h), ArchiveOk);
+    Archive a;
+    ASSERT_TRUE(PassesEverything(archivePath, a));
+    ASSERT_EQ(a.central.size(), kept.size());
+    EXPECT_EQ(a.central[2].name, "a/b../c.csv");
+}
+
 TEST_F(ZipStructure, NamesOverTheRecordLimitAreRefused) {
     const std::string path = Source("n.txt", "n");
     const std::string longest = std::string(255, 'n') + ".txt"; // 259 bytes

@@ -1,0 +1,34 @@
+// An exclusive lock on a file, for keeping two processes from doing the same
+// work at once. The system drops it when the process ends in any way (a
+// crash or a kill included), so a dead holder never blocks anyone.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+enum class LockOutcome {
+    Acquired,
+    HeldElsewhere, // another holder has it (another process, or another
+                   // FileLock of this one)
+    Unavailable,   // the lock file cannot be opened or locked at all
+};
+
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock(); // releases
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Creates the file when missing (it is left in place afterwards) and
+    // tries to lock it without waiting.
+    LockOutcome TryAcquire(const std::string& path);
+    void Release();
+    bool Held() const { return handle_ != -1; }
+
+private:
+    std::intptr_t handle_ = -1; // the system's handle of the open lock file
+};
+
+} // namespace platform

@@ -1,0 +1,17 @@
+// Requests from the system to end the program: SIGTERM and SIGINT here (a
+// console control event or the end of the session on Windows). Once caught,
+// a request no longer kills the process on the spot; it is only noted, and
+// the program polls for it and ends in its own way.
+#pragma once
+
+namespace platform {
+
+// Catches the requests from now on. A second request of the same kind ends
+// the process the system's way, should the first not be acted on (a wait
+// that cannot be cancelled).
+void CatchTerminationRequests();
+
+// True once a request has come. Cheap: meant to be polled often.
+bool TerminationRequested();
+
+} // namespace platform

@@ -1,0 +1,137 @@
+// The real program in processes of its own, as cron or a service manager
+// runs it: an unattended run started while another hangs, and requests from
+// the system to end the program during a run and outside one.
+#include "AppFixture.h"
+
+#include "app/RunLock.h"
+#include "app/TerminationWatch.h"
+#include "platform/FileSystem.h"
+#include "settings/Unitpom.h"
+#include "tests/support/FakeFtpServer.h"
+#include "tests/support/GpgHome.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class Program : public AppFixture {
+protected:
+    Program() {
+        gpg.SetUpApplicationFolder(tmp.Path());
+        EXPECT_TRUE(platform::CopyFile(RODERUV_PROGRAM, exe, true));
+        testsupport::RunShell("chmod +x " + testsupport::ShellQuote(exe));
+        WriteGoodSettings();
+        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(silent.Port()));
+        WriteSettingInteger("FilesMoveTo", 1);
+        WriteSettingInteger("PocetSouboru", 1);
+        WriteSettingString("Files", "File0", DataFile("léčba.csv", data));
+        silent.SilentGreeting(50000); // connects, then nothing: a hung run
+    }
+    ~Program() override {
+        for (pid_t pid : started)
+            if (::kill(pid, SIGKILL) == 0)
+                ::waitpid(pid, nullptr, 0);
+    }
+
+    // The program without a display; env replaces itself, keeping the pid.
+    pid_t Start(const char* arg) {
+        const std::string tmpdir = "TMPDIR=" + tmp.Path();
+        std::vector<const char*> argv{"env",
+                                      "-u",
+                                      "DISPLAY",
+                                      "-u",
+                                      "WAYLAND_DISPLAY",
+                                      "QT_QPA_PLATFORM=offscreen",
+                                      tmpdir.c_str(),
+                                      exe.c_str()};
+        if (arg != nullptr)
+            argv.push_back(arg);
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawnp(&pid, "env", nullptr, nullptr,
+                                 const_cast<char* const*>(argv.data()), environ),
+                  0);
+        started.push_back(pid);
+        return pid;
+    }
+
+    // Polls until done() or the limit.
+    static bool Until(const std::function<bool()>& done, std::chrono::seconds limit) {
+        for (auto until = std::chrono::steady_clock::now() + limit;;) {
+            if (done())
+                return true;
+            if (std::chrono::steady_clock::now() > until)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    // Waits for the end; true when it exited with status 0 within the limit.
+    static bool EndsWithZero(pid_t pid, std::chrono::seconds limit) {
+        int status = -1;
+        return Until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit) &&
+               WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    // True once the process has its handler for the signal in place.
+    static bool Catches(pid_t pid, int signal) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("SigCgt:", 0) == 0)
+                return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+        return false;
+    }
+    // Journal lines holding the text (after their real-clock stamps).
+    long Count(const std::string& text) const {
+        const auto lines = JournalLines();
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.size() >= text.size() &&
+                   l.compare(l.size() - text.size(), text.size(), text) == 0;
+        });
+    }
+
+    const std::string exe = tmp / "roderuv";
+    const std::string data = testsupport::RandomBytes(50000, 3);
+    testsupport::FakeFtpServer silent{60000};
+    std::vector<pid_t> started;
+    testsupport::GpgHome gpg; // after tmp: its agents end before the folder goes
+};
+
+// A run hangs on a server that never greets. The next scheduled run finds it
+// going, does nothing and ends with status 0; then a request to end stops the
+// hung run within seconds, the waits cancelled and the data file untouched.
+TEST_F(Program, SecondRunWhileOneHangsThenTheHungOneIsStopped) {
+    const pid_t hung = Start("/auto");
+    ASSERT_TRUE(Until([&] { return silent.Connections() >= 1; }, 60s));
+
+    EXPECT_TRUE(EndsWithZero(Start("/auto"), 60s));
+    EXPECT_EQ(Count(kRunInProgressJournal), 1);
+    EXPECT_EQ(Count("Start "), 1) << "the second run wrote nothing else";
+
+    ASSERT_EQ(::kill(hung, SIGTERM), 0);
+    EXPECT_TRUE(EndsWithZero(hung, 5s));
+    EXPECT_EQ(Count(kRunStoppedJournal), 1);
+    EXPECT_EQ(silent.Connections(), 1);
+    EXPECT_TRUE(silent.Commands().empty());
+    EXPECT_TRUE(testsupport::ReadBytes(tmp / "léčba.csv") == data);
+}
+
+// Outside a run a request just ends the program, with status 0.
+TEST_F(Program, RequestOutsideARunEndsTheProgram) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        const pid_t pid = Start(nullptr);
+        ASSERT_TRUE(Until([&] { return Catches(pid, signal); }, 30s));
+        ::kill(pid, signal);
+        EXPECT_TRUE(EndsWithZero(pid, 10s)) << signal;
+    }
+}
+
+} // namespace

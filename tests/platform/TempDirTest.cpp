@@ -1,0 +1,71 @@
+// The folder for a run's temporary files: $TMPDIR, else the user's own folder
+// below /tmp, refused (never replaced by another) when not safely theirs.
+#include "platform/Paths.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempFolder.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace platform;
+
+TEST(PrivateTemp, UsedOnlyWhenItIsTheUsersOwn) {
+    const auto folder = [](mode_t mode) {
+        return [mode](const std::string& dir) {
+            return ::mkdir(dir.c_str(), 0700) == 0 && ::chmod(dir.c_str(), mode) == 0;
+        };
+    };
+    const std::vector<std::tuple<const char*, std::function<bool(const std::string&)>, bool>> rows =
+        {
+            {"missing", [](const std::string&) { return true; }, true},
+            {"own, no write right", folder(0500), true},
+            {"group may read", folder(0750), false},
+            {"others may write", folder(0703), false},
+            {"link to a private folder",
+             [&](const std::string& dir) {
+                 return folder(0700)(dir + "-real") &&
+                        ::symlink((dir + "-real").c_str(), dir.c_str()) == 0;
+             },
+             false},
+            {"plain file",
+             [](const std::string& dir) {
+                 testsupport::WriteBytes(dir, "x");
+                 return true;
+             },
+             false},
+            {"another user's folder",
+             [&](const std::string& dir) {
+                 return folder(0700)(dir) &&
+                        (::geteuid() != 0 || ::chown(dir.c_str(), 65534, 65534) == 0);
+             },
+             ::geteuid() != 0},
+        };
+    testsupport::ScopedEnv restore("TMPDIR", "");
+    for (const auto& [name, make, accepted] : rows) {
+        ::unsetenv("TMPDIR");
+        testsupport::TempFolder root;
+        SetTempRootOverride(root.Path());
+        const std::string dir = root / ("roderuv-" + std::to_string(::geteuid()));
+        EXPECT_EQ(TempDir(), dir + "/") << name;
+        ASSERT_TRUE(make(dir)) << name;
+        struct stat before {};
+        struct stat after {};
+        ::lstat(dir.c_str(), &before);
+        EXPECT_EQ(PrepareTempDir(), accepted) << name;
+        ASSERT_EQ(::lstat(dir.c_str(), &after), 0) << name;
+        if (accepted)
+            EXPECT_TRUE(S_ISDIR(after.st_mode) && (after.st_mode & 07777) == 0700 &&
+                        after.st_uid == ::geteuid())
+                << name;
+        else
+            EXPECT_TRUE(after.st_mode == before.st_mode && after.st_uid == before.st_uid)
+                << name << ": left as it is";
+        // $TMPDIR, when set, is used as it is.
+        ::setenv("TMPDIR", (root / "elsewhere").c_str(), 1);
+        EXPECT_EQ(TempDir(), root / "elsewhere/");
+        EXPECT_TRUE(PrepareTempDir());
+        SetTempRootOverride("");
+    }
+}
