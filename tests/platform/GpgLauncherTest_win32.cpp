@@ -125,7 +125,7 @@ protected:
     std::wstring path_ = _wgetenv(L"PATH");
 };
 
-TEST_P(GpgLauncher, RunsTheInstalledGnuPGInBatchModeWithItsArgumentsExactly) {
+TEST_P(GpgLauncher, RunsInstalledGnuPG) {
     const Row& row = GetParam();
     const fs::path installed = root_ / "installed";
     if (row.found == Found::Registry64)
