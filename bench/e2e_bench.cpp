@@ -15,6 +15,7 @@
 #include "settings/Unitpom.h"
 #include "tests/support/GpgHome.h"
 #include "tests/support/RealFtpServer.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempFolder.h"
 
 #include <chrono>

@@ -34,8 +34,10 @@ public:
     bool Close();
 
 private:
-    explicit BinaryFile(int fd) : fd_(fd) {}
-    int fd_;
+    // The system's handle: a file descriptor on POSIX systems, a HANDLE on
+    // Windows; -1 when closed.
+    explicit BinaryFile(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_;
 };
 
 } // namespace platform

@@ -29,6 +29,10 @@ int OpenNonBlocking(const std::string& path, int flags, mode_t mode = 0) {
     return fd;
 }
 
+int Fd(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
 } // namespace
 
 std::unique_ptr<BinaryFile> BinaryFile::OpenForReading(const std::string& path) {
@@ -40,7 +44,7 @@ std::unique_ptr<BinaryFile> BinaryFile::OpenForReading(const std::string& path) 
         ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<BinaryFile>(new BinaryFile(fd));
+    return std::unique_ptr<BinaryFile>(new BinaryFile(static_cast<std::intptr_t>(fd)));
 }
 
 std::unique_ptr<BinaryFile> BinaryFile::CreateForWriting(const std::string& path) {
@@ -52,17 +56,17 @@ std::unique_ptr<BinaryFile> BinaryFile::CreateForWriting(const std::string& path
     if (fd < 0)
         return nullptr;
     (void)::fchmod(fd, 0600);
-    return std::unique_ptr<BinaryFile>(new BinaryFile(fd));
+    return std::unique_ptr<BinaryFile>(new BinaryFile(static_cast<std::intptr_t>(fd)));
 }
 
 BinaryFile::~BinaryFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (handle_ >= 0)
+        ::close(Fd(handle_));
 }
 
 int64_t BinaryFile::Read(void* buffer, size_t size) {
     for (;;) {
-        ssize_t n = ::read(fd_, buffer, size);
+        ssize_t n = ::read(Fd(handle_), buffer, size);
         if (n >= 0)
             return static_cast<int64_t>(n);
         if (errno != EINTR)
@@ -74,7 +78,7 @@ size_t BinaryFile::Write(const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     size_t done = 0;
     while (done < size) {
-        ssize_t n = ::write(fd_, p + done, size - done);
+        ssize_t n = ::write(Fd(handle_), p + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -85,34 +89,34 @@ size_t BinaryFile::Write(const void* data, size_t size) {
 }
 
 bool BinaryFile::Seek(int64_t offset) {
-    return offset >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
+    return offset >= 0 && ::lseek(Fd(handle_), static_cast<off_t>(offset), SEEK_SET) == offset;
 }
 
 bool BinaryFile::CanSeek() const {
-    return ::lseek(fd_, 0, SEEK_CUR) >= 0;
+    return ::lseek(Fd(handle_), 0, SEEK_CUR) >= 0;
 }
 
 bool BinaryFile::Truncate(int64_t size) {
     int rc;
     do {
-        rc = ::ftruncate(fd_, static_cast<off_t>(size));
+        rc = ::ftruncate(Fd(handle_), static_cast<off_t>(size));
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
 }
 
 bool BinaryFile::GetInfo(FileInfo& info) const {
     struct stat st;
-    if (::fstat(fd_, &st) != 0)
+    if (::fstat(Fd(handle_), &st) != 0)
         return false;
     info = FileInfoFromStat(st);
     return true;
 }
 
 bool BinaryFile::Close() {
-    if (fd_ < 0)
+    if (handle_ < 0)
         return true;
-    int fd = fd_;
-    fd_ = -1;
+    int fd = Fd(handle_);
+    handle_ = -1;
     return ::close(fd) == 0;
 }
 

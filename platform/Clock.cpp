@@ -1,8 +1,8 @@
 #include "platform/Clock.h"
+#include "platform/SystemClock.h"
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <thread>
 
 namespace platform {
@@ -13,26 +13,12 @@ std::function<DateTime()>& Source() {
     return source;
 }
 
-DateTime FromTm(const std::tm& tm) {
-    DateTime d;
-    d.year = tm.tm_year + 1900;
-    d.month = tm.tm_mon + 1;
-    d.day = tm.tm_mday;
-    d.hour = tm.tm_hour;
-    d.minute = tm.tm_min;
-    d.second = tm.tm_sec;
-    return d;
-}
-
 } // namespace
 
 DateTime Now() {
     if (Source())
         return Source()();
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return FromTm(tm);
+    return SystemLocalNow();
 }
 
 void SetClockSource(std::function<DateTime()> source) {
@@ -46,10 +32,7 @@ std::string DateText(const DateTime& when) {
 }
 
 DateTime UtcFromUnix(int64_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return FromTm(tm);
+    return SystemUtcFromUnix(seconds);
 }
 
 void SleepMs(int milliseconds) {

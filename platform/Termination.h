@@ -14,4 +14,8 @@ void CatchTerminationRequests();
 // True once a request has come. Cheap: meant to be polled often.
 bool TerminationRequested();
 
+// Notes a request that reached the program another way (Windows tells a
+// window that the session ends).
+void NoteTerminationRequest();
+
 } // namespace platform

@@ -31,4 +31,8 @@ bool TerminationRequested() {
     return requested != 0;
 }
 
+void NoteTerminationRequest() {
+    requested = 1;
+}
+
 } // namespace platform

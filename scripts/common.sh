@@ -31,3 +31,16 @@ ensure_packages() {
 # Packages needed to build the program.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev
                 fonts-dejavu-core fonts-liberation gnupg)
+
+# build_fuzzers DIR SECONDS : configures DIR with the libFuzzer targets (clang,
+# each registered as a CTest test labelled fuzz that runs SECONDS over its
+# seed corpus) and builds them.
+build_fuzzers() {
+    local dir=$1 seconds=$2
+    ensure_packages clang libclang-rt-14-dev zlib1g-dev cmake ninja-build
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+          -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_FUZZERS=ON -DFUZZ_SECONDS="$seconds" \
+          -DRODERUV_WITH_TESTS=OFF -DRODERUV_WITH_GUI=OFF -DRODERUV_WITH_BENCH=OFF \
+          -DRODERUV_SANITIZE=OFF >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}

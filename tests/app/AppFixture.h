@@ -4,6 +4,7 @@
 #pragma once
 #include "app/Umain.h"
 #include "platform/Clock.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempFolder.h"
 #include "ui/PromptRecorder.h"
 #include "ui/Testing.h"

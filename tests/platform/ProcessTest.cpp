@@ -1,32 +1,57 @@
 #include "platform/Process.h"
+#include "platform/Paths.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace platform;
 
-TEST(Process, MissingProgramCannotBeStarted) {
-    auto r = RunAndWait("/no/such/program", {"x"});
-    EXPECT_FALSE(r.started);
-    testsupport::TempFolder dir;
-    testsupport::WriteBytes(dir / "notexec", "#!/bin/sh\nexit 0\n");
-    EXPECT_FALSE(RunAndWait(dir / "notexec", {}).started);
+namespace {
+
+// The child program built beside this test program (see ArgsChild.h).
+std::string Child() {
+    return ApplicationDir() + "args_child" RODERUV_EXE_SUFFIX;
 }
 
-TEST(Process, ArgumentsArePassedWithoutAShell) {
+} // namespace
+
+TEST(Process, MissingProgramCannotBeStarted) {
+    auto r = RunAndWait(JoinPath(JoinPath("", "no"), "such-program"), {"x"});
+    EXPECT_FALSE(r.started);
     testsupport::TempFolder dir;
-    std::string script = dir / "echoargs";
-    testsupport::WriteBytes(script,
-                            "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"$OUT\"\n"
-                            "read line && exit 9\nexit 3\n");
-    chmod(script.c_str(), 0755);
-    setenv("OUT", (dir / "out").c_str(), 1);
-    auto r = RunAndWait(script, {"-r", "5E2B7C19", "a b \"c\" $HOME;`x`"});
-    unsetenv("OUT");
+    // Neither a program nor marked as one.
+    testsupport::WriteBytes(dir / "notexec" RODERUV_EXE_SUFFIX, "plain text, not a program\n");
+    EXPECT_FALSE(RunAndWait(dir / "notexec" RODERUV_EXE_SUFFIX, {}).started);
+}
+
+TEST(Process, EachArgumentArrivesWholeWithoutAShell) {
+    testsupport::TempFolder dir;
+    const std::string out = dir / "out";
+    // Blanks, quotes and backslashes in every position the Windows rules
+    // treat specially, shell characters, Czech letters and an empty one.
+    const std::vector<std::string> args = {
+        "-r",
+        "5E2B7C19",
+        "-e",
+        "C:\\Dokumenty a data\\20260305 \"kopie\".zip",
+        "C:\\konec s mezerou\\",
+        "a\\\\\"b",
+        "\\\\server\\share\\",
+        "",
+        "\"",
+        "a b \"c\" $HOME;`x` %PATH% & | > <",
+        "tab\there",
+        "Žluťoučký kůň",
+    };
+    std::vector<std::string> withOut = {out};
+    withOut.insert(withOut.end(), args.begin(), args.end());
+    auto r = RunAndWait(Child(), withOut);
     ASSERT_TRUE(r.started);
-    EXPECT_EQ(r.exitCode, 3); // stdin is /dev/null, so read fails at once
-    EXPECT_EQ(testsupport::ReadBytes(dir / "out"), "[-r][5E2B7C19][a b \"c\" $HOME;`x`]");
+    EXPECT_EQ(r.exitCode, 3); // standard input is the null device: at its end at once
+    std::string expected;
+    for (const auto& a : args)
+        expected += "[" + a + "]";
+    EXPECT_EQ(testsupport::ReadBytes(out), expected);
 }
 
 namespace {
@@ -38,7 +63,7 @@ void CountIdle() {
 
 TEST(Process, WaitingLetsTheIdleHookRun) {
     idleCalls = 0;
-    auto r = RunAndWait("/bin/sleep", {"0.3"}, CountIdle);
+    auto r = RunAndWait(Child(), {"--sleep", "300"}, CountIdle);
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_GE(idleCalls, 2);

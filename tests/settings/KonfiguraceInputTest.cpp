@@ -5,6 +5,7 @@
 
 #include "platform/FileSystem.h"
 #include "settings/Unitpom.h"
+#include "tests/support/System.h"
 
 using namespace konfigurace;
 using KonfiguraceInputTest = SettingsFolder;
@@ -32,7 +33,7 @@ TEST_F(KonfiguraceInputTest, SavesEveryKeyInOrder) {
     in.proxyLogin = "pl";
     in.proxyHeslo = "ph";
     in.filesMoveTo = kMoveTo;
-    in.cestaAdresare = dir.Path() + "/";
+    in.cestaAdresare = dir.Path() + platform::kPathSeparator;
     ASSERT_EQ(ValidateInput(in), "");
     SaveInput(in);
     EXPECT_EQ(IniBytes(), "[General]\r\nFTPServer=ftp.example.invalid\r\nLogin=uzivatel\r\n"
@@ -41,7 +42,7 @@ TEST_F(KonfiguraceInputTest, SavesEveryKeyInOrder) {
                               "\r\nDeleteLog=1\r\nProxy=1\r\nProxyLogin=pl\r\nProxyHeslo=cGg=\r\n"
                               "ProxyAdresa=proxy.local\r\nProxyPort=021\r\nFilesMoveTo=2\r\n"
                               "FilesMoveToDir=" +
-                              dir.Path() + "/\r\n");
+                              dir.Path() + platform::kPathSeparator + "\r\n");
 }
 
 TEST_F(KonfiguraceInputTest, ProxyOffKeepsStoredProxyKeysAndLoadsEmptyFields) {
@@ -105,13 +106,14 @@ TEST_F(KonfiguraceInputTest, ProxyPortForms) {
 }
 
 TEST_F(KonfiguraceInputTest, RootFolderCompletions) {
+    const std::string root = testsupport::OnWindows() ? "C:\\" : "/";
     KonfiguraceInput in = Complete();
-    in.cestaLog = "/";
+    in.cestaLog = root;
     in.filesMoveTo = kMoveTo;
-    in.cestaAdresare = "/";
+    in.cestaAdresare = root;
     EXPECT_EQ(ValidateInput(in), "");
-    EXPECT_EQ(in.cestaLog, "/Log.log");
-    EXPECT_EQ(in.cestaAdresare, "/");
+    EXPECT_EQ(in.cestaLog, root + "Log.log");
+    EXPECT_EQ(in.cestaAdresare, root);
 }
 
 TEST_F(KonfiguraceInputTest, TextsOutsideWindows1250AreRefusedBeforeAnyWrite) {

@@ -1,5 +1,7 @@
 #include "tests/support/GpgHome.h"
 
+#include "tests/support/Shell.h"
+
 #include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>

@@ -1,5 +1,6 @@
 #include "tests/support/RealFtpServer.h"
 
+#include "tests/support/Shell.h"
 #include "tests/support/TempFolder.h"
 
 #include <arpa/inet.h>

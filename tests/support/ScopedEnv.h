@@ -1,5 +1,7 @@
 // Sets an environment variable for one scope and puts the old value back.
 #pragma once
+#include "tests/support/System.h"
+
 #include <cstdlib>
 #include <string>
 
@@ -12,13 +14,13 @@ public:
             had_ = true;
             old_ = old;
         }
-        ::setenv(name, value.c_str(), 1);
+        SetEnvironment(name, value);
     }
     ~ScopedEnv() {
         if (had_)
-            ::setenv(name_, old_.c_str(), 1);
+            SetEnvironment(name_, old_);
         else
-            ::unsetenv(name_);
+            UnsetEnvironment(name_);
     }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;

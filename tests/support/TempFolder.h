@@ -1,5 +1,6 @@
 // A fresh folder under the temporary directory, removed with everything in it.
 #pragma once
+#include <filesystem>
 #include <string>
 
 namespace testsupport {
@@ -11,25 +12,26 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    const std::string& Path() const { return path_; } // without a trailing '/'
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& Path() const { return path_; } // without a trailing separator
+    // The folder joined with the system's separator.
+    std::string operator/(const std::string& name) const;
 
 private:
     std::string path_;
 };
 
+// The standard library's path of a UTF-8 path (UTF-16 on Windows, never
+// through the ANSI code page).
+std::filesystem::path NativePath(const std::string& utf8);
+
 // Whole-file helpers that fail the calling test loudly via the return value.
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 
+// Names of what a folder holds, sorted.
+std::string ListFolder(const std::string& path, char separator = '\n');
+
 // n pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(size_t n, unsigned seed = 7);
-
-// Encloses text in single quotes for /bin/sh (a quote inside is escaped).
-std::string ShellQuote(const std::string& text);
-
-// Runs a shell command line (for test set-up and outside tools only) and
-// returns its exit status; output goes to *output when given.
-int RunShell(const std::string& command, std::string* output = nullptr);
 
 } // namespace testsupport

@@ -1,4 +1,7 @@
-// Checks an archive with ZIP tools nobody on this project wrote.
+// Checks an archive with ZIP tools nobody on this project wrote (Linux only:
+// the Windows test programs run under Wine, which cannot hand a Linux
+// tool's exit status back; there an archive of the Windows build is instead
+// compared byte for byte with the Linux build's, see same_archive.sh).
 #pragma once
 #include <string>
 

@@ -2,6 +2,7 @@
 // child process and with a small tmpfs: the writer reports ArchiveWriteFailed,
 // cuts the failed entry back and keeps the archive valid.
 #include "ZipTestSupport.h"
+#include "tests/support/Shell.h"
 #include "zip/Archive.h"
 
 #include <csignal>

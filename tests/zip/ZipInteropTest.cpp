@@ -1,6 +1,8 @@
 // Archives read by tools nobody on this project wrote: they must accept
 // them and extract exactly the source bytes.
 #include "ZipTestSupport.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/Shell.h"
 #include "zip/Archive.h"
 
 #include <map>
@@ -67,6 +69,22 @@ TEST(ZipInterop, ToolsExtractTheSourceBytes) {
         EXPECT_EQ(ReadBytes(dir / ("7z/" + name)), bytes) << "7z " << name;
         EXPECT_EQ(ReadBytes(dir / ("py/" + name)), bytes) << "python " << name;
     }
+}
+
+TEST(ZipInterop, ZipinfoReadsTheExtendedTimestampAsUtc) {
+    TempFolder dir;
+    const std::string source = dir / "data.csv";
+    WriteBytes(source, "a;b\n");
+    SetFileTimes(source, 1623760596, 1623760496); // modified 2021-06-15 12:34:56 UTC
+    const std::string archive = dir / "times.zip";
+    ArchiveHandle* h = ArchiveCreate(archive);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ArchiveAddFile(h, "data.csv", source), ArchiveOk);
+    EXPECT_EQ(ArchiveClose(h), ArchiveOk);
+    testsupport::ScopedEnv tz("TZ", "EST5EDT");
+    EXPECT_NE(ZipinfoVerbose(archive).find("(UT extra field modtime): 2021 Jun 15 12:34:56 UTC"),
+              std::string::npos)
+        << ZipinfoVerbose(archive);
 }
 
 } // namespace

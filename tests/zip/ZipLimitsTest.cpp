@@ -1,27 +1,31 @@
 // What the format cannot hold (4 GiB sizes and offsets, 65,535 entries) is
 // refused with ArchiveWriteFailed, and the archive stays valid without it.
 #include "ZipTestSupport.h"
+#include "platform/FileSystem.h"
 #include "zip/Archive.h"
 
 #include <chrono>
+#include <filesystem>
 
 using namespace ziptest;
-using testsupport::ReadBytes;
-using testsupport::RunShell;
 using testsupport::TempFolder;
 using testsupport::WriteBytes;
 
 namespace {
 
+// Without opening it: the writer shares the archive with nobody.
 int64_t SizeOf(const std::string& path) {
-    return static_cast<int64_t>(ReadBytes(path).size());
+    return platform::FileSize(path);
 }
 
 TEST(ZipLimits, SourceOf4GiBIsRefusedUpFront) {
     TempFolder dir;
     // Sparse: takes no disk space, and must never be read.
-    ASSERT_EQ(RunShell("truncate -s 4G " + testsupport::ShellQuote(dir / "huge.txt")), 0);
-    ASSERT_EQ(RunShell("truncate -s 4294967295 " + testsupport::ShellQuote(dir / "almost.txt")), 0);
+    for (const auto& [name, size] : {std::pair<const char*, uint64_t>{"huge.txt", 1ull << 32},
+                                     {"almost.txt", 4294967295ull}}) {
+        WriteBytes(dir / name, "");
+        std::filesystem::resize_file(testsupport::NativePath(dir / name), size);
+    }
     WriteBytes(dir / "small.txt", "small");
     const std::string archive = dir / "a.zip";
     ArchiveHandle* h = ArchiveCreate(archive);
@@ -68,6 +72,9 @@ TEST(ZipLimits, EntryThatWouldPassTheOffsetLimitIsCutBack) {
 }
 
 TEST(ZipLimits, The65536thEntryIsRefused) {
+    if (testsupport::OnWindows())
+        GTEST_SKIP() << "65,535 opens through Wine's server take minutes; the count is checked "
+                        "by the same code in the Linux run";
     TempFolder dir;
     WriteBytes(dir / "e", "");
     const std::string source = dir / "e";

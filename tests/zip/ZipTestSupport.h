@@ -2,6 +2,7 @@
 #pragma once
 #include "OutsideTools.h"
 #include "ZipReader.h"
+#include "tests/support/System.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,7 @@
 
 namespace ziptest {
 
-// Sets the access and modification time of a file (seconds since 1970, UTC).
-void SetFileTimes(const std::string& path, int64_t accessed, int64_t modified);
+using testsupport::SetFileTimes;
 
 // Pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(size_t size, uint32_t seed);
@@ -23,7 +23,7 @@ std::string RandomBytes(size_t size, uint32_t seed);
 // entry data that inflates to the stated size and CRC.
 ::testing::AssertionResult WellFormed(const std::string& path, Archive& archive);
 
-// WellFormed plus every outside validator.
+// WellFormed plus every outside validator (see OutsideTools.h).
 ::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive,
                                             bool uniqueNames = true);
 

@@ -5,9 +5,11 @@
 #include "ZipTestSupport.h"
 #include "zip/Archive.h"
 
-#include <cstdlib>
+#include "platform/FileSystem.h"
+#include "tests/support/ScopedEnv.h"
+
 #include <ctime>
-#include <sys/stat.h>
+#include <memory>
 
 using namespace ziptest;
 using testsupport::TempFolder;
@@ -16,33 +18,31 @@ using testsupport::WriteBytes;
 namespace {
 
 constexpr int64_t kJune2021 = 1623760496; // 2021-06-15 12:34:56 UTC
+// A last access ahead of the present: no system moves it when the file is
+// opened or read (Linux's relatime, Wine's open), so the field must hold it.
+constexpr int64_t kJanuary2031 = 1924992000; // 2031-01-01 00:00:00 UTC
 
 // Runs the test body with a local time zone far from UTC, so that any
 // conversion through local time shows up as a wrong value.
 class ZipTimes : public ::testing::Test {
 protected:
+    // US Eastern time in the form both C libraries read.
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        hadTz_ = tz != nullptr;
-        if (tz)
-            oldTz_ = tz;
-        setenv("TZ", "America/New_York", 1);
+        tz_ = std::make_unique<testsupport::ScopedEnv>("TZ", "EST5EDT");
         tzset();
     }
     void TearDown() override {
-        if (hadTz_)
-            setenv("TZ", oldTz_.c_str(), 1);
-        else
-            unsetenv("TZ");
+        tz_.reset();
         tzset();
     }
     // The single entry of an archive of one source with the given times.
-    Archive OneEntry(int64_t accessed, int64_t modified, struct stat* info = nullptr) {
+    Archive OneEntry(int64_t accessed, int64_t modified, platform::FileInfo* info = nullptr) {
         const std::string source = dir / "data.csv";
         WriteBytes(source, "a;b\n1;2\n");
         SetFileTimes(source, accessed, modified);
-        if (info)
-            stat(source.c_str(), info);
+        if (info) {
+            EXPECT_TRUE(platform::GetFileInfo(source, *info));
+        }
         ArchiveHandle* h = ArchiveCreate(archive);
         EXPECT_NE(h, nullptr);
         EXPECT_EQ(ArchiveAddFile(h, "data.csv", source), ArchiveOk);
@@ -56,22 +56,18 @@ protected:
     std::string archive = dir / "times.zip";
 
 private:
-    bool hadTz_ = false;
-    std::string oldTz_;
+    std::unique_ptr<testsupport::ScopedEnv> tz_;
 };
 
 TEST_F(ZipTimes, ExtendedTimestampHoldsTrueUtcSeconds) {
-    struct stat info {};
-    Archive a = OneEntry(kJune2021 + 100, kJune2021, &info);
+    platform::FileInfo info;
+    Archive a = OneEntry(kJanuary2031, kJune2021, &info);
     ASSERT_EQ(a.central.size(), 1u);
     const std::string& local = a.local[0].extra;
     EXPECT_EQ(Get32(local, 5), static_cast<uint32_t>(kJune2021));
-    EXPECT_EQ(Get32(local, 9), static_cast<uint32_t>(kJune2021 + 100));
-    EXPECT_EQ(Get32(local, 13), static_cast<uint32_t>(info.st_ctim.tv_sec));
+    EXPECT_EQ(Get32(local, 9), static_cast<uint32_t>(kJanuary2031));
+    EXPECT_EQ(Get32(local, 13), static_cast<uint32_t>(info.created));
     EXPECT_EQ(Get32(a.central[0].extra, 5), static_cast<uint32_t>(kJune2021));
-    EXPECT_NE(ZipinfoVerbose(archive).find("(UT extra field modtime): 2021 Jun 15 12:34:56 UTC"),
-              std::string::npos)
-        << ZipinfoVerbose(archive);
 }
 
 TEST_F(ZipTimes, DosDateAndTimeAreTheUtcFields) {

@@ -1,5 +1,7 @@
 #include "OutsideTools.h"
+#include "ZipTestSupport.h"
 
+#include "tests/support/Shell.h"
 #include "tests/support/TempFolder.h"
 
 namespace ziptest {
@@ -42,6 +44,17 @@ std::string ZipinfoVerbose(const std::string& archive) {
     std::string out;
     testsupport::RunShell("zipinfo -v " + testsupport::ShellQuote(archive) + " 2>&1", &out);
     return out;
+}
+
+::testing::AssertionResult PassesEverything(const std::string& path, Archive& archive,
+                                            bool uniqueNames) {
+    auto result = WellFormed(path, archive);
+    if (!result)
+        return result;
+    const std::string failures = OutsideToolFailures(path, archive.end.entriesTotal, uniqueNames);
+    if (!failures.empty())
+        return ::testing::AssertionFailure() << failures;
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace ziptest
