@@ -8,7 +8,7 @@ source scripts/common.sh
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsftpd
                p7zip-full ziptool unzip zip curl xvfb xauth procps util-linux
                clang libclang-rt-14-dev
-               g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest)
+               g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest nsis)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
