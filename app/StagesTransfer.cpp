@@ -11,8 +11,23 @@
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 
+#include <climits>
 #include <exception>
 #include <optional>
+
+namespace {
+
+// The time-out of every FTP wait from the optional setting TimeOut (whole
+// seconds): missing, 0 or negative waits without bound, as before the
+// setting existed; a huge value stays the largest wait the client can hold.
+int FtpTimeOutMs() {
+    const int Seconds = ReadSettingInteger("TimeOut", 0);
+    if (Seconds <= 0)
+        return 0;
+    return Seconds > INT_MAX / 1000 ? INT_MAX : Seconds * 1000;
+}
+
+} // namespace
 
 void TForm1::CreateFtpClient() {
     NMFTP = new TNMFTP();
@@ -39,6 +54,7 @@ bool TForm1::ConnectFtp(std::string& ConnectError) {
     NMFTP->Password = DecodePassword(ReadSettingString("General", "Heslo", ""));
     NMFTP->FWAuthenticate = false;
     NMFTP->Passive = true;
+    NMFTP->TimeOut = FtpTimeOutMs();
 
     const bool ProxyOn = ReadSettingInteger("Proxy", 0) != 0;
     int ProxyPort = 0;
@@ -107,6 +123,12 @@ bool TForm1::UploadFile(const std::string& LocalPath, std::string& RemoteName) {
         // connection or a final reply other than 2xx (451 after the data)
         // all raise.
         NMFTP->Upload(LocalPath, RemoteName);
+    } catch (const ETimeOutError& Error) {
+        // A silent server is told apart from a refusing one: the operator
+        // reads which wait ran out.
+        WriteLog("Chyba při uploadu.", true);
+        WriteLog(Error.what(), true);
+        return false;
     } catch (const std::exception&) {
         WriteLog("Chyba při uploadu.", true);
         return false;

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -46,10 +45,7 @@ int main(int argc, char** argv) {
     testsupport::TempFolder dir;
     std::string file = dir / "big.bin";
     {
-        std::string block(1 << 20, '\0');
-        std::mt19937 gen(1);
-        for (auto& c : block)
-            c = static_cast<char>(gen());
+        const std::string block = testsupport::RandomBytes(1 << 20, 1);
         std::ofstream out(file, std::ios::binary);
         for (long i = 0; i < mib; ++i)
             out.write(block.data(), static_cast<std::streamsize>(block.size()));

@@ -6,6 +6,7 @@
 // The file is written to the temporary folder once and read from the page
 // cache by both senders, so the figures compare the socket paths.
 #include "net/Psock.h"
+#include "tests/net/LoopbackPeer.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -39,49 +40,16 @@ double ThreadCpuSeconds() {
 // A reader on 127.0.0.1 that discards everything; it can start paused.
 class DiscardReader {
 public:
-    explicit DiscardReader(int PauseMs = 0) {
-        Listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(Listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(Listener, 1);
-        socklen_t len = sizeof a;
-        getsockname(Listener, reinterpret_cast<sockaddr*>(&a), &len);
-        PortNo = ntohs(a.sin_port);
-        Worker = std::thread([this, PauseMs] {
-            pollfd p{Listener, POLLIN, 0};
-            if (poll(&p, 1, 10000) <= 0)
-                return;
-            const int fd = accept(Listener, nullptr, nullptr);
-            for (int waited = 0; waited < PauseMs && !Stop; waited += 10)
-                usleep(10000);
-            std::vector<char> buf(256 * 1024);
-            while (!Stop) {
-                pollfd q{fd, POLLIN, 0};
-                if (poll(&q, 1, 50) <= 0)
-                    continue;
-                const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-                if (n <= 0)
-                    break;
-                Bytes += n;
-            }
-            close(fd);
-        });
-    }
-    ~DiscardReader() {
-        Stop = true;
-        Worker.join();
-        close(Listener);
-    }
-    int Port() const { return PortNo; }
+    explicit DiscardReader(int PauseMs = 0)
+        : Peer([this, PauseMs](nettest::LoopbackPeer& P, int Fd) {
+              P.SleepMs(PauseMs);
+              P.Discard(Fd, Bytes);
+          }) {}
+    int Port() const { return Peer.Port(); }
     std::atomic<int64_t> Bytes{0};
 
 private:
-    int Listener = -1;
-    int PortNo = 0;
-    std::atomic<bool> Stop{false};
-    std::thread Worker;
+    nettest::LoopbackPeer Peer;
 };
 
 int ConnectBlocking(int Port) {

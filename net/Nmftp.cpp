@@ -1,14 +1,13 @@
 #include "net/Nmftp.h"
 
+#include "net/ReplyCode.h"
+
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
-#include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <poll.h>
-#include <sys/socket.h>
 
 namespace {
 
@@ -20,17 +19,6 @@ std::string FromWire(const std::string& Line) {
 
 bool IsDigit(char C) {
     return C >= '0' && C <= '9';
-}
-
-// Leading decimal digits among the first ten characters (0 when none).
-int ReplyCode(const std::string& Line) {
-    int Code = 0;
-    for (size_t I = 0; I < Line.size() && I < 10 && IsDigit(Line[I]); ++I) {
-        Code = Code * 10 + (Line[I] - '0');
-        if (Code > 32767)
-            return 32767; // outside any FTP reply; keeps the 16-bit field sane
-    }
-    return Code;
 }
 
 // A field of a passive reply as a number: decimal digits only, with blanks
@@ -77,26 +65,37 @@ TNMFTP::~TNMFTP() {
 std::string TNMFTP::Transaction(const std::string& Command) {
     // The command itself is never part of the message: it may be a PASS.
     std::string Wire = FtpWireText(Command, "The command");
-    std::string First = TPowersock::Transaction(Wire);
-    ReadExtraLines(First);
-    return First;
+    try {
+        std::string First = TPowersock::Transaction(Wire);
+        ReadExtraLines(First);
+        return First;
+    } catch (const ETimeOutError&) {
+        CloseOutOfStep();
+        throw;
+    }
+}
+
+void TNMFTP::CloseOutOfStep() {
+    if (Connected)
+        TPowersock::Disconnect();
 }
 
 // A reply continues while its current line starts with a blank or carries
-// "-" in the fourth place. A reply opened by "ddd-" also runs on until its
-// closing "ddd " line, so that middle lines without a mark (allowed by the
-// protocol) cannot leave the rest of the reply to be taken for the answer to
-// the next command.
+// "-" in the fourth place. A reply opened by "ddd-" runs on to a line of
+// three digits and a blank, so that middle lines without a mark (allowed by
+// the protocol) cannot leave the rest of the reply to be taken for the
+// answer to the next command. The closing code is not compared with the
+// opening one: a server that closes with another code must not leave the
+// client waiting for a line that never comes.
 void TNMFTP::ReadExtraLines(const std::string& Line) {
-    std::string Code;
-    if (Line.size() >= 4 && IsDigit(Line[0]) && IsDigit(Line[1]) && IsDigit(Line[2]) &&
-        Line[3] == '-')
-        Code = Line.substr(0, 3);
+    auto HasCode = [](const std::string& L) {
+        return L.size() >= 3 && IsDigit(L[0]) && IsDigit(L[1]) && IsDigit(L[2]);
+    };
+    const bool Opened = HasCode(Line) && Line.size() >= 4 && Line[3] == '-';
     auto Continues = [&](const std::string& Current) {
-        if (!Code.empty() && &Current != &Line) {
-            bool Closing =
-                Current.compare(0, 3, Code) == 0 && (Current.size() == 3 || Current[3] == ' ' ||
-                                                     Current[3] == '\r' || Current[3] == '\n');
+        if (Opened && &Current != &Line) {
+            bool Closing = HasCode(Current) && (Current.size() == 3 || Current[3] == ' ' ||
+                                                Current[3] == '\r' || Current[3] == '\n');
             return !Closing;
         }
         return !Current.empty() &&
@@ -154,8 +153,8 @@ void TNMFTP::DoCommand(const std::string& Command) {
         Fail(Kind, "Connection closed by the server", Handled);
         return;
     }
-    if (ReplyNumber >= 400 && ReplyNumber <= 599) {
-        if (ReplyNumber <= 502 && ReplyNumber >= 500 && OnUnSupportedFunction)
+    if (IsRefusal(ReplyNumber)) {
+        if (IsUnsupported(ReplyNumber) && OnUnSupportedFunction)
             OnUnSupportedFunction(Kind);
         Fail(Kind, FromWire(Reply), Handled);
         return;
@@ -180,11 +179,13 @@ void TNMFTP::Mode(int TheMode) {
     }
 }
 
-void TNMFTP::CheckLoginReply(int Low, int High) {
+// A refusal fails the log-in; a reply of exactly 400 to a log-in step does
+// not (some proxies answer a step they only pass on with it).
+void TNMFTP::CheckLoginReply() {
     std::string Message;
     if (TransactionReply.empty())
         Message = "Connection closed by the server";
-    else if (ReplyNumber >= Low && ReplyNumber <= High)
+    else if (IsRefusal(ReplyNumber) && ReplyNumber != 400)
         Message = FromWire(TransactionReply);
     else
         return;
@@ -201,20 +202,20 @@ void TNMFTP::ReadGreeting() {
     std::string Line = ReadLn();
     for (;;) {
         TransactionReply = Line;
-        ReplyNumber = static_cast<int16_t>(ReplyCode(Line));
+        ReplyNumber = ParseReplyNumber(Line);
         if (Line.empty())
             break;
         StatusMessage(1, FromWire(Line));
         ReadExtraLines(Line);
         // "120 ready in n minutes" is followed by the real greeting.
-        if (ReplyNumber < 100 || ReplyNumber >= 200)
+        if (!IsPositivePreliminary(ReplyNumber))
             break;
         Line = ReadLn();
     }
     std::string Message;
     if (TransactionReply.empty())
         Message = "Connection closed by the server before its greeting";
-    else if (ReplyNumber >= 400 || ReplyNumber < 100)
+    else if (!IsPositive(ReplyNumber))
         Message = FromWire(TransactionReply);
     else
         return;
@@ -229,48 +230,12 @@ void TNMFTP::Connect() {
     TPowersock::Connect();
     try {
         ReadGreeting();
-        if (FWAuthenticate) {
-            Transaction("USER " + FWUserID);
-            CheckLoginReply(401, 599);
-            if (ReplyNumber == 331) {
-                StatusMessage(1, "PASS ");
-                Transaction("PASS " + FWPassword);
-                CheckLoginReply(401, 599);
-            }
-        }
-        if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
-            bool Handled = false;
-            OnAuthenticationNeeded(Handled);
-        }
-        bool ProxyUser = !Proxy.empty() && FirewallType == FTUser;
-        if (!Proxy.empty()) {
-            switch (FirewallType) {
-            case FTUser:
-                StatusMessage(1, "USER " + UserID + "@" + Host);
-                Transaction("USER " + UserID + "@" + Host);
-                // This USER is the log-in itself: a refusal must not pass.
-                CheckLoginReply(401, 599);
-                break;
-            case FtOpen:
-                StatusMessage(1, "OPEN " + Host);
-                Transaction("OPEN " + Host);
-                break;
-            case FtSite:
-                StatusMessage(1, "SITE " + Host);
-                Transaction("SITE " + Host);
-                break;
-            }
-        }
-        if (!ProxyUser) {
-            StatusMessage(1, "USER " + UserID);
-            Transaction("USER " + UserID);
-            CheckLoginReply(401, 599);
-        }
-        if (ReplyNumber == 331) {
-            StatusMessage(1, "PASS "); // the password itself is never reported
-            Transaction("PASS " + Password);
-            CheckLoginReply(401, 599);
-        }
+        LogIn();
+    } catch (const ETimeOutError&) {
+        // A server that does not answer is not asked to QUIT either.
+        CloseOutOfStep();
+        StatusMessage(1, "Disconnected");
+        throw;
     } catch (...) {
         try {
             Disconnect();
@@ -282,6 +247,53 @@ void TNMFTP::Connect() {
     }
     if (OnConnect)
         OnConnect(this);
+}
+
+// The log-in commands after the greeting: at the proxy first when asked,
+// then directly or in the proxy's style. Raises on a refusal.
+void TNMFTP::LogIn() {
+    if (FWAuthenticate) {
+        Transaction("USER " + FWUserID);
+        CheckLoginReply();
+        if (ReplyNumber == 331) {
+            StatusMessage(1, "PASS ");
+            Transaction("PASS " + FWPassword);
+            CheckLoginReply();
+        }
+    }
+    if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
+        bool Handled = false;
+        OnAuthenticationNeeded(Handled);
+    }
+    bool ProxyUser = !Proxy.empty() && FirewallType == FTUser;
+    if (!Proxy.empty()) {
+        switch (FirewallType) {
+        case FTUser:
+            StatusMessage(1, "USER " + UserID + "@" + Host);
+            Transaction("USER " + UserID + "@" + Host);
+            // This USER is the log-in itself: a refusal must not pass.
+            CheckLoginReply();
+            break;
+        case FtOpen:
+            StatusMessage(1, "OPEN " + Host);
+            Transaction("OPEN " + Host);
+            break;
+        case FtSite:
+            StatusMessage(1, "SITE " + Host);
+            Transaction("SITE " + Host);
+            break;
+        }
+    }
+    if (!ProxyUser) {
+        StatusMessage(1, "USER " + UserID);
+        Transaction("USER " + UserID);
+        CheckLoginReply();
+    }
+    if (ReplyNumber == 331) {
+        StatusMessage(1, "PASS "); // the password itself is never reported
+        Transaction("PASS " + Password);
+        CheckLoginReply();
+    }
 }
 
 void TNMFTP::Disconnect() {
@@ -298,7 +310,7 @@ void TNMFTP::Disconnect() {
         TPowersock::Disconnect();
         throw;
     }
-    bool Refused = ReplyNumber >= 301 && ReplyNumber <= 599;
+    bool Refused = IsIntermediateOrRefusal(ReplyNumber);
     TPowersock::Disconnect();
     if (Refused)
         throw FTPException(FromWire(Reply));
@@ -391,6 +403,17 @@ void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteName)
         if (InTransfer)
             throw FTPException("Another transfer is running");
         Succeeded = RunUpload(LocalFile, RemoteName, Offered);
+    } catch (const ETimeOutError&) {
+        // The server's replies to this transfer may still come; they would be
+        // taken for the answers to the next commands.
+        CloseOutOfStep();
+        if (!Offered && OnFailure) {
+            bool Handled = false;
+            OnFailure(Handled, cmdUpload);
+            if (Handled)
+                return;
+        }
+        throw;
     } catch (...) {
         if (!Offered && OnFailure) {
             bool Handled = false;
@@ -427,48 +450,71 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
         }
     } Releaser{*this};
 
-    auto Failure = [&](const std::string& Message) {
-        bool Handled = false;
-        Offered = OnFailure != nullptr;
-        Fail(cmdUpload, Message, Handled);
-        return false; // handled
-    };
-
     if (!platform::FileExists(LocalFile) || !std::ifstream(LocalFile, std::ios::binary))
         throw EFOpenError("Cannot open file \"" + LocalFile + "\"");
     BytesTotal = platform::FileSize(LocalFile);
     std::string Name = RemoteName.empty() ? platform::ExtractFileName(LocalFile) : RemoteName;
     FtpWireText(Name, "The file name \"" + Name + "\"");
 
+    std::string Problem = OpenDataConnection(LocalFile, RemoteName, Name);
+    if (Problem.empty()) {
+        const bool DataReset = SendData(LocalFile);
+        Problem = ReadFinalReply(DataReset);
+    }
+    if (Problem.empty())
+        return true;
+    bool Handled = false;
+    Offered = OnFailure != nullptr;
+    Fail(cmdUpload, Problem, Handled);
+    return false; // handled
+}
+
+// PASV and the connection to the announced port, or PORT and a listener;
+// then the store command. Returns the failure's message, or "" to go on.
+std::string TNMFTP::OpenDataConnection(const std::string& LocalFile, const std::string& RemoteName,
+                                       const std::string& Name) {
     if (Passive) {
         std::string Reply = Transaction("PASV");
-        if (ReplyNumber >= 500)
-            return Failure(FromWire(Reply));
+        // A number beyond the reply classes fails too, at the latest when
+        // its text is read for the port.
+        if (IsPermanentRefusal(ReplyNumber) || ReplyNumber > 599)
+            return FromWire(Reply);
         uint16_t DataPort = PassivePort(Reply);
         // The port belongs to the machine that answered: through a proxy
         // that is the proxy, not Host.
         DataConnection->Host = Proxy.empty() ? Host : Proxy;
         DataConnection->Port = DataPort;
-        DataConnection->Connect();
+        try {
+            DataConnection->Connect();
+        } catch (const ESockError&) {
+            if (DataConnection->TimedOut)
+                throw ETimeOutError(kTimedOutDataConnect);
+            throw;
+        }
     } else {
         DataConnection->Port = 0;
         DataConnection->Listen(true);
         std::string Reply =
             Transaction("PORT " + GetLocalAddress() + DataConnection->GetPortString());
-        if (ReplyNumber >= 301 && ReplyNumber <= 599)
-            return Failure(FromWire(Reply));
+        if (IsIntermediateOrRefusal(ReplyNumber))
+            return FromWire(Reply);
     }
 
     StatusMessage(1, "STOR " + (RemoteName.empty() ? LocalFile : RemoteName));
     std::string StorReply = Transaction("STOR " + Name);
     if (StorReply.empty())
-        return Failure("Connection closed by the server");
-    if (ReplyNumber >= 301 && ReplyNumber <= 599) {
-        if (ReplyNumber >= 500 && ReplyNumber <= 502 && OnUnSupportedFunction)
+        return "Connection closed by the server";
+    if (IsIntermediateOrRefusal(ReplyNumber)) {
+        if (IsUnsupported(ReplyNumber) && OnUnSupportedFunction)
             OnUnSupportedFunction(cmdUpload);
-        return Failure(FromWire(StorReply));
+        return FromWire(StorReply);
     }
+    return "";
+}
 
+// Sends the file and ends the data connection. True when the server reset
+// the data connection instead of reading to the end.
+bool TNMFTP::SendData(const std::string& LocalFile) {
     if (!Passive)
         DataConnection->SetSocket(DataConnection->Accept());
     if (OnTransactionStart)
@@ -484,13 +530,17 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
     // the connection normally; the server sees the end of the file by it.
     DataConnection->SetLinger(false, 0);
     DataConnection->RequestCloseSocket();
-    int64_t Sent = DataConnection->BytesSent;
+    return DataReset;
+}
 
+// The server's final reply and what it, the bytes sent and the end of the
+// data connection say together. Returns the failure's message, or "".
+std::string TNMFTP::ReadFinalReply(bool DataReset) {
     std::string Final;
     if (!Canceled && !TimedOut) {
         Final = ReadLn();
         TransactionReply = Final;
-        ReplyNumber = static_cast<int16_t>(ReplyCode(Final));
+        ReplyNumber = ParseReplyNumber(Final);
         if (!Final.empty()) {
             StatusMessage(1, FromWire(Final));
             if (!Canceled && !TimedOut)
@@ -500,46 +550,64 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
     // Only the server's 2xx confirms the file; 4xx/5xx (426, 451, 452,
     // 552 ...) or no reply at all means it may be missing or damaged.
     if (Final.empty())
-        return Failure("The server did not confirm the upload (connection closed)");
-    if (ReplyNumber < 200 || ReplyNumber > 299)
-        return Failure(FromWire(Final));
+        return "The server did not confirm the upload (connection closed)";
+    if (!IsPositiveCompletion(ReplyNumber))
+        return FromWire(Final);
+    const int64_t Sent = DataConnection->BytesSent;
     if (Sent != BytesTotal)
-        return Failure("Only " + std::to_string(Sent) + " of " + std::to_string(BytesTotal) +
-                       " bytes were sent");
+        return "Only " + std::to_string(Sent) + " of " + std::to_string(BytesTotal) +
+               " bytes were sent";
     if (DataReset)
-        return Failure("The server reset the data connection before it had read all the data");
-    return true;
+        return "The server reset the data connection before it had read all the data";
+    return "";
 }
 
 // Ends our direction of the data connection (the end of the file) and waits
 // until the server closes its side, which it does once it has read to the
-// end. A reset instead means the server dropped data that was already sent.
-// The wait ends too when the final reply arrives on the control connection;
-// the data side is then judged by what it shows at that moment.
+// end; a reset instead means the server dropped data that was already sent.
+// The data connection's own notifications tell which: it closes itself on
+// either, and NotifyOk says whether the close carried an error. (Watching a
+// descriptor number instead would meet the fresh socket that the close puts
+// in its place.) The wait ends too when the final reply arrives on the
+// control connection; the data side is then judged by what one more
+// delivery of its notifications shows.
 bool TNMFTP::DataEndedInOrder() {
-    const int Data = DataConnection->GetSocket();
-    if (Data < 0)
-        return true;
-    ::shutdown(Data, SHUT_WR);
-    char Scrap[4096];
+    TPowersock& Data = *DataConnection;
+    if (!Data.Connected)
+        return Data.NotifyOk;
+    Data.ShutdownSend();
+    Data.NotifyOk = true;
+    bool Stray = false; // the server sent something on the data connection
+    Data.ReadHook = [&Stray] { Stray = true; };
+    TimerOn();
+    struct Release {
+        TNMFTP& F;
+        TPowersock& Data;
+        ~Release() {
+            Data.ReadHook = nullptr;
+            F.TimerOff();
+        }
+    } Releaser{*this, Data};
     for (;;) {
-        pollfd Fds[2] = {{Data, POLLIN, 0}, {GetSocket(), POLLIN, 0}};
-        const int Ready = ::poll(Fds, GetSocket() >= 0 ? 2 : 1, 2);
-        const bool ReplyWaiting = Ready > 0 && (Fds[1].revents & (POLLIN | POLLHUP)) != 0;
-        if (Ready > 0 && Fds[0].revents != 0) {
-            const ssize_t N = ::recv(Data, Scrap, sizeof Scrap, MSG_DONTWAIT);
-            if (N == 0)
-                return true; // the server's orderly close
-            if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                return false; // reset: not all the data arrived
-            continue;         // stray bytes from the server are ignored
+        if (!Data.Connected)
+            return Data.NotifyOk;
+        if (Stray) {
+            Stray = false;
+            try {
+                Data.Read(0); // stray bytes are dropped
+            } catch (const ESockError&) {
+                return false; // reset
+            }
+            continue;
         }
-        if (ReplyWaiting || GetSocket() < 0) {
-            const ssize_t N = ::recv(Data, Scrap, sizeof Scrap, MSG_DONTWAIT | MSG_PEEK);
-            return !(N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        if (!Connected || DataAvailable()) {
+            sockevents::Deliver(0);
+            return Data.Connected || Data.NotifyOk;
         }
-        if (Canceled || TimedOut)
-            return true; // the caller reports the cancel or time-out
-        PumpMessages(0);
+        if (TimedOut)
+            throw ETimeOutError(kTimedOutDataEnd);
+        if (Canceled || Data.Canceled)
+            return true; // the caller reports the cancel
+        PumpMessages(2);
     }
 }

@@ -148,14 +148,22 @@ public:
     static uint16_t PassivePort(const std::string& Reply);
 
 private:
-    void CheckLoginReply(int Low, int High);
+    void CheckLoginReply();
     // OnConnectionFailed, then FTPException with the message.
     [[noreturn]] void FailConnection(const std::string& Message);
     void Fail(TCmdType Kind, const std::string& Message, bool& Handled);
     void DropWaitingInput();
     void ReadGreeting();
+    void LogIn();
     bool RunUpload(const std::string& LocalFile, const std::string& RemoteName, bool& Offered);
+    std::string OpenDataConnection(const std::string& LocalFile, const std::string& RemoteName,
+                                   const std::string& Name);
+    bool SendData(const std::string& LocalFile);
+    std::string ReadFinalReply(bool DataReset);
     bool DataEndedInOrder();
+    // After a time-out the conversation is out of step: closes the control
+    // connection without QUIT.
+    void CloseOutOfStep();
     bool InTransfer = false;
 };
 

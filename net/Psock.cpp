@@ -1,29 +1,24 @@
 #include "net/Psock.h"
 
+#include "net/ReplyCode.h"
+
+#include "net/SocketApi.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
-// Process-wide count of live socket objects (the user-interface thread only).
-int WinsockUsers = 0;
+constexpr uint16_t kAfInet = 2; // the internet address family, as Winsock numbers it
 
 // Errors of a non-blocking connect that are its result, not a misuse of the
 // socket: they are reported as a failed connect notification.
-bool IsConnectResult(int Errno) {
-    return Errno == ECONNREFUSED || Errno == ETIMEDOUT || Errno == ENETUNREACH ||
-           Errno == EHOSTUNREACH || Errno == ECONNRESET || Errno == ECONNABORTED;
+bool IsConnectResult(int Error) {
+    return Error == 10061 || Error == WSAETIMEDOUT || Error == 10051 || Error == 10065 ||
+           Error == 10054 || Error == 10053;
 }
 
 // Restores the time-out timer on every exit of a waiting operation.
@@ -55,24 +50,24 @@ public:
     explicit TNotifier(TPowersock& Owner) : Sock(Owner) { sockevents::Register(this); }
     ~TNotifier() override { sockevents::Unregister(this); }
 
-    int WatchedFd() const override { return Sock.ThisSocket; }
+    TSocket WatchedFd() const override { return Sock.ThisSocket; }
 
     short WatchedEvents() const override {
         if (Sock.ThisSocket == INVALID_SOCKET)
             return 0;
         if (Sock.Listening)
-            return Sock.AcceptReported ? 0 : POLLIN;
+            return Sock.AcceptReported ? 0 : sockapi::kReadable;
         if (Sock.ConnectIssued && !Sock.ConnectReported)
-            return POLLOUT;
+            return sockapi::kWritable;
         if (Sock.Connected && Sock.ReadArmed)
-            return POLLIN;
+            return sockapi::kReadable;
         return 0;
     }
 
     void Notify(short Revents) override {
         if (Sock.Listening) {
             Sock.AcceptReported = true;
-            const int error = (Revents & POLLERR) ? Sock.SocketError() : 0;
+            const int error = (Revents & sockapi::kFailed) ? Sock.SocketError() : 0;
             Sock.Wndproc(Sock.ListenOnAsync ? PSOCK_ASYNC_MESSAGE : PSOCK_SOCKET_MESSAGE,
                          NOTIFY_ACCEPT, error);
             return;
@@ -86,16 +81,16 @@ public:
         // until the data is received; the close shows as an empty peek.
         Sock.ReadArmed = false;
         char probe;
-        const ssize_t n = recv(Sock.ThisSocket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n > 0) {
+        const long n = sockapi::Receive(Sock.ThisSocket, &probe, 1, true);
+        const int error = n < 0 ? sockapi::LastError() : 0;
+        if (n > 0)
             Sock.Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_READ, 0);
-        } else if (n == 0) {
+        else if (n == 0)
             Sock.Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_CLOSE, 0);
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        else if (error == WSAEWOULDBLOCK)
             Sock.ReadArmed = true;
-        } else {
-            Sock.Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_CLOSE, WinsockErrorFromErrno(errno));
-        }
+        else
+            Sock.Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_CLOSE, error);
     }
 
 private:
@@ -123,16 +118,9 @@ TPowersock::TPowersock() {
 void TPowersock::InitWinsock() {
     StatusMessage(8, "Initializing Winsock");
     try {
-        if (++WinsockUsers == 1) {
-            rlimit limit{};
-            getrlimit(RLIMIT_NOFILE, &limit);
-            WinsockInfo.push_back("Version= 1.1");
-            WinsockInfo.push_back("High Version= 2.2");
-            WinsockInfo.push_back("Description= POSIX sockets");
-            WinsockInfo.push_back("System= Running");
-            WinsockInfo.push_back("Max Sockets= " + std::to_string(limit.rlim_cur));
-            WinsockInfo.push_back("Max Udp pack size= 65507");
-        }
+        if (!sockapi::AddUser())
+            throw ESockError("no sockets");
+        WinsockInfo = sockapi::Describe();
         try {
             ThisSocket = MakeSocket(true);
             if (ThisSocket == INVALID_SOCKET)
@@ -140,7 +128,7 @@ void TPowersock::InitWinsock() {
             if (ThisSocket == INVALID_SOCKET)
                 throw ESockError("no socket");
         } catch (...) {
-            --WinsockUsers;
+            sockapi::RemoveUser();
             throw;
         }
     } catch (...) {
@@ -165,7 +153,7 @@ TPowersock::~TPowersock() {
         // A failed close cannot be reported from a destructor.
     }
     Notifier.reset();
-    --WinsockUsers;
+    sockapi::RemoveUser();
 }
 
 TSocket TPowersock::MakeSocket(bool LingerZero) {
@@ -174,30 +162,23 @@ TSocket TPowersock::MakeSocket(bool LingerZero) {
     ConnectIssued = false;
     ConnectReported = false;
     ReadArmed = true;
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (s < 0) {
+    const TSocket s = sockapi::OpenStream();
+    if (s == INVALID_SOCKET) {
         CaptureError();
         return INVALID_SOCKET;
     }
-    if (LingerZero) {
-        linger l{1, 0};
-        setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    }
+    if (LingerZero)
+        sockapi::SetLinger(s, true, 0);
     return s;
 }
 
 int TPowersock::CaptureError() {
-    // An interrupted call is simply made again, like a would-block.
-    PendingError = errno == EINTR ? WSAEWOULDBLOCK : WinsockErrorFromErrno(errno);
+    PendingError = sockapi::LastError();
     return PendingError;
 }
 
 int TPowersock::SocketError() {
-    int error = 0;
-    socklen_t len = sizeof error;
-    if (getsockopt(ThisSocket, SOL_SOCKET, SO_ERROR, &error, &len) < 0)
-        error = errno;
-    return WinsockErrorFromErrno(error);
+    return sockapi::PendingError(ThisSocket);
 }
 
 // ---------------------------------------------------------------------------
@@ -255,7 +236,7 @@ void TPowersock::Wndproc(int Message, int Event, int Error) {
     }
 }
 
-void TPowersock::WaitStep(int Fd, short Events) {
+void TPowersock::WaitStep(TSocket Fd, short Events) {
     sockevents::RunPumpHook();
     sockevents::Deliver(2, Fd, Events);
 }
@@ -307,6 +288,20 @@ void TPowersock::TimerOff() {
         Timer->SetEnabled(false);
 }
 
+void TPowersock::TimerRestart() {
+    if (TimeOut > 0 && Timer && Timer->GetEnabled()) {
+        Timer->SetEnabled(false);
+        Timer->SetEnabled(true);
+    }
+}
+
+void TPowersock::RaiseWaitEnded(const char* TimeOutText, const char* AbortText) {
+    Canceled = false;
+    if (TimedOut)
+        throw ETimeOutError(TimeOutText);
+    throw EAbortError(AbortText);
+}
+
 void TPowersock::TimerFired() {
     StatusMessage(8, "Timer Triggered");
     TimerOff();
@@ -321,9 +316,9 @@ void TPowersock::TimerFired() {
 void TPowersock::ResolveRemoteHost() {
     StatusMessage(8, "Resolve Host");
     const std::string name = Proxy.empty() ? Host : Proxy;
-    in_addr dotted{};
-    if (inet_pton(AF_INET, name.c_str(), &dotted) == 1) {
-        RemoteAddress.Addr = dotted.s_addr;
+    uint32_t dotted = 0;
+    if (sockapi::ParseDotted(name, dotted)) {
+        RemoteAddress.Addr = dotted;
         return;
     }
     RemoteAddress.Addr = 0;
@@ -335,24 +330,11 @@ void TPowersock::ResolveRemoteHost() {
     auto lookup = std::make_shared<TLookup>();
     lookup->Owner = this;
     Lookup = lookup;
-    // getaddrinfo() blocks, so it runs on a helper thread; the result comes
-    // back to this thread through the delivery.
+    // A lookup blocks, so it runs on a helper thread; the result comes back
+    // to this thread through the delivery.
     std::thread([lookup, name] {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* list = nullptr;
-        const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
-        int error = WinsockErrorFromLookup(rc, errno);
         uint32_t addr = 0;
-        if (rc == 0) {
-            if (list && list->ai_addr && list->ai_family == AF_INET)
-                addr = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
-            else
-                error = 11004;
-        }
-        if (list)
-            freeaddrinfo(list);
+        const int error = sockapi::Lookup(name, addr);
         sockevents::Post([lookup, error, addr] {
             lookup->Error = error;
             lookup->Addr = addr;
@@ -375,12 +357,9 @@ void TPowersock::ResolveRemoteHost() {
         OnHostResolved(this);
 }
 
-void TPowersock::Connect() {
-    StatusMessage(8, "Connecting");
-    Canceled = false;
-    if (Connected)
-        throw ESockError("Already connected");
-
+// Name lookup for Connect, with the one retry that OnInvalidHost may ask
+// for; raises "Null Remote Address" when no address comes of it.
+void TPowersock::ResolveForConnect() {
     for (int retry = 0;; ++retry) {
         try {
             ResolveRemoteHost();
@@ -399,9 +378,18 @@ void TPowersock::Connect() {
         if (!handled)
             throw ESockError("Null Remote Address");
     }
+}
 
-    RemoteAddress.Family = AF_INET;
-    RemoteAddress.Port = htons(static_cast<uint16_t>(Proxy.empty() ? Port : ProxyPort));
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    Canceled = false;
+    if (Connected)
+        throw ESockError("Already connected");
+    ResolveForConnect();
+
+    RemoteAddress.Family = kAfInet;
+    RemoteAddress.Port =
+        sockapi::HostToNet16(static_cast<uint16_t>(Proxy.empty() ? Port : ProxyPort));
     AsyncDone = false;
     NotifyOk = true;
 
@@ -409,21 +397,16 @@ void TPowersock::Connect() {
     if (ConnectIssued || ThisSocket == INVALID_SOCKET)
         ReplaceSocket();
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = RemoteAddress.Port;
-    to.sin_addr.s_addr = RemoteAddress.Addr;
     ConnectIssued = true;
     ConnectReported = false;
-    if (connect(ThisSocket, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0 &&
-        errno != EINPROGRESS) {
-        const int error = errno;
+    const int error = sockapi::Connect(ThisSocket, RemoteAddress.Addr, RemoteAddress.Port);
+    if (error != 0) {
         if (IsConnectResult(error)) {
             // Winsock reports these through the connect notification.
             ConnectReported = true;
-            Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_CONNECT, WinsockErrorFromErrno(error));
+            Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_CONNECT, error);
         } else {
-            CaptureError();
+            PendingError = error;
             ErrorManager(WSAEWOULDBLOCK);
         }
     }
@@ -450,16 +433,16 @@ void TPowersock::Connect() {
 }
 
 void TPowersock::ReplaceSocket() {
-    int lingerZero = 0;
+    bool lingerZero = false;
     if (ThisSocket != INVALID_SOCKET) {
-        linger l{};
-        socklen_t len = sizeof l;
-        if (getsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, &l, &len) == 0)
-            lingerZero = l.l_onoff && l.l_linger == 0;
-        close(ThisSocket);
+        bool on = false;
+        int seconds = 0;
+        if (sockapi::GetLinger(ThisSocket, on, seconds))
+            lingerZero = on && seconds == 0;
+        sockapi::Close(ThisSocket);
         ThisSocket = INVALID_SOCKET;
     }
-    ThisSocket = MakeSocket(lingerZero != 0);
+    ThisSocket = MakeSocket(lingerZero);
     if (ThisSocket == INVALID_SOCKET)
         ErrorManager(WSAEWOULDBLOCK);
 }
@@ -496,14 +479,13 @@ bool TPowersock::DataAvailable() {
     StatusMessage(8, "Data Available");
     char probe;
     ReadArmed = true;
-    return recv(ThisSocket, &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    return sockapi::Receive(ThisSocket, &probe, 1, true) > 0;
 }
 
 void TPowersock::ClearInput() {
     StatusMessage(8, "Clearing Input");
     ReadArmed = true;
-    const ssize_t n = recv(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, MSG_DONTWAIT);
-    (void)n;
+    (void)sockapi::Receive(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, false);
 }
 
 void TPowersock::RequestCloseSocket() {
@@ -513,7 +495,7 @@ void TPowersock::RequestCloseSocket() {
         return;
     const int s = ThisSocket;
     ThisSocket = INVALID_SOCKET;
-    if (close(s) < 0 && errno != EINTR) {
+    if (!sockapi::Close(s)) {
         CaptureError();
         ErrorManager(WSAEWOULDBLOCK);
         return;
@@ -530,7 +512,7 @@ void TPowersock::RequestCloseSocket() {
 
 void TPowersock::SetSocket(TSocket NewSocket) {
     if (ThisSocket != INVALID_SOCKET && ThisSocket != NewSocket)
-        close(ThisSocket);
+        sockapi::Close(ThisSocket);
     ThisSocket = NewSocket;
     Listening = false;
     AcceptReported = false;
@@ -541,11 +523,17 @@ void TPowersock::SetSocket(TSocket NewSocket) {
 }
 
 void TPowersock::SetLinger(bool On, int Seconds) {
-    linger l{On ? 1 : 0, Seconds};
-    if (setsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, &l, sizeof l) < 0) {
+    if (!sockapi::SetLinger(ThisSocket, On, Seconds)) {
         CaptureError();
         ErrorManager(WSAEWOULDBLOCK);
     }
+}
+
+void TPowersock::ShutdownSend() {
+    // A connection the peer has already ended cannot be shut down; what it
+    // did shows in the notifications that follow, so the result is not needed.
+    if (ThisSocket != INVALID_SOCKET)
+        (void)sockapi::ShutdownSend(ThisSocket);
 }
 
 // ---------------------------------------------------------------------------
@@ -571,24 +559,23 @@ void TPowersock::SendBuffer(const char* Value, uint16_t BufLen) {
         if (!Canceled) {
             const size_t len = BufLen == 0 ? std::strlen(Value) : BufLen;
             size_t done = 0;
-            while (done < len && !Canceled) {
-                const ssize_t n = send(ThisSocket, Value + done, len - done, MSG_NOSIGNAL);
+            while (done < len && !Canceled && !TimedOut) {
+                const long n = sockapi::Send(ThisSocket, Value + done, len - done);
                 if (n == 0)
                     break;
                 if (n < 0) {
                     CaptureError();
                     ErrorManager(WSAEWOULDBLOCK);
-                    WaitStep(ThisSocket, POLLOUT); // would-block: wait for room
+                    WaitStep(ThisSocket, sockapi::kWritable); // would-block: wait for room
                     continue;
                 }
                 done += static_cast<size_t>(n);
+                TimerRestart();
             }
         }
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled || TimedOut)
+        RaiseWaitEnded(kTimedOutSending, "Socket send aborted");
 }
 
 // ---------------------------------------------------------------------------
@@ -602,8 +589,7 @@ std::string TPowersock::ReadLn() {
         if (got >= PSOCK_BUFFER_SIZE)
             throw ESockError("Reply line longer than 65536 bytes");
         ReadArmed = true;
-        const ssize_t n =
-            recv(ThisSocket, Buffer + got, PSOCK_BUFFER_SIZE - got, MSG_PEEK | MSG_DONTWAIT);
+        const long n = sockapi::Receive(ThisSocket, Buffer + got, PSOCK_BUFFER_SIZE - got, true);
         if (n == 0)
             return "";
         if (n < 0) {
@@ -611,7 +597,7 @@ std::string TPowersock::ReadLn() {
             if (LastErrorNo == WSAENOTCONN)
                 return "";
             ErrorManager(WSAEWOULDBLOCK);
-            WaitStep(ThisSocket, POLLIN); // nothing yet: wait for data
+            WaitStep(ThisSocket, sockapi::kReadable); // nothing yet: wait for data
             continue;
         }
         const char* lf = static_cast<const char*>(std::memchr(Buffer + got, '\n', n));
@@ -619,7 +605,7 @@ std::string TPowersock::ReadLn() {
         // Take exactly what belongs to the line; the data is already there.
         size_t taken = 0;
         while (taken < take) {
-            const ssize_t r = recv(ThisSocket, Buffer + got + taken, take - taken, MSG_DONTWAIT);
+            const long r = sockapi::Receive(ThisSocket, Buffer + got + taken, take - taken, false);
             if (r <= 0) {
                 CaptureError();
                 ErrorManager(WSAEWOULDBLOCK);
@@ -631,45 +617,44 @@ std::string TPowersock::ReadLn() {
         if (lf)
             return std::string(Buffer, got);
         PumpMessages(0);
-    } while (!Canceled);
-    Canceled = false;
-    throw EAbortError("Socket readln aborted");
+    } while (!Canceled && !TimedOut);
+    RaiseWaitEnded(kTimedOutReply, "Socket readln aborted");
 }
 
 std::string TPowersock::Read(uint16_t Count) {
     StatusMessage(8, "Read( " + std::to_string(Count) + " )");
     ReadArmed = true;
     if (Count == 0) {
-        const ssize_t n = recv(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, MSG_PEEK | MSG_DONTWAIT);
+        const long n = sockapi::Receive(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, true);
         if (n < 0) {
             CaptureError();
             ErrorManager(WSAEWOULDBLOCK);
             return "";
         }
-        const ssize_t r = recv(ThisSocket, Buffer, n, MSG_DONTWAIT);
+        const long r = sockapi::Receive(ThisSocket, Buffer, static_cast<size_t>(n), false);
         return std::string(Buffer, r > 0 ? r : 0);
     }
-    while (!Canceled) {
+    TTimerScope timer(*this);
+    while (!Canceled && !TimedOut) {
         ReadArmed = true;
-        const ssize_t n = recv(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, MSG_PEEK | MSG_DONTWAIT);
+        const long n = sockapi::Receive(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, true);
         if (n == 0)
             return "";
         if (n < 0) {
             CaptureError();
             ErrorManager(WSAEWOULDBLOCK);
-            WaitStep(ThisSocket, POLLIN);
+            WaitStep(ThisSocket, sockapi::kReadable);
             continue;
         }
         if (n >= Count) {
-            const ssize_t r = recv(ThisSocket, Buffer, Count, MSG_DONTWAIT);
+            const long r = sockapi::Receive(ThisSocket, Buffer, Count, false);
             return std::string(Buffer, r > 0 ? r : 0);
         }
         // Part of it waits; the socket stays readable, so pause instead of polling it.
         PumpMessages(0);
-        usleep(1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    Canceled = false;
-    throw EAbortError("Socket send aborted");
+    RaiseWaitEnded(kTimedOutReply, "Socket send aborted");
 }
 
 std::string TPowersock::Transaction(const std::string& Command) {
@@ -679,18 +664,7 @@ std::string TPowersock::Transaction(const std::string& Command) {
     TransactionReply = ReadLn();
     if (!TransactionReply.empty()) {
         StatusMessage(1, TransactionReply);
-        int64_t number = 0;
-        size_t digits = 0;
-        while (digits < TransactionReply.size() && digits < 10 && TransactionReply[digits] >= '0' &&
-               TransactionReply[digits] <= '9') {
-            number = number * 10 + (TransactionReply[digits] - '0');
-            ++digits;
-        }
-        if (digits > 0) {
-            if (number > INT16_MAX)
-                throw ESockError("Reply number out of range");
-            ReplyNumber = static_cast<int16_t>(number);
-        }
+        ReplyNumber = ParseReplyNumber(TransactionReply);
     }
     return TransactionReply;
 }
@@ -700,11 +674,12 @@ std::string TPowersock::Transaction(const std::string& Command) {
 
 bool TPowersock::SendChunk(size_t Length, bool StopOnZero) {
     size_t done = 0;
-    while (done < Length && !Canceled) {
-        const ssize_t n = send(ThisSocket, Buffer + done, Length - done, MSG_NOSIGNAL);
+    while (done < Length && !Canceled && !TimedOut) {
+        const long n = sockapi::Send(ThisSocket, Buffer + done, Length - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             BytesSent += n;
+            TimerRestart(); // the time-out bounds a stall, not the whole file
             if (OnPacketSent)
                 OnPacketSent(this);
             PumpMessages(0);
@@ -715,7 +690,7 @@ bool TPowersock::SendChunk(size_t Length, bool StopOnZero) {
         } else {
             CaptureError();
             ErrorManager(WSAEWOULDBLOCK);
-            WaitStep(ThisSocket, POLLOUT); // the peer is slow: wait for room
+            WaitStep(ThisSocket, sockapi::kWritable); // the peer is slow: wait for room
         }
     }
     return true;
@@ -724,6 +699,7 @@ bool TPowersock::SendChunk(size_t Length, bool StopOnZero) {
 void TPowersock::SendFile(const std::string& FileName) {
     StatusMessage(8, "SendFile");
     {
+        TTimerScope timer(*this);
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileName.c_str(), "rb"),
                                                              &std::fclose);
         if (!file)
@@ -733,7 +709,7 @@ void TPowersock::SendFile(const std::string& FileName) {
         const int64_t size = ftello(file.get());
         std::fseek(file.get(), 0, SEEK_SET);
         int64_t position = 0;
-        while (position < size && !Canceled) {
+        while (position < size && !Canceled && !TimedOut) {
             const size_t want =
                 static_cast<size_t>(std::min<int64_t>(PSOCK_BUFFER_SIZE, size - position));
             const size_t got = std::fread(Buffer, 1, want, file.get());
@@ -746,10 +722,8 @@ void TPowersock::SendFile(const std::string& FileName) {
             SendChunk(got, false);
         }
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled || TimedOut)
+        RaiseWaitEnded(kTimedOutSending, "Socket send aborted");
 }
 
 void TPowersock::SendStream(std::istream& Stream) {
@@ -762,8 +736,9 @@ void TPowersock::SendStream(std::istream& Stream) {
         BytesSent = 0;
         BytesTotal = size;
     }
+    TTimerScope timer(*this);
     int64_t position = 0;
-    while (position < size && !Canceled) {
+    while (position < size && !Canceled && !TimedOut) {
         const int64_t want = std::min<int64_t>(PSOCK_BUFFER_SIZE, size - position);
         Stream.read(Buffer, want);
         const int64_t got = Stream.gcount();
@@ -773,10 +748,8 @@ void TPowersock::SendStream(std::istream& Stream) {
         if (!SendChunk(static_cast<size_t>(got), true))
             return;
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled || TimedOut)
+        RaiseWaitEnded(kTimedOutSending, "Socket send aborted");
 }
 
 // ---------------------------------------------------------------------------
@@ -784,36 +757,36 @@ void TPowersock::SendStream(std::istream& Stream) {
 
 int TPowersock::Listen(bool UseAsyncMessage) {
     StatusMessage(8, "Listening");
-    RemoteAddress.Family = AF_INET;
-    RemoteAddress.Port = htons(static_cast<uint16_t>(Port));
-    RemoteAddress.Addr = htonl(INADDR_ANY);
+    RemoteAddress.Family = kAfInet;
+    RemoteAddress.Port = sockapi::HostToNet16(static_cast<uint16_t>(Port));
+    RemoteAddress.Addr = 0; // any local address
     AsyncDone = false;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = RemoteAddress.Port;
-    local.sin_addr.s_addr = RemoteAddress.Addr;
-    const int b = bind(ThisSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    (void)b; // a failed bind shows in listen() or the accept
+    // A failed bind shows in listen() or the accept.
+    (void)sockapi::Bind(ThisSocket, RemoteAddress.Addr, RemoteAddress.Port);
     Listening = true;
     AcceptReported = false;
     ListenOnAsync = UseAsyncMessage;
-    return listen(ThisSocket, 1);
+    return sockapi::Listen(ThisSocket, 1) ? 0 : -1;
 }
 
 TSocket TPowersock::Accept() {
     StatusMessage(4, "Accepting");
+    TTimerScope timer(*this);
     for (;;) {
         while (!AsyncDone && !Canceled)
             WaitStep();
+        if (TimedOut) {
+            Canceled = false;
+            throw ETimeOutError(kTimedOutAccept);
+        }
         if (Canceled)
             throw ESockError("Accepting Canceled");
         if (!NotifyOk)
             throw ESockError("Error creating Data Connection");
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        const int s = accept4(ThisSocket, reinterpret_cast<sockaddr*>(&peer), &len,
-                              SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (s < 0) {
+        uint32_t peerAddr = 0;
+        uint16_t peerPort = 0;
+        const TSocket s = sockapi::Accept(ThisSocket, peerAddr, peerPort);
+        if (s == INVALID_SOCKET) {
             CaptureError();
             ErrorManager(WSAEWOULDBLOCK);
             // The connection went away before it was taken: wait for the next one.
@@ -821,11 +794,11 @@ TSocket TPowersock::Accept() {
             AcceptReported = false;
             continue;
         }
-        RemoteAddress.Family = AF_INET;
-        RemoteAddress.Port = peer.sin_port;
-        RemoteAddress.Addr = peer.sin_addr.s_addr;
+        RemoteAddress.Family = kAfInet;
+        RemoteAddress.Port = peerPort;
+        RemoteAddress.Addr = peerAddr;
         if (Canceled) {
-            close(s);
+            sockapi::Close(s);
             Canceled = false;
             throw EAbortError("Socket send aborted");
         }
@@ -834,19 +807,19 @@ TSocket TPowersock::Accept() {
 }
 
 std::string TPowersock::GetLocalAddress() {
-    sockaddr_in local{};
-    socklen_t len = sizeof local;
-    getsockname(ThisSocket, reinterpret_cast<sockaddr*>(&local), &len);
-    const uint32_t a = ntohl(local.sin_addr.s_addr);
+    uint32_t addr = 0;
+    uint16_t port = 0;
+    sockapi::LocalAddress(ThisSocket, addr, port);
+    const uint32_t a = sockapi::NetToHost32(addr);
     return std::to_string((a >> 24) & 0xff) + "," + std::to_string((a >> 16) & 0xff) + "," +
            std::to_string((a >> 8) & 0xff) + "," + std::to_string(a & 0xff);
 }
 
 std::string TPowersock::GetPortString() {
-    sockaddr_in local{};
-    socklen_t len = sizeof local;
-    getsockname(ThisSocket, reinterpret_cast<sockaddr*>(&local), &len);
-    const unsigned port = ntohs(local.sin_port);
+    uint32_t addr = 0;
+    uint16_t netPort = 0;
+    sockapi::LocalAddress(ThisSocket, addr, netPort);
+    const unsigned port = sockapi::NetToHost16(netPort);
     char text[16];
     std::snprintf(text, sizeof text, ",%u,%u", port >> 8, port & 0xff);
     return text;

@@ -21,8 +21,8 @@
 
 class TPowersock;
 
-using TSocket = int;
-inline constexpr TSocket INVALID_SOCKET = -1;
+using TSocket = sockapi::THandle;
+inline constexpr TSocket INVALID_SOCKET = sockapi::kNoSocket;
 
 using TNotifyEvent = std::function<void(TPowersock* Sender)>;
 using THandlerEvent = std::function<void(bool& Handled)>;
@@ -128,9 +128,13 @@ public:
     // As the free function, with the status "Looking Up Error Message".
     std::string SocketErrorStr(uint16_t Code);
 
+    // TimerOn starts the time-out of a wait (nothing with TimeOut 0);
+    // TimerFired sets TimedOut and aborts.
     void TimerOn();
     void TimerOff();
     void TimerFired();
+    // Starts the time-out period again (a wait that made progress).
+    void TimerRestart();
 
     // ---- data exchange ----------------------------------------------------
     void Write(const std::string& Value);   // at most 65,536 bytes, up to the first NUL
@@ -142,10 +146,12 @@ public:
     std::string Read(uint16_t Count);
     // One line including its LF (and a CR before it); "" when the peer closed
     // or the socket is not connected. Raises ESockError for a line longer
-    // than 65,536 bytes and EAbortError "Socket readln aborted" on cancel.
+    // than 65,536 bytes, EAbortError "Socket readln aborted" on cancel and
+    // ETimeOutError when TimeOut passes first.
     std::string ReadLn();
     // Sends the whole file in 65,536-byte chunks; BytesSent grows and
-    // OnPacketSent is raised per send(). Cancel: EAbortError "Socket send aborted".
+    // OnPacketSent is raised per send(). Cancel: EAbortError "Socket send
+    // aborted"; ETimeOutError when the peer takes nothing for TimeOut.
     void SendFile(const std::string& FileName);
     void SendStream(std::istream& Stream);
     // Binds to 0.0.0.0:Port (0: the system chooses) and listens (backlog 1);
@@ -163,10 +169,14 @@ public:
     // Linger option of the current socket: On with 0 s resets the connection
     // on close; Off hands unsent data to the system and ends it normally.
     void SetLinger(bool On, int Seconds);
+    // Ends this side's direction of the connection (the peer reads the end of
+    // the data); the other direction stays open.
+    void ShutdownSend();
 
 protected:
     void InitWinsock();
     void ResolveRemoteHost();
+    void ResolveForConnect();
     // Notification delivery: Message PSOCK_SOCKET_MESSAGE or PSOCK_ASYNC_MESSAGE,
     // Event one of the NOTIFY_* values, Error a Winsock number (0: none).
     void Wndproc(int Message, int Event, int Error);
@@ -192,12 +202,15 @@ private:
     // Closes the current socket without any event and makes a new one with
     // the same linger setting.
     void ReplaceSocket();
-    int CaptureError(); // errno as a Winsock number, kept for ErrorManager
+    int CaptureError(); // the last error as a Winsock number, kept for ErrorManager
     int SocketError();  // the socket's pending error as a Winsock number
     // One pass of a wait: the program's events, then up to 2 ms for Fd.
-    void WaitStep(int Fd = -1, short Events = 0);
+    void WaitStep(TSocket Fd = INVALID_SOCKET, short Events = 0);
     // Sends Length bytes of Buffer; false when send() returned 0 and StopOnZero.
     bool SendChunk(size_t Length, bool StopOnZero);
+    // Ends a wait that was cancelled or timed out: clears Canceled and raises
+    // ETimeOutError(TimeOutText) after a time-out, else EAbortError(AbortText).
+    [[noreturn]] void RaiseWaitEnded(const char* TimeOutText, const char* AbortText);
 
     std::unique_ptr<TNotifier> Notifier;
     std::unique_ptr<TThreadTimer> Timer;

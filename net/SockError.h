@@ -27,6 +27,20 @@ public:
     using Exception::Exception;
 };
 
+// A wait ended by the time-out (TimeOut): the timer aborted it. The message
+// says what was awaited (one of the texts below).
+class ETimeOutError : public EAbortError {
+public:
+    using EAbortError::EAbortError;
+};
+
+// Texts of the time-outs of the data exchange.
+inline constexpr const char* kTimedOutReply = "Timed out waiting for the server's reply";
+inline constexpr const char* kTimedOutSending = "Timed out sending data to the server";
+inline constexpr const char* kTimedOutAccept = "Timed out waiting for the server's data connection";
+inline constexpr const char* kTimedOutDataConnect = "Timed out opening the data connection";
+inline constexpr const char* kTimedOutDataEnd = "Timed out waiting for the server to take the data";
+
 // Winsock numbers the layer itself needs to name.
 inline constexpr int WSAEWOULDBLOCK = 10035;
 inline constexpr int WSAENOTCONN = 10057;
@@ -38,6 +52,7 @@ inline constexpr int WSAHOST_NOT_FOUND = 11001;
 // "Unknown Error No. <number>".
 std::string SocketErrorStr(int Code);
 
+// POSIX only (defined with the POSIX sockets, SocketApi_posix.cpp):
 // Winsock number for a POSIX errno value. Values without a Winsock
 // counterpart become 20000 + errno, so they are never mistaken for
 // would-block and always raise.

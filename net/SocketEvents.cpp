@@ -1,16 +1,13 @@
 #include "net/SocketEvents.h"
 
+#include "net/SocketApi.h"
 #include "net/ThreadTimer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -46,15 +43,10 @@ std::function<void()>& PumpHook() {
     return hook;
 }
 
-// Work posted from other threads, and the descriptor that wakes a poll. Never
-// destroyed: a lookup thread may still post while the process ends.
+// Work posted from other threads. Never destroyed: a lookup thread may
+// still post while the process ends.
 std::mutex& PostedLock = *new std::mutex;
 std::deque<std::function<void()>>& Posted = *new std::deque<std::function<void()>>;
-
-int WakeFd() {
-    static const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return fd;
-}
 
 bool WatcherAlive(const TWatcherEntry& e) {
     for (const auto& w : Watchers())
@@ -165,51 +157,40 @@ void Post(std::function<void()> Work) {
         std::lock_guard<std::mutex> lock(PostedLock);
         Posted.push_back(std::move(Work));
     }
-    const uint64_t one = 1;
-    if (WakeFd() >= 0) {
-        ssize_t r = write(WakeFd(), &one, sizeof one);
-        (void)r; // a full counter still wakes the poll
-    }
+    sockapi::WakePoll();
 }
 
-void Deliver(int MaxWaitMs, int ExtraFd, short ExtraEvents) {
+void Deliver(int MaxWaitMs, sockapi::THandle ExtraFd, short ExtraEvents) {
     RunPosted();
     FireDueTimers();
 
-    std::vector<pollfd> fds;
+    std::vector<sockapi::TPollEntry> fds;
     std::vector<TWatcherEntry> polled;
-    fds.push_back({WakeFd(), POLLIN, 0});
-    if (ExtraFd >= 0 && ExtraEvents != 0)
+    if (ExtraFd != sockapi::kNoSocket && ExtraEvents != 0)
         fds.push_back({ExtraFd, ExtraEvents, 0});
     const size_t first = fds.size();
     for (const auto& e : Watchers()) {
-        const int fd = e.Watcher->WatchedFd();
-        const short events = fd >= 0 ? e.Watcher->WatchedEvents() : 0;
+        const sockapi::THandle fd = e.Watcher->WatchedFd();
+        const short events = fd != sockapi::kNoSocket ? e.Watcher->WatchedEvents() : 0;
         if (events == 0)
             continue;
         fds.push_back({fd, events, 0});
         polled.push_back(e);
     }
 
-    int r = poll(fds.data(), fds.size(), UntilNextTimer(std::max(MaxWaitMs, 0)));
-    if (r < 0)
+    if (sockapi::Poll(fds, UntilNextTimer(std::max(MaxWaitMs, 0))) < 0)
         return; // interrupted: the caller simply comes round again
-    if (fds[0].revents & POLLIN) {
-        uint64_t count;
-        ssize_t n = read(WakeFd(), &count, sizeof count);
-        (void)n;
-    }
     RunPosted();
     for (size_t i = first; i < fds.size(); ++i) {
-        if (fds[i].revents == 0)
+        if (fds[i].Ready == 0)
             continue;
         const TWatcherEntry& e = polled[i - first];
-        // The watcher may have gone, or switched to another descriptor, while
-        // an earlier handler ran.
-        if (!WatcherAlive(e) || e.Watcher->WatchedFd() != fds[i].fd ||
+        // The watcher may have gone, or switched to another socket, while an
+        // earlier handler ran.
+        if (!WatcherAlive(e) || e.Watcher->WatchedFd() != fds[i].Socket ||
             e.Watcher->WatchedEvents() == 0)
             continue;
-        e.Watcher->Notify(fds[i].revents);
+        e.Watcher->Notify(fds[i].Ready);
     }
     FireDueTimers();
 }

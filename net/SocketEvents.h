@@ -8,6 +8,8 @@
 // loop must call regularly (for example from a 20 ms timer). So an idle
 // connection that the server closes is noticed and leaves Connected false.
 #pragma once
+#include "net/SocketApi.h"
+
 #include <functional>
 
 class TThreadTimer;
@@ -30,12 +32,12 @@ void PumpMessages(int MaxWaitMs = 0);
 // Internal interface between the sockets/timers and the delivery.
 namespace sockevents {
 
-// A watched descriptor. Events() returns the poll() events wanted now
-// (0: not watched at the moment); Notify() gets the poll() result.
+// A watched socket. WatchedEvents() returns the sockapi::Poll events wanted
+// now (0: not watched at the moment); Notify() gets what Poll found.
 class TWatcher {
 public:
     virtual ~TWatcher() = default;
-    virtual int WatchedFd() const = 0;
+    virtual sockapi::THandle WatchedFd() const = 0;
     virtual short WatchedEvents() const = 0;
     virtual void Notify(short Revents) = 0;
 };
@@ -55,6 +57,6 @@ void Post(std::function<void()> Work);
 
 // One delivery pass (used by the waits); ExtraFd/ExtraEvents let a wait
 // include its own socket (for example writable) in the same poll.
-void Deliver(int MaxWaitMs, int ExtraFd = -1, short ExtraEvents = 0);
+void Deliver(int MaxWaitMs, sockapi::THandle ExtraFd = sockapi::kNoSocket, short ExtraEvents = 0);
 
 } // namespace sockevents

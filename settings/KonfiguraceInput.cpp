@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "settings/PortNumber.h"
 #include "settings/Unitpom.h"
 
 #include <utility>
@@ -76,18 +77,7 @@ KonfiguraceInput LoadInput(const std::string& defaultFtpServer) {
 }
 
 bool ParseProxyPort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 9)
-        return false;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535)
-        return false;
-    port = value;
-    return true;
+    return ParsePortNumber(text, port);
 }
 
 std::string ValidateInput(KonfiguraceInput& in) {

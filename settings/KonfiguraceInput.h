@@ -44,7 +44,7 @@ std::string ValidateInput(KonfiguraceInput& input);
 // written before the failing one stay written.
 void SaveInput(const KonfiguraceInput& input);
 
-// A proxy port as typed: decimal digits only, 1 to 65535.
+// A proxy port as typed: decimal digits only, 1 to 65535 (ParsePortNumber).
 bool ParseProxyPort(const std::string& text, int& port);
 
 } // namespace konfigurace

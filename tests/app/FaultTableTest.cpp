@@ -102,12 +102,12 @@ protected:
             WriteSettingString("Files", "File" + std::to_string(i), files[i].first);
     }
 
+public:
     static FakeFtpServer& LogIn(FakeFtpServer& server, Pace pace = {}) {
-        return server.Reply("USER user", "331 Password required.", pace)
-            .Reply("PASS heslo", "230 Logged in.", pace)
-            .Reply("TYPE L 8", "200 Type set.", pace);
+        return server.LogIn("user", "heslo", pace).Reply("TYPE L 8", "200 Type set.", pace);
     }
 
+protected:
     // One unattended run as cron starts it: the first activation finds the
     // switch. Returns the run's wall time in milliseconds.
     int64_t RunAuto() {
@@ -279,6 +279,61 @@ TEST_F(FaultRun, GreetingNeverSentThenTheWindowIsClosed) {
     EXPECT_TRUE(silent.Commands().empty());
 }
 
+// ---- a server that goes silent, with TimeOut set ------------------------------
+
+struct SilenceCase {
+    const char* name;
+    int commandsBeforeSilence; // the silence starts once the server has read these
+    bool upload;               // the upload fails, not the connection
+    void (*script)(FakeFtpServer& ftp);
+};
+
+void PrintTo(const SilenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Silence : public FaultRun, public testing::WithParamInterface<SilenceCase> {};
+
+// With TimeOut 1 the run ends about a second after the server fell silent,
+// journals the client's time-out text and leaves every data file in place.
+TEST_P(Silence, EndsAfterTheTimeOut) {
+    WriteSettingInteger("TimeOut", 1);
+    GetParam().script(ftp);
+    std::optional<std::chrono::steady_clock::time_point> silent;
+    ui::Timer watch;
+    watch.OnTick([&] {
+        if (!silent && ftp.Connections() >= 1 &&
+            static_cast<int>(ftp.Commands().size()) >= GetParam().commandsBeforeSilence)
+            silent = std::chrono::steady_clock::now();
+    });
+    watch.Start(10);
+    RunAuto();
+    const int64_t waited = silent ? MsSince(*silent) : -1;
+    watch.Stop();
+
+    EXPECT_GE(waited, 900) << "the run waited the time-out";
+    EXPECT_LT(waited, 4000) << "and not much longer";
+    const std::string text = "Timed out waiting for the server's reply";
+    if (GetParam().upload)
+        ExpectFailed(Plus(UpToConnect(), {"Transfer souboru...", "Upload ", "Chyba při uploadu.",
+                                          text, "Soubor neodeslán."}));
+    else
+        ExpectFailed(ConnectFailed(text, false));
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(static_cast<int>(ftp.Commands().size()), GetParam().commandsBeforeSilence)
+        << "nothing is sent after the time-out, not even QUIT";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Silence,
+    testing::Values(
+        SilenceCase{"NoGreeting", 0, false, [](FakeFtpServer& f) { f.SilentGreeting(2500); }},
+        SilenceCase{"SilentAfterUser", 1, false,
+                    [](FakeFtpServer& f) { f.Reply("USER user", ""); }},
+        SilenceCase{"SilentAfterStor", 5, true,
+                    [](FakeFtpServer& f) { FaultRun::LogIn(f).Pasv().Reply(kStor, ""); }}),
+    [](const testing::TestParamInfo<SilenceCase>& info) { return std::string(info.param.name); });
+
 TEST_F(FaultRun, LogIn530) {
     ftp.Reply("USER user", "331 Password required.")
         .Reply("PASS heslo", "530 Login incorrect.")
@@ -289,9 +344,7 @@ TEST_F(FaultRun, LogIn530) {
 }
 
 TEST_F(FaultRun, Type504) {
-    ftp.Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
-        .Reply("TYPE L 8", "504 Command not implemented for that parameter.");
+    ftp.LogIn("user", "heslo").Reply("TYPE L 8", "504 Command not implemented for that parameter.");
     RunAuto();
     ExpectFailed(ConnectFailed("504 Command not implemented for that parameter.", true));
     EXPECT_EQ(ftp.Verify(), "");

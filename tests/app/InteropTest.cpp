@@ -13,10 +13,10 @@
 #include "settings/Unitpom.h"
 #include "tests/support/GpgHome.h"
 #include "tests/support/RealFtpServer.h"
+#include "tests/support/TempFolder.h"
 #include "ui/Application.h"
 
 #include <cstdlib>
-#include <random>
 #include <sys/stat.h>
 
 namespace {
@@ -43,10 +43,7 @@ protected:
         for (const char* dir : {"data", "temp", "received"})
             ::mkdir((tmp / dir).c_str(), 0755);
         gpg.SetUpApplicationFolder(tmp.Path());
-        std::mt19937 gen(11);
-        std::string random(300000, '\0');
-        for (auto& c : random)
-            c = static_cast<char>(gen() & 0xFF);
+        const std::string random = testsupport::RandomBytes(300000, 11);
         files = {{tmp / "data/pacienti.csv", "id;jméno\r\n1;Jiří Novák\r\n"},
                  {tmp / "data/vysledky_2026.bin", random}};
         for (const auto& [path, content] : files)

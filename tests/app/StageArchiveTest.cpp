@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "tests/support/GpgHome.h"
+#include "tests/support/TempFolder.h"
 #include "ui/Application.h"
 
 #include <atomic>
@@ -17,7 +18,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -142,10 +142,7 @@ TEST_F(Stages, ThreeFilesAreZippedEncryptedAndDecryptBackByteIdentical) {
     UseRealGpg();
     const std::string a = AddData("data1.dat", std::string(5000, 'a') + "end");
     const std::string b = AddData("data2.dat", "second file\r\n");
-    std::string random(70000, '\0');
-    std::mt19937 rng(7);
-    for (auto& c : random)
-        c = static_cast<char>(rng());
+    const std::string random = testsupport::RandomBytes(70000, 7);
     const std::string c = AddData("data3.bin", random);
     testsupport::WriteBytes(InTemp("_ftp_file.zip"), "left by an aborted run");
     form->SetCaption("Zipování souborů...");
@@ -468,10 +465,7 @@ TEST_F(Stages, MissingFileIsNotCountedAndRecordedAsNotArchived) {
 }
 
 TEST_F(Stages, FileWrittenWhileItIsArchivedIsNotRecordedAsArchived) {
-    std::string big(8 << 20, '\0');
-    std::mt19937 rng(3);
-    for (auto& c : big)
-        c = static_cast<char>(rng());
+    const std::string big = testsupport::RandomBytes(8 << 20, 3);
     const std::string growing = AddData("growing.bin", big);
     const std::string steady = AddData("steady.txt", "steady");
     std::atomic<bool> stop{false};
@@ -499,10 +493,7 @@ TEST_F(Stages, FileWrittenWhileItIsArchivedIsNotRecordedAsArchived) {
 }
 
 TEST_F(Stages, ArchiveWhoseEndCannotBeWrittenIsRemovedAndNothingCountsAsSent) {
-    std::string random(5000, '\0');
-    std::mt19937 rng(5);
-    for (auto& c : random)
-        c = static_cast<char>(rng());
+    const std::string random = testsupport::RandomBytes(5000, 5);
     const std::string data = AddData("data.bin", random);
     ASSERT_EQ(form->ZipFiles(transferFile, transferSize), 1);
     const int64_t whole = transferSize;

@@ -14,6 +14,7 @@
 #include "tests/support/RealFtpServer.h"
 #include "ui/Application.h"
 
+#include <climits>
 #include <random>
 
 namespace {
@@ -37,9 +38,7 @@ protected:
 
     // The usual log-in of WriteGoodSettings.
     FakeFtpServer& LogIn() {
-        return ftp.Reply("USER user", "331 Password required.")
-            .Reply("PASS heslo", "230 Logged in.")
-            .Reply("TYPE L 8", "200 Type set to L 8.");
+        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set to L 8.");
     }
 
     bool Connect() {
@@ -100,6 +99,32 @@ TEST_F(Transfer, ConnectsToThePortInTheSettingWithTheDecodedPassword) {
     EXPECT_EQ(form->NMFTP->Password, "tajné heslo");
 }
 
+// TimeOut in whole seconds becomes the client's time-out in milliseconds;
+// missing, 0, negative or unreadable means no time-out, and a value too
+// large for milliseconds stays the largest the client holds.
+TEST_F(Transfer, TimeOutSettingGoesToTheClient) {
+    LogIn();
+    const std::vector<std::pair<const char*, int>> rows = {{nullptr, 0},
+                                                           {"0", 0},
+                                                           {"-5", 0},
+                                                           {"abc", 0},
+                                                           {"2", 2000},
+                                                           {"120", 120000},
+                                                           {"2147483", 2147483000},
+                                                           {"2147484", INT_MAX},
+                                                           {"2147483647", INT_MAX}};
+    for (const auto& [text, ms] : rows) {
+        if (text) {
+            WriteSettingString("General", "TimeOut", text);
+            ftp.Reply("TYPE L 8", "200 Type set to L 8."); // the connection stays open
+        }
+        form->NMFTP->TimeOut = -1;
+        EXPECT_TRUE(Connect()) << connectError;
+        EXPECT_EQ(form->NMFTP->TimeOut, ms) << (text ? text : "(missing)");
+    }
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
 TEST_F(Transfer, PlainHostGoesToPort21) {
     WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(ftp.Port()));
     LogIn().Reply("QUIT", "221 Bye.");
@@ -133,9 +158,7 @@ TEST_F(Transfer, ServerNotRunningGivesConnectionFailed) {
 }
 
 TEST_F(Transfer, RefusedTypeL8KeepsTheLoggedInConnection) {
-    ftp.Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
-        .Reply("TYPE L 8", "504 Type not implemented.");
+    ftp.LogIn("user", "heslo").Reply("TYPE L 8", "504 Type not implemented.");
     EXPECT_FALSE(Connect());
     EXPECT_EQ(connectError, "504 Type not implemented.\r\n");
     EXPECT_TRUE(form->NMFTP->Connected);
@@ -150,8 +173,7 @@ TEST_F(Transfer, OpenProxyGetsOpenHostThenUserAndPassWithoutTheProxyLogIn) {
     WriteSettingString("General", "ProxyLogin", "proxyanna");
     WriteSettingString("General", "ProxyHeslo", EncodePassword("proxyheslo"));
     ftp.Reply("OPEN ftp.registr.example", "220 Connected to ftp.registr.example.")
-        .Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
+        .LogIn("user", "heslo")
         .Reply("TYPE L 8", "200 Type set.");
     ASSERT_TRUE(Connect()) << connectError;
     EXPECT_EQ(ftp.Verify(), "");
@@ -240,10 +262,7 @@ TEST_F(Transfer, NextRunLogsInAgainAfterTheServerClosedTheConnection) {
 TEST_F(Transfer, IdleConnectionEndedByTheServerWithANoticeIsNotReused) {
     // vsftpd and others say "421 Timeout." on an idle connection and close it;
     // the notice waits unread, so the socket still looks connected.
-    ftp.Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
-        .Reply("TYPE L 8", "200 Type set to L 8.\r\n421 Timeout.")
-        .Close();
+    ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set to L 8.\r\n421 Timeout.").Close();
     ASSERT_TRUE(Connect()) << connectError;
     LetEventsRun(300);
     LogIn();

@@ -71,9 +71,7 @@ protected:
 
     // The scripted log-in of UseFake.
     static FakeFtpServer& LogIn(FakeFtpServer& ftp) {
-        return ftp.Reply("USER user", "331 Password required.")
-            .Reply("PASS heslo", "230 Logged in.")
-            .Reply("TYPE L 8", "200 Type set to L 8.");
+        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set to L 8.");
     }
 
     // One unattended run, as cron starts it: the window's first activation
@@ -269,9 +267,7 @@ TEST_F(FailedRun, ServerNotRunning) {
 
 TEST_F(FailedRun, TypeL8Refused) {
     UseFake(ftp);
-    ftp.Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
-        .Reply("TYPE L 8", "504 Command not implemented for that parameter.");
+    ftp.LogIn("user", "heslo").Reply("TYPE L 8", "504 Command not implemented for that parameter.");
     RunAuto();
     ExpectEndRequestedWithoutBoxes();
     ExpectAllInPlace();
@@ -405,8 +401,7 @@ TEST_F(WholeRun, ThroughAnOpenProxy) {
     WriteSettingString("General", "ProxyLogin", "proxyanna");
     WriteSettingString("General", "ProxyHeslo", EncodePassword("proxyheslo"));
     proxy.Reply("OPEN ftp.registr.example", "220 Connected.")
-        .Reply("USER user", "331 Password required.")
-        .Reply("PASS heslo", "230 Logged in.")
+        .LogIn("user", "heslo")
         .Reply("TYPE L 8", "200 Type set.")
         .Pasv()
         .Store(std::string("STOR ") + kEncryptedName)

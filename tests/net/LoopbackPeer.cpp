@@ -1,56 +1,54 @@
 #include "LoopbackPeer.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace nettest {
 
 namespace {
 
-int ListenLoopback(int Backlog, int& Port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+// One socket's readiness within Ms milliseconds.
+bool WaitFor(TPeerSocket Fd, short Events, int Ms) {
+    std::vector<sockapi::TPollEntry> entry{{Fd, Events, 0}};
+    return sockapi::Poll(entry, Ms) > 0 && entry[0].Ready != 0;
+}
+
+TPeerSocket ListenLoopback(int Backlog, int& Port) {
+    const TPeerSocket fd = sockapi::OpenStream();
+    if (fd == sockapi::kNoSocket)
         throw std::runtime_error("socket failed");
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0 || listen(fd, Backlog) < 0) {
-        close(fd);
+    uint32_t addr = 0;
+    uint16_t port = 0;
+    if (!sockapi::Bind(fd, sockapi::HostToNet32(sockapi::kLoopback), 0) ||
+        !sockapi::Listen(fd, Backlog) || !sockapi::LocalAddress(fd, addr, port)) {
+        sockapi::Close(fd);
         throw std::runtime_error("listen failed");
     }
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
+    Port = sockapi::NetToHost16(port);
     return fd;
 }
 
 } // namespace
 
-LoopbackPeer::LoopbackPeer(std::function<void(LoopbackPeer& Peer, int Fd)> Script) {
+LoopbackPeer::LoopbackPeer(std::function<void(LoopbackPeer& Peer, TPeerSocket Fd)> Script) {
+    sockapi::AddUser();
     Listener = ListenLoopback(1, PortNo);
     Worker = std::thread([this, Script] {
-        pollfd p{Listener, POLLIN, 0};
         // Wait for the client for at most 10 s, watching the stop flag.
-        for (int i = 0; i < 1000 && !Stop; ++i) {
-            if (poll(&p, 1, 10) > 0)
-                break;
-        }
-        if (!Stop && (p.revents & POLLIN)) {
-            const int fd = accept(Listener, nullptr, nullptr);
-            if (fd >= 0) {
+        bool ready = false;
+        for (int i = 0; i < 1000 && !Stop && !ready; ++i)
+            ready = WaitFor(Listener, sockapi::kReadable, 10);
+        if (!Stop && ready) {
+            uint32_t addr = 0;
+            uint16_t port = 0;
+            const TPeerSocket fd = sockapi::Accept(Listener, addr, port);
+            if (fd != sockapi::kNoSocket) {
                 Accepted = fd;
                 Script(*this, fd);
                 if (Closed == 0)
-                    close(fd);
-                Accepted = -1;
+                    sockapi::Close(fd);
+                Accepted = sockapi::kNoSocket;
             }
         }
         Done = true;
@@ -58,21 +56,21 @@ LoopbackPeer::LoopbackPeer(std::function<void(LoopbackPeer& Peer, int Fd)> Scrip
 }
 
 LoopbackPeer::~LoopbackPeer() {
+    // Every helper of a script waits in short slices and watches this flag.
     Stop = true;
-    const int fd = Accepted.load();
-    if (fd >= 0)
-        shutdown(fd, SHUT_RDWR); // wakes a script blocked in the kernel
     Worker.join();
-    close(Listener);
+    sockapi::Close(Listener);
+    sockapi::RemoveUser();
 }
 
-bool LoopbackPeer::SendAll(int Fd, const std::string& Bytes) {
+bool LoopbackPeer::SendAll(TPeerSocket Fd, const std::string& Bytes) {
     size_t done = 0;
     while (done < Bytes.size() && !Stop) {
-        pollfd p{Fd, POLLOUT, 0};
-        if (poll(&p, 1, 50) <= 0)
+        if (!WaitFor(Fd, sockapi::kWritable, 50))
             continue;
-        const ssize_t n = send(Fd, Bytes.data() + done, Bytes.size() - done, MSG_NOSIGNAL);
+        const long n = sockapi::Send(Fd, Bytes.data() + done, Bytes.size() - done);
+        if (n < 0 && sockapi::LastError() == 10035)
+            continue;
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);
@@ -80,15 +78,17 @@ bool LoopbackPeer::SendAll(int Fd, const std::string& Bytes) {
     return done == Bytes.size();
 }
 
-std::string LoopbackPeer::ReadLine(int Fd, int TimeoutMs) {
+std::string LoopbackPeer::ReadLine(TPeerSocket Fd, int TimeoutMs) {
     std::string line;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
     while (!Stop && std::chrono::steady_clock::now() < end) {
-        pollfd p{Fd, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0)
+        if (!WaitFor(Fd, sockapi::kReadable, 20))
             continue;
         char c;
-        if (recv(Fd, &c, 1, 0) != 1)
+        const long n = sockapi::Receive(Fd, &c, 1, false);
+        if (n < 0 && sockapi::LastError() == 10035)
+            continue;
+        if (n != 1)
             return "";
         line += c;
         if (c == '\n')
@@ -97,15 +97,16 @@ std::string LoopbackPeer::ReadLine(int Fd, int TimeoutMs) {
     return "";
 }
 
-std::string LoopbackPeer::ReadToEnd(int Fd, int TimeoutMs) {
+std::string LoopbackPeer::ReadToEnd(TPeerSocket Fd, int TimeoutMs) {
     std::string data;
     std::vector<char> buf(1 << 16);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
     while (!Stop && std::chrono::steady_clock::now() < end) {
-        pollfd p{Fd, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0)
+        if (!WaitFor(Fd, sockapi::kReadable, 20))
             continue;
-        const ssize_t n = recv(Fd, buf.data(), buf.size(), 0);
+        const long n = sockapi::Receive(Fd, buf.data(), buf.size(), false);
+        if (n < 0 && sockapi::LastError() == 10035)
+            continue;
         if (n <= 0)
             break;
         data.append(buf.data(), static_cast<size_t>(n));
@@ -113,54 +114,72 @@ std::string LoopbackPeer::ReadToEnd(int Fd, int TimeoutMs) {
     return data;
 }
 
-void LoopbackPeer::SleepMs(int Ms) {
-    for (int waited = 0; waited < Ms && !Stop; waited += 5)
-        usleep(5000);
+void LoopbackPeer::Discard(TPeerSocket Fd, std::atomic<int64_t>& Bytes) {
+    std::vector<char> buf(256 * 1024);
+    while (!Stop) {
+        if (!WaitFor(Fd, sockapi::kReadable, 50))
+            continue;
+        const long n = sockapi::Receive(Fd, buf.data(), buf.size(), false);
+        if (n < 0 && sockapi::LastError() == 10035)
+            continue;
+        if (n <= 0)
+            break;
+        Bytes += n;
+    }
 }
 
-void LoopbackPeer::Reset(int Fd) {
-    linger l{1, 0};
-    setsockopt(Fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    close(Fd);
-    Accepted = -1;
+void LoopbackPeer::SleepMs(int Ms) {
+    for (int waited = 0; waited < Ms && !Stop; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+void LoopbackPeer::HoldOpen() {
+    while (!Stopping())
+        SleepMs(10);
+}
+
+void HoldOpen(LoopbackPeer& Peer, TPeerSocket) {
+    Peer.HoldOpen();
+}
+
+void LoopbackPeer::Reset(TPeerSocket Fd) {
+    sockapi::SetLinger(Fd, true, 0);
+    sockapi::Close(Fd);
+    Accepted = sockapi::kNoSocket;
     Closed = 1;
 }
 
 int RefusedPort() {
-    int port = 0;
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    close(fd); // bound but never listened: the port is free again
-    return port;
+    sockapi::AddUser();
+    const TPeerSocket fd = sockapi::OpenStream();
+    uint32_t addr = 0;
+    uint16_t port = 0;
+    sockapi::Bind(fd, sockapi::HostToNet32(sockapi::kLoopback), 0);
+    sockapi::LocalAddress(fd, addr, port);
+    sockapi::Close(fd); // bound but never listened: the port is free again
+    sockapi::RemoveUser();
+    return sockapi::NetToHost16(port);
 }
 
 SilentHost::SilentHost() {
+    sockapi::AddUser();
     Listener = ListenLoopback(0, PortNo);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(PortNo));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const uint16_t port = sockapi::HostToNet16(static_cast<uint16_t>(PortNo));
     // Fill the accept queue until a connect stays unanswered.
     for (int i = 0; i < 16 && !Full; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const TPeerSocket fd = sockapi::OpenStream();
         Fillers.push_back(fd);
-        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, 200) == 0)
+        sockapi::Connect(fd, sockapi::HostToNet32(sockapi::kLoopback), port);
+        if (!WaitFor(fd, sockapi::kWritable, 200))
             Full = true;
     }
 }
 
 SilentHost::~SilentHost() {
-    for (int fd : Fillers)
-        close(fd);
-    close(Listener);
+    for (TPeerSocket fd : Fillers)
+        sockapi::Close(fd);
+    sockapi::Close(Listener);
+    sockapi::RemoveUser();
 }
 
 std::string UnresolvableName() {

@@ -23,8 +23,7 @@ protected:
 
 TEST_F(NmftpLogin, MultiLineGreetingIsReadWholeBeforeUser) {
     ftp.Greeting(Lines({"220-Welcome to the registry", "220-Second line", "220 Ready."}))
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+        .LogIn("anna", "tajne");
     client.Connect();
     EXPECT_TRUE(client.Connected);
     EXPECT_EQ(ftp.Verify(), "");
@@ -45,11 +44,35 @@ TEST_F(NmftpLogin, UnmarkedMiddleLinesDoNotEndAMultiLineReply) {
     // line must not be taken for the answer to USER.
     ftp.Greeting(
            Lines({"220-Welcome", "Middle line without a code", " 234 indented", "220 Ready."}))
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+        .LogIn("anna", "tajne");
     client.Connect();
     EXPECT_EQ(ftp.Verify(), "");
     EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "PASS tajne"}));
+}
+
+TEST_F(NmftpLogin, MultiLineReplyClosedWithAnotherCodeEndsThere) {
+    ftp.Greeting(Lines({"220-Welcome", "221 Ready."}))
+        .Reply("USER anna", Lines({"331-Password required", "330 for anna."}))
+        .Reply("PASS tajne", "230 Logged in.");
+    client.TimeOut = 2000;
+    client.Connect();
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "PASS tajne"}));
+}
+
+TEST_F(NmftpLogin, SilentAfterTypeTimesOutAndClosesWithoutQuit) {
+    ftp.Reply("USER anna", "230 Logged in.").Reply("TYPE L 8", "");
+    client.Connect();
+    client.TimeOut = 200;
+    try {
+        client.Mode(3);
+        ADD_FAILURE() << "no time-out";
+    } catch (const ETimeOutError& e) {
+        EXPECT_STREQ(e.what(), "Timed out waiting for the server's reply");
+    }
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "TYPE L 8"}));
 }
 
 TEST_F(NmftpLogin, UserReply230LogsInWithoutPass) {
@@ -81,10 +104,7 @@ TEST_F(NmftpLogin, RefusedPasswordFailsSendsQuitAndReportsDisconnected) {
 }
 
 TEST_F(NmftpLogin, ClientCanConnectAgainAfterAFailedLogIn) {
-    ftp.Reply("USER anna", "530 Not now.")
-        .Reply("QUIT", "221 Bye.")
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+    ftp.Reply("USER anna", "530 Not now.").Reply("QUIT", "221 Bye.").LogIn("anna", "tajne");
     EXPECT_THROW(client.Connect(), FTPException);
     client.Connect();
     EXPECT_TRUE(client.Connected);
@@ -115,9 +135,7 @@ TEST_F(NmftpLogin, SilentServerThatClosesFailsTheConnect) {
 }
 
 TEST_F(NmftpLogin, LateGreetingIsWaitedFor) {
-    ftp.SilentGreeting(300, "220 Finally.")
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+    ftp.SilentGreeting(300, "220 Finally.").LogIn("anna", "tajne");
     client.Connect();
     EXPECT_EQ(ftp.Verify(), "");
 }
@@ -231,9 +249,7 @@ TEST_F(NmftpLogin, CommandWhenNotConnectedRaisesNotConnected) {
 }
 
 TEST_F(NmftpLogin, PasswordNeverAppearsInAStatusText) {
-    ftp.Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.")
-        .Reply("QUIT", "221 Bye.");
+    ftp.LogIn("anna", "tajne").Reply("QUIT", "221 Bye.");
     client.ReportLevel = 255;
     client.Connect();
     client.Disconnect();
@@ -252,8 +268,7 @@ TEST_F(NmftpLogin, FirewallLogInComesFirst) {
     client.FWPassword = "fwpass";
     ftp.Reply("USER fw", "331 Firewall password.")
         .Reply("PASS fwpass", "230 Through.")
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+        .LogIn("anna", "tajne");
     client.Connect();
     EXPECT_EQ(ftp.Verify(), "");
 }
@@ -261,7 +276,7 @@ TEST_F(NmftpLogin, FirewallLogInComesFirst) {
 TEST_F(NmftpLogin, AuthenticationNeededMayFillTheCredentials) {
     client.Password.clear();
     client.OnAuthenticationNeeded = [&](bool&) { client.Password = "later"; };
-    ftp.Reply("USER anna", "331 Password required.").Reply("PASS later", "230 Logged in.");
+    ftp.LogIn("anna", "later");
     client.Connect();
     EXPECT_EQ(ftp.Verify(), "");
 }
@@ -310,16 +325,14 @@ protected:
 TEST_F(NmftpProxy, OpenStyleSendsOpenThenUserAndPassToTheProxy) {
     client.FirewallType = FtOpen;
     ftp.Reply("OPEN ftp.server.invalid", "220 Connected to ftp.server.invalid.")
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+        .LogIn("anna", "tajne");
     client.Connect();
     EXPECT_EQ(ftp.Verify(), "");
 }
 
 TEST_F(NmftpProxy, UserStyleSendsOneUserWithTheHost) {
     client.FirewallType = FTUser;
-    ftp.Reply("USER anna@ftp.server.invalid", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+    ftp.LogIn("anna@ftp.server.invalid", "tajne");
     client.Connect();
     EXPECT_EQ(ftp.Verify(), "");
 }
@@ -334,9 +347,7 @@ TEST_F(NmftpProxy, UserStyleRefusalIsAFailure) {
 
 TEST_F(NmftpProxy, SiteStyleSendsSite) {
     client.FirewallType = FtSite;
-    ftp.Reply("SITE ftp.server.invalid", "220 Ok.")
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.");
+    ftp.Reply("SITE ftp.server.invalid", "220 Ok.").LogIn("anna", "tajne");
     client.Connect();
     EXPECT_EQ(ftp.Verify(), "");
 }
@@ -347,8 +358,7 @@ TEST_F(NmftpProxy, UploadThroughTheProxyConnectsDataToTheProxy) {
     std::string bytes = RandomBytes(200000);
     testsupport::WriteBytes(dir / "data.gpg", bytes);
     ftp.Reply("OPEN ftp.server.invalid", "220 Ok.")
-        .Reply("USER anna", "331 Password required.")
-        .Reply("PASS tajne", "230 Logged in.")
+        .LogIn("anna", "tajne")
         .Reply("TYPE L 8", "200 Ok.")
         .Pasv()
         .Store("STOR data.gpg");

@@ -4,6 +4,7 @@
 #include "tests/net/FtpTestUtil.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 using testsupport::FakeFtpServer;
 using testsupport::Lines;
@@ -23,9 +24,7 @@ protected:
 
     void SetUp() override {
         Configure(client, ftp.Port(), log);
-        ftp.Reply("USER anna", "331 Password required.")
-            .Reply("PASS tajne", "230 Logged in.")
-            .Reply("TYPE L 8", "200 Type set.");
+        ftp.LogIn("anna", "tajne").Reply("TYPE L 8", "200 Type set.");
         bytes = RandomBytes(300000);
         path = dir / "20260305.zip.gpg";
         testsupport::WriteBytes(path, bytes);
@@ -396,3 +395,123 @@ TEST_F(NmftpUpload, SecondUploadFromAnEventHandlerIsRefused) {
     EXPECT_EQ(ftp.Verify(), "");
     EXPECT_EQ(ftp.StoredData().at(0), bytes);
 }
+
+// The server closes the data connection after the end of the data and then
+// confirms, or confirms first; its close may reach the client while the
+// program's events run (a repaint of about a millisecond). A good upload is
+// reported good however the two fall. Many rounds: the close must land in
+// the pump now and then.
+struct DataCloseCase {
+    const char* name;
+    int closeDelayMs;
+    int finalDelayMs;
+    bool finalFirst;
+};
+
+void PrintTo(const DataCloseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NmftpDataClose : public NmftpUpload, public testing::WithParamInterface<DataCloseCase> {
+protected:
+    void TearDown() override { SetPumpMessagesHook({}); }
+};
+
+TEST_P(NmftpDataClose, GoodUploadIsReportedGood) {
+    const int rounds = 12;
+    bytes = RandomBytes(5000, 11);
+    testsupport::WriteBytes(path, bytes);
+    StoreOptions o;
+    o.dataCloseDelayMs = GetParam().closeDelayMs;
+    o.finalPace.delayMs = GetParam().finalDelayMs;
+    o.finalBeforeDataClose = GetParam().finalFirst;
+    for (int i = 0; i < rounds; ++i)
+        ftp.Pasv().Store("STOR 20260305.zip.gpg", o);
+    LogIn();
+    SetPumpMessagesHook([] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+    for (int i = 0; i < rounds; ++i) {
+        try {
+            client.Upload(path, "20260305.zip.gpg");
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "round " << i << ": " << e.what();
+        }
+    }
+    EXPECT_EQ(ftp.Verify(), "");
+    ASSERT_EQ(ftp.StoredData().size(), static_cast<size_t>(rounds));
+    for (const auto& stored : ftp.StoredData())
+        EXPECT_TRUE(stored == bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NmftpDataClose,
+                         testing::Values(DataCloseCase{"CloseThen226", 0, 0, false},
+                                         DataCloseCase{"LateCloseThen226", 2, 0, false},
+                                         DataCloseCase{"LaterCloseThenLate226", 3, 1, false},
+                                         DataCloseCase{"LatestCloseThen226After3ms", 4, 3, false},
+                                         DataCloseCase{"Final226ThenClose", 2, 0, true}),
+                         [](const testing::TestParamInfo<DataCloseCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A server that stops answering at some point of the upload: with a
+// time-out set the upload ends in about that time with the time-out's text,
+// and the control connection, now out of step, is closed without QUIT.
+const char* const kStor = "STOR 20260305.zip.gpg";
+
+struct SilenceCase {
+    const char* name;
+    const char* text;
+    const char* lastCommand; // nothing follows it, not even QUIT
+    void (*script)(FakeFtpServer& ftp);
+};
+
+void PrintTo(const SilenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NmftpSilence : public NmftpUpload, public testing::WithParamInterface<SilenceCase> {};
+
+TEST_P(NmftpSilence, UploadTimesOut) {
+    GetParam().script(ftp);
+    LogIn();
+    client.TimeOut = 300;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.Upload(path, "20260305.zip.gpg");
+        ADD_FAILURE() << "no time-out";
+    } catch (const ETimeOutError& e) {
+        EXPECT_STREQ(e.what(), GetParam().text);
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_GE(ms, 280);
+    EXPECT_LT(ms, 3000);
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(client.DataConnection, nullptr);
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Commands().back(), GetParam().lastCommand);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NmftpSilence,
+                         testing::Values(SilenceCase{"SilentPasv", kTimedOutReply, "PASV",
+                                                     [](FakeFtpServer& f) { f.Reply("PASV", ""); }},
+                                         SilenceCase{"SilentStor", kTimedOutReply, kStor,
+                                                     [](FakeFtpServer& f) {
+                                                         f.Pasv().Reply("STOR 20260305.zip.gpg",
+                                                                        "");
+                                                     }},
+                                         SilenceCase{"NoFinalReply", kTimedOutReply, kStor,
+                                                     [](FakeFtpServer& f) {
+                                                         StoreOptions o;
+                                                         o.final = "";
+                                                         f.Pasv().Store("STOR 20260305.zip.gpg", o);
+                                                     }},
+                                         SilenceCase{"DataNeverClosed", kTimedOutDataEnd, kStor,
+                                                     [](FakeFtpServer& f) {
+                                                         StoreOptions o;
+                                                         o.dataCloseDelayMs = 1500;
+                                                         f.Pasv().Store("STOR 20260305.zip.gpg", o);
+                                                     }}),
+                         [](const testing::TestParamInfo<SilenceCase>& info) {
+                             return std::string(info.param.name);
+                         });

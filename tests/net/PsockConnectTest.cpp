@@ -53,10 +53,7 @@ TEST_F(PsockConnect, NewInstanceDefaults) {
 }
 
 TEST_F(PsockConnect, DottedAddressConnectsWithoutLookup) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     Record(s);
     int resolved = 0, connected = 0;
@@ -81,10 +78,7 @@ TEST_F(PsockConnect, DottedAddressConnectsWithoutLookup) {
 }
 
 TEST_F(PsockConnect, NameIsLookedUpAndReported) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     Record(s);
     int resolved = 0;
@@ -101,10 +95,7 @@ TEST_F(PsockConnect, NameIsLookedUpAndReported) {
 }
 
 TEST_F(PsockConnect, AlreadyConnected) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     s.Host = "127.0.0.1";
     s.Port = peer.Port();
@@ -141,10 +132,7 @@ TEST_F(PsockConnect, SameInstanceConnectsAfterAFailure) {
     s.Host = "127.0.0.1";
     s.Port = nettest::RefusedPort();
     EXPECT_EQ(ConnectError(s), "Connection Failed");
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     s.Port = peer.Port();
     s.Connect();
     EXPECT_TRUE(s.Connected);
@@ -162,10 +150,7 @@ TEST_F(PsockConnect, UnresolvableNameGivesNullRemoteAddress) {
 }
 
 TEST_F(PsockConnect, InvalidHostHandlerFixesHostAndLookupRunsOnceMore) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     int calls = 0;
     s.OnInvalidHost = [&](bool& handled) {
@@ -241,10 +226,7 @@ TEST_F(PsockConnect, CancelFromEventHandlerDuringConnect) {
 }
 
 TEST_F(PsockConnect, ProxyIsUsedInsteadOfHost) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     int resolved = 0;
     s.OnHostResolved = [&](TPowersock*) { ++resolved; };
@@ -295,10 +277,7 @@ TEST_F(PsockConnect, IdleConnectionClosedByPeerLeavesConnectedFalse) {
     EXPECT_FALSE(s.Connected);
     EXPECT_EQ(disconnects, 1);
     // The instance can connect again.
-    LoopbackPeer second([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer second(nettest::HoldOpen);
     s.Port = second.Port();
     s.Connect();
     EXPECT_TRUE(s.Connected);
@@ -386,8 +365,7 @@ TEST_F(PsockConnect, ReadNotificationOncePerArrival) {
         p.SendAll(fd, "first");
         p.SleepMs(150);
         p.SendAll(fd, "second");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     int reads = 0;

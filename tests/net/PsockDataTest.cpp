@@ -2,13 +2,15 @@
 // guarantees (no SIGPIPE, long lines rejected, waits that do not burn a core).
 #include "LoopbackPeer.h"
 #include "net/Psock.h"
+#include "tests/support/TempFolder.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <random>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,11 +44,7 @@ std::string Pending(TPowersock& s) {
 }
 
 std::string RandomBytes(size_t size) {
-    std::string data(size, '\0');
-    std::mt19937 gen(42);
-    for (auto& c : data)
-        c = static_cast<char>(gen());
-    return data;
+    return testsupport::RandomBytes(size, 42);
 }
 
 std::string TempFile(const std::string& bytes) {
@@ -63,8 +61,7 @@ std::string TempFile(const std::string& bytes) {
 TEST_F(PsockData, ReadLnTwoLinesInOnePacketLeavesTheSecondWaiting) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, "220-first\r\n220 second\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -82,8 +79,7 @@ TEST_F(PsockData, ReadLnOneLineInSeveralPackets) {
         p.SendAll(fd, "lo\r");
         p.SleepMs(40);
         p.SendAll(fd, "\nnext");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -94,8 +90,7 @@ TEST_F(PsockData, ReadLnOneLineInSeveralPackets) {
 TEST_F(PsockData, ReadLnLineWithoutCrKeepsLfOnly) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, "plain\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -129,10 +124,7 @@ TEST_F(PsockData, ReadLnNotConnectedGivesEmptyString) {
 }
 
 TEST_F(PsockData, ReadLnCancelFromEventHandler) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     int errors = 0;
@@ -156,10 +148,7 @@ TEST_F(PsockData, ReadLnCancelFromEventHandler) {
 }
 
 TEST_F(PsockData, ReadLnTimeOutCancelsAPlainConnection) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     s.TimeOut = 100;
@@ -168,10 +157,7 @@ TEST_F(PsockData, ReadLnTimeOutCancelsAPlainConnection) {
 }
 
 TEST_F(PsockData, ReadLnWaitDoesNotBurnACore) {
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     s.TimeOut = 1000;
@@ -188,8 +174,7 @@ TEST_F(PsockData, ReadLnLongestLineAccepted) {
     const std::string line = std::string(65535, 'a') + "\n";
     LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
         p.SendAll(fd, line + "rest");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -200,8 +185,7 @@ TEST_F(PsockData, ReadLnLongestLineAccepted) {
 TEST_F(PsockData, ReadLnOverlongLineRejected) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, std::string(70000, 'b') + "\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -222,8 +206,7 @@ TEST_F(PsockData, TransactionParsesReplyNumber) {
         p.SendAll(fd, "Hello without a number\r\n");
         received += p.ReadLine(fd);
         p.SendAll(fd, "226-Transfer complete\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -243,8 +226,7 @@ TEST_F(PsockData, TransactionReplyNumberOutOfRangeRejected) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.ReadLine(fd);
         p.SendAll(fd, "99999 odd\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -264,8 +246,7 @@ TEST_F(PsockData, TransactionPeerClosedGivesZero) {
 TEST_F(PsockData, ReadCountZeroTakesEverythingWaiting) {
     LoopbackPeer peer([](LoopbackPeer& p, int fd) {
         p.SendAll(fd, "leftover\r\nlines\r\n");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -279,8 +260,7 @@ TEST_F(PsockData, ReadCountWaitsForAllBytes) {
         p.SendAll(fd, "abc");
         p.SleepMs(50);
         p.SendAll(fd, "defgh");
-        while (!p.Stopping())
-            p.SleepMs(10);
+        p.HoldOpen();
     });
     TPowersock s;
     ConnectTo(s, peer);
@@ -372,10 +352,7 @@ TEST_F(PsockData, SendFileCancelRaisesSendAborted) {
     const std::string data = RandomBytes(32 * 1024 * 1024);
     const std::string path = TempFile(data);
     // The reader never reads, so the sender soon waits for room.
-    LoopbackPeer peer([](LoopbackPeer& p, int) {
-        while (!p.Stopping())
-            p.SleepMs(10);
-    });
+    LoopbackPeer peer(nettest::HoldOpen);
     TPowersock s;
     ConnectTo(s, peer);
     int passes = 0;
@@ -393,6 +370,54 @@ TEST_F(PsockData, SendFileCancelRaisesSendAborted) {
     EXPECT_GT(s.BytesSent, 0);
     EXPECT_LT(s.BytesSent, static_cast<int64_t>(data.size()));
     std::remove(path.c_str());
+}
+
+// The time-out bounds a stall of the peer, not the whole file: a reader
+// that keeps taking data slowly gets all of it, one that stops reading ends
+// the send with the time-out.
+TEST_F(PsockData, SendFileTimesOutOnlyWhenThePeerStalls) {
+    const std::string data = RandomBytes(16 * 1024 * 1024);
+    const std::string path = TempFile(data);
+    std::atomic<size_t> got{0};
+    LoopbackPeer slow([&](LoopbackPeer& p, int fd) {
+        char buf[512 * 1024];
+        while (!p.Stopping() && got < data.size()) {
+            p.SleepMs(60);
+            const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                got += static_cast<size_t>(n);
+        }
+    });
+    TPowersock s;
+    ConnectTo(s, slow);
+    s.TimeOut = 400;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NO_THROW(s.SendFile(path));
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400))
+        << "the whole send took longer than the time-out";
+    EXPECT_EQ(s.BytesSent, static_cast<int64_t>(data.size()));
+
+    LoopbackPeer stalled(nettest::HoldOpen);
+    TPowersock t;
+    ConnectTo(t, stalled);
+    t.TimeOut = 300;
+    try {
+        t.SendFile(path);
+        ADD_FAILURE() << "SendFile finished";
+    } catch (const ETimeOutError& e) {
+        EXPECT_STREQ(e.what(), "Timed out sending data to the server");
+    }
+    EXPECT_TRUE(t.TimedOut);
+    EXPECT_FALSE(t.Canceled);
+    std::remove(path.c_str());
+}
+
+TEST_F(PsockData, AcceptTimesOut) {
+    TPowersock listener;
+    listener.Listen(true);
+    listener.TimeOut = 200;
+    EXPECT_THROW(listener.Accept(), ETimeOutError);
+    EXPECT_TRUE(listener.TimedOut);
 }
 
 TEST_F(PsockData, SendFileMissingFileRaises) {

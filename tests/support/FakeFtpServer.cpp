@@ -1,45 +1,47 @@
 #include "tests/support/FakeFtpServer.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
+#include "net/SocketApi.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace testsupport {
 
 namespace {
 
+using Socket = sockapi::THandle;
+constexpr Socket kNoSocket = sockapi::kNoSocket;
 constexpr int kSliceMs = 20;
 
-int ListenLoopback(uint16_t* port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
-        return -1;
+constexpr int kWouldBlock = 10035;
+
+// One socket's readiness within ms milliseconds.
+bool WaitFor(Socket fd, short events, int ms) {
+    std::vector<sockapi::TPollEntry> entry{{fd, events, 0}};
+    return sockapi::Poll(entry, ms) > 0 && entry[0].Ready != 0;
+}
+
+Socket ListenLoopback(uint16_t* port) {
+    Socket fd = sockapi::OpenStream();
+    if (fd == kNoSocket)
+        return kNoSocket;
+    uint32_t addr = 0;
+    uint16_t netPort = 0;
+    if (!sockapi::Bind(fd, sockapi::HostToNet32(sockapi::kLoopback), 0) ||
+        !sockapi::Listen(fd, 4) || !sockapi::LocalAddress(fd, addr, netPort)) {
+        sockapi::Close(fd);
+        return kNoSocket;
     }
-    *port = ntohs(addr.sin_port);
+    *port = sockapi::NetToHost16(netPort);
     return fd;
 }
 
 // Closes with a reset instead of an orderly end, as a crashing server would.
-void ResetClose(int fd) {
-    linger lg{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-    ::close(fd);
+void ResetClose(Socket fd) {
+    sockapi::SetLinger(fd, true, 0);
+    sockapi::Close(fd);
 }
 
 bool Matches(const std::string& expected, const std::string& got) {
@@ -69,9 +71,12 @@ std::string Lines(const std::vector<std::string>& lines) {
 }
 
 FakeFtpServer::FakeFtpServer(int stepTimeoutMs) : timeoutMs_(stepTimeoutMs) {
+    sockapi::AddUser();
     listenFd_ = ListenLoopback(&port_);
-    if (listenFd_ < 0)
+    if (listenFd_ == kNoSocket) {
+        sockapi::RemoveUser();
         throw std::runtime_error("fake FTP server: cannot listen on 127.0.0.1");
+    }
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -82,9 +87,10 @@ FakeFtpServer::~FakeFtpServer() {
     }
     thread_.join();
     CloseControl();
-    if (pasvFd_ >= 0)
-        ::close(pasvFd_);
-    ::close(listenFd_);
+    if (pasvFd_ != kNoSocket)
+        sockapi::Close(pasvFd_);
+    sockapi::Close(listenFd_);
+    sockapi::RemoveUser();
 }
 
 FakeFtpServer& FakeFtpServer::Add(Step step) {
@@ -157,6 +163,12 @@ FakeFtpServer& FakeFtpServer::Store(const std::string& command, StoreOptions opt
     return Add(s);
 }
 
+FakeFtpServer& FakeFtpServer::LogIn(const std::string& user, const std::string& password,
+                                    Pace pace) {
+    return Reply("USER " + user, "331 Password required.", pace)
+        .Reply("PASS " + password, "230 Logged in.", pace);
+}
+
 FakeFtpServer& FakeFtpServer::Close() {
     Step s;
     s.kind = Kind::Close;
@@ -194,6 +206,11 @@ std::string FakeFtpServer::Verify(int waitMs) {
     return report;
 }
 
+bool FakeFtpServer::Stopping() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_;
+}
+
 void FakeFtpServer::Error(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     errors_.push_back(text);
@@ -223,26 +240,28 @@ void FakeFtpServer::StepDone() {
 }
 
 void FakeFtpServer::CloseControl() {
-    if (controlFd_ >= 0) {
-        ::shutdown(controlFd_, SHUT_RDWR);
-        ::close(controlFd_);
+    if (controlFd_ != kNoSocket) {
+        sockapi::ShutdownSend(controlFd_);
+        sockapi::Close(controlFd_);
     }
-    controlFd_ = -1;
+    controlFd_ = kNoSocket;
     inBuffer_.clear();
 }
 
-int FakeFtpServer::AcceptWithin(int fd, int ms) {
+Socket FakeFtpServer::AcceptWithin(Socket fd, int ms) {
     for (int waited = 0; ms < 0 || waited < ms; waited += kSliceMs) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stop_)
-                return -1;
+                return kNoSocket;
         }
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kSliceMs) > 0)
-            return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (WaitFor(fd, sockapi::kReadable, kSliceMs)) {
+            uint32_t addr = 0;
+            uint16_t port = 0;
+            return sockapi::Accept(fd, addr, port);
+        }
     }
-    return -1;
+    return kNoSocket;
 }
 
 // Reads one line into `line` (CR LF removed). False on a closed connection,
@@ -269,13 +288,14 @@ bool FakeFtpServer::ReadCommand(std::string& line) {
             Error("timed out waiting for a command");
             return false;
         }
-        pollfd p{controlFd_, POLLIN, 0};
-        int r = ::poll(&p, 1, kSliceMs);
+        const bool readable = WaitFor(controlFd_, sockapi::kReadable, kSliceMs);
         waited += kSliceMs;
-        if (r <= 0)
+        if (!readable)
             continue;
         char buf[4096];
-        ssize_t n = ::recv(controlFd_, buf, sizeof buf, 0);
+        const long n = sockapi::Receive(controlFd_, buf, sizeof buf, false);
+        if (n < 0 && sockapi::LastError() == kWouldBlock)
+            continue;
         if (n <= 0)
             return false;
         inBuffer_.append(buf, static_cast<size_t>(n));
@@ -288,37 +308,47 @@ bool FakeFtpServer::SendReply(const std::string& text, Pace pace) {
         bytes += "\r\n";
     if (pace.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(pace.delayMs));
-    if (controlFd_ < 0)
+    if (controlFd_ == kNoSocket)
         return false;
     if (pace.byteGapMs >= 0) {
         for (size_t i = 0; i < bytes.size(); ++i) {
             if (i && pace.byteGapMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(pace.byteGapMs));
-            if (::send(controlFd_, &bytes[i], 1, MSG_NOSIGNAL) != 1)
+            if (!SendAll(bytes.substr(i, 1)))
                 return false;
         }
         return true;
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::send(controlFd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return SendAll(bytes);
 }
 
-int FakeFtpServer::ConnectActive() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(activePort_));
-    if (fd < 0 || ::inet_pton(AF_INET, activeHost_.c_str(), &addr.sin_addr) != 1 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
+// The sockets do not block: a full send buffer is waited out, within the
+// step's time-out.
+bool FakeFtpServer::SendAll(const std::string& bytes) {
+    size_t done = 0;
+    for (int waited = 0; done < bytes.size() && waited < timeoutMs_;) {
+        const long n = sockapi::Send(controlFd_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && sockapi::LastError() == kWouldBlock) {
+            WaitFor(controlFd_, sockapi::kWritable, kSliceMs);
+            waited += kSliceMs;
+        } else {
+            return false;
+        }
+    }
+    return done == bytes.size();
+}
+
+Socket FakeFtpServer::ConnectActive() {
+    Socket fd = sockapi::OpenStream();
+    uint32_t addr = 0;
+    if (fd == kNoSocket || !sockapi::ParseDotted(activeHost_, addr) ||
+        sockapi::Connect(fd, addr, sockapi::HostToNet16(static_cast<uint16_t>(activePort_))) != 0 ||
+        !WaitFor(fd, sockapi::kWritable, timeoutMs_) || sockapi::PendingError(fd) != 0) {
+        if (fd != kNoSocket)
+            sockapi::Close(fd);
+        return kNoSocket;
     }
     return fd;
 }
@@ -327,17 +357,18 @@ void FakeFtpServer::DoStore(const Step& step) {
     const StoreOptions& o = step.store;
     if (!o.preliminary.empty())
         SendReply(o.preliminary, {});
-    int data = -1;
+    Socket data = kNoSocket;
     if (activePort_ >= 0) {
         data = ConnectActive();
         activePort_ = -1;
-    } else if (pasvFd_ >= 0) {
+    } else if (pasvFd_ != kNoSocket) {
         data = AcceptWithin(pasvFd_, timeoutMs_);
-        ::close(pasvFd_);
-        pasvFd_ = -1;
+        sockapi::Close(pasvFd_);
+        pasvFd_ = kNoSocket;
     }
     std::string received;
-    if (data < 0) {
+    bool finalSent = false;
+    if (data == kNoSocket) {
         Error("store: no data connection");
     } else {
         bool reset = false;
@@ -347,9 +378,7 @@ void FakeFtpServer::DoStore(const Step& step) {
                 reset = true;
                 break;
             }
-            pollfd p{data, POLLIN, 0};
-            int r = ::poll(&p, 1, kSliceMs);
-            if (r == 0) {
+            if (!WaitFor(data, sockapi::kReadable, kSliceMs)) {
                 idle += kSliceMs;
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (stop_ || idle >= timeoutMs_) {
@@ -364,15 +393,21 @@ void FakeFtpServer::DoStore(const Step& step) {
             size_t want = sizeof buf;
             if (o.dropAfter >= 0)
                 want = std::min<size_t>(want, static_cast<size_t>(o.dropAfter) - received.size());
-            ssize_t n = ::recv(data, buf, want, 0);
+            const long n = sockapi::Receive(data, buf, want, false);
+            if (n < 0 && sockapi::LastError() == kWouldBlock)
+                continue;
             if (n <= 0)
                 break;
             received.append(buf, static_cast<size_t>(n));
         }
+        if (o.finalBeforeDataClose && !reset && !o.closeControl && !o.final.empty())
+            finalSent = SendReply(o.final, o.finalPace);
+        if (o.dataCloseDelayMs > 0 && !reset)
+            std::this_thread::sleep_for(std::chrono::milliseconds(o.dataCloseDelayMs));
         if (reset)
             ResetClose(data);
         else
-            ::close(data);
+            sockapi::Close(data);
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -380,7 +415,7 @@ void FakeFtpServer::DoStore(const Step& step) {
     }
     if (o.closeControl)
         CloseControl();
-    else if (!o.final.empty())
+    else if (!o.final.empty() && !finalSent)
         SendReply(o.final, o.finalPace);
 }
 
@@ -391,9 +426,9 @@ void FakeFtpServer::Run() {
             if (stop_)
                 return;
         }
-        if (controlFd_ < 0) {
-            int fd = AcceptWithin(listenFd_, kSliceMs);
-            if (fd < 0)
+        if (controlFd_ == kNoSocket) {
+            Socket fd = AcceptWithin(listenFd_, kSliceMs);
+            if (fd == kNoSocket)
                 continue;
             controlFd_ = fd;
             inBuffer_.clear();
@@ -410,14 +445,8 @@ void FakeFtpServer::Run() {
                 SendReply(g.reply, g.pace);
             } else {
                 // The silence ends early when the server stops.
-                for (int waited = 0; waited < g.silenceMs; waited += kSliceMs) {
-                    {
-                        std::lock_guard<std::mutex> lock(mutex_);
-                        if (stop_)
-                            break;
-                    }
+                for (int waited = 0; waited < g.silenceMs && !Stopping(); waited += kSliceMs)
                     std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
-                }
                 if (g.reply.empty())
                     CloseControl();
                 else
@@ -431,8 +460,8 @@ void FakeFtpServer::Run() {
         if (!NextStep(s, false)) {
             // Nothing scripted for this connection: wait for more script, a
             // command the script does not expect, or the client's close.
-            pollfd p{controlFd_, POLLIN, 0};
-            if (inBuffer_.find('\n') == std::string::npos && ::poll(&p, 1, kSliceMs) <= 0)
+            if (inBuffer_.find('\n') == std::string::npos &&
+                !WaitFor(controlFd_, sockapi::kReadable, kSliceMs))
                 continue;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -477,13 +506,13 @@ void FakeFtpServer::Run() {
                 CloseControl();
             break;
         case Kind::Pasv: {
-            if (pasvFd_ >= 0)
-                ::close(pasvFd_);
+            if (pasvFd_ != kNoSocket)
+                sockapi::Close(pasvFd_);
             uint16_t port = 0;
             pasvFd_ = ListenLoopback(&port);
-            if (s.refuse && pasvFd_ >= 0) {
-                ::close(pasvFd_);
-                pasvFd_ = -1;
+            if (s.refuse && pasvFd_ != kNoSocket) {
+                sockapi::Close(pasvFd_);
+                pasvFd_ = kNoSocket;
             }
             std::string text = s.reply;
             ReplaceAll(text, "{hostport}",

@@ -6,8 +6,7 @@
 // Typical use:
 //
 //     testsupport::FakeFtpServer ftp;                  // default greeting "220 ..."
-//     ftp.Reply("USER anna", "331 Password required.")
-//        .Reply("PASS secret", "230 Logged in.")
+//     ftp.LogIn("anna", "secret")                     // USER 331, PASS 230
 //        .Reply("TYPE L 8", "200 Type set.")
 //        .Pasv()                                       // "PASV" -> 227 with a data port
 //        .Store("STOR data.gpg")                       // 150, receive data, 226
@@ -44,9 +43,14 @@
 //   refused data ............ Pasv("PASV", template, /*refuseData=*/true)
 //   data reset after N bytes  StoreOptions::dropAfter = N
 //   failing final reply ..... StoreOptions::final = "451 ..." / "426 ..." / "552 ..."
+//   late data close ......... StoreOptions::dataCloseDelayMs, finalBeforeDataClose
 //   odd PASV replies ........ Reply("PASV", "227 =127,0,0,1,4,1") (no listener needed)
 //   leftover input .......... Reply(cmd, "200 Ok.\r\n450 stray line")
+//
+// It uses the sockets through the connection layer's seam (net/SocketApi).
 #pragma once
+#include "net/SocketApi.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -67,9 +71,11 @@ struct Pace {
 struct StoreOptions {
     std::string preliminary = "150 Ok to send data."; // empty: none sent
     std::string final = "226 Transfer complete.";     // empty: no final reply
-    long long dropAfter = -1;  // >= 0: reset the data connection after this many bytes
-    bool closeControl = false; // close the control connection instead of the final reply
-    Pace finalPace;            // pacing of the final reply
+    long long dropAfter = -1;          // >= 0: reset the data connection after this many bytes
+    bool closeControl = false;         // close the control connection instead of the final reply
+    Pace finalPace;                    // pacing of the final reply (delayMs: after the data close)
+    bool finalBeforeDataClose = false; // send the final reply first, then close the data
+    int dataCloseDelayMs = 0;          // pause between the end of the data and its close
 };
 
 class FakeFtpServer {
@@ -109,6 +115,9 @@ public:
     // PORT address), receives until the client closes it (or resets it after
     // dropAfter bytes), records the bytes, then sends the final reply.
     FakeFtpServer& Store(const std::string& command, StoreOptions options = {});
+    // The usual log-in: "USER user" answered "331 Password required.", then
+    // "PASS password" answered "230 Logged in.".
+    FakeFtpServer& LogIn(const std::string& user, const std::string& password, Pace pace = {});
     // Closes the control connection at once when this step is reached (no
     // command is read).
     FakeFtpServer& Close();
@@ -143,17 +152,19 @@ private:
     bool NextStep(Step& step, bool peekGreeting);
     void StepDone();
     void Error(const std::string& text);
+    bool Stopping() const;
     bool ReadCommand(std::string& line);
     bool SendReply(const std::string& text, Pace pace);
+    bool SendAll(const std::string& bytes);
     void CloseControl();
     void DoStore(const Step& step);
-    int AcceptWithin(int listenFd, int ms);
-    int ConnectActive();
+    sockapi::THandle AcceptWithin(sockapi::THandle listenFd, int ms);
+    sockapi::THandle ConnectActive();
 
     int timeoutMs_;
-    int listenFd_ = -1;
-    int controlFd_ = -1;
-    int pasvFd_ = -1;
+    sockapi::THandle listenFd_ = sockapi::kNoSocket;
+    sockapi::THandle controlFd_ = sockapi::kNoSocket;
+    sockapi::THandle pasvFd_ = sockapi::kNoSocket;
     uint16_t port_ = 0;
     std::string activeHost_;
     int activePort_ = -1;

@@ -1,0 +1,231 @@
+// The sockets of net/ on Windows: Winsock 2 with WSAPoll. Winsock's own
+// error numbers are the ones the layer reports, so they pass through as they
+// are. A running poll is woken from another thread by a short cap on every
+// wait (the socket layer's waits are 2 ms at most anyway), so no extra
+// socket is needed for it.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#include "net/SocketApi.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+
+namespace sockapi {
+
+namespace {
+
+// Touched only on the user-interface thread, as the sockets themselves.
+int Users = 0;
+WSADATA Info{};
+
+// The longest a poll waits before it looks again (the wake-up's delay).
+constexpr int kWakeCapMs = 2;
+
+sockaddr_in Address(uint32_t Addr, uint16_t Port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = Port;
+    a.sin_addr.s_addr = Addr;
+    return a;
+}
+
+SOCKET Raw(THandle Socket) {
+    return static_cast<SOCKET>(Socket);
+}
+
+} // namespace
+
+bool AddUser() {
+    if (Users == 0 && WSAStartup(MAKEWORD(2, 2), &Info) != 0)
+        return false;
+    ++Users;
+    return true;
+}
+
+void RemoveUser() {
+    if (Users > 0 && --Users == 0)
+        WSACleanup();
+}
+
+std::vector<std::string> Describe() {
+    auto version = [](WORD v) {
+        return std::to_string(LOBYTE(v)) + "." + std::to_string(HIBYTE(v));
+    };
+    return {"Version= " + version(Info.wVersion),
+            "High Version= " + version(Info.wHighVersion),
+            std::string("Description= ") + Info.szDescription,
+            std::string("System= ") + Info.szSystemStatus,
+            "Max Sockets= 0",
+            "Max Udp pack size= 65507"};
+}
+
+int LastError() {
+    const int error = WSAGetLastError();
+    return error == WSAEINTR ? WSAEWOULDBLOCK : error;
+}
+
+THandle OpenStream() {
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return kNoSocket;
+    u_long nonBlocking = 1;
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        closesocket(s);
+        return kNoSocket;
+    }
+    return static_cast<THandle>(s);
+}
+
+bool Close(THandle Socket) {
+    return closesocket(Raw(Socket)) == 0;
+}
+
+bool SetLinger(THandle Socket, bool On, int Seconds) {
+    linger l{};
+    l.l_onoff = On ? 1 : 0;
+    l.l_linger = static_cast<u_short>(Seconds);
+    return setsockopt(Raw(Socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l),
+                      sizeof l) == 0;
+}
+
+bool GetLinger(THandle Socket, bool& On, int& Seconds) {
+    linger l{};
+    int len = sizeof l;
+    if (getsockopt(Raw(Socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&l), &len) != 0)
+        return false;
+    On = l.l_onoff != 0;
+    Seconds = l.l_linger;
+    return true;
+}
+
+int Connect(THandle Socket, uint32_t Addr, uint16_t Port) {
+    const sockaddr_in to = Address(Addr, Port);
+    if (connect(Raw(Socket), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
+        return 0;
+    const int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS ? 0 : error;
+}
+
+long Send(THandle Socket, const char* Data, size_t Length) {
+    const int chunk = static_cast<int>(std::min<size_t>(Length, 1 << 30));
+    return send(Raw(Socket), Data, chunk, 0);
+}
+
+long Receive(THandle Socket, char* Data, size_t Length, bool Peek) {
+    const int chunk = static_cast<int>(std::min<size_t>(Length, 1 << 30));
+    return recv(Raw(Socket), Data, chunk, Peek ? MSG_PEEK : 0);
+}
+
+bool ShutdownSend(THandle Socket) {
+    return shutdown(Raw(Socket), SD_SEND) == 0;
+}
+
+bool Bind(THandle Socket, uint32_t Addr, uint16_t Port) {
+    const sockaddr_in local = Address(Addr, Port);
+    return bind(Raw(Socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+}
+
+bool Listen(THandle Socket, int Backlog) {
+    return listen(Raw(Socket), Backlog) == 0;
+}
+
+THandle Accept(THandle Socket, uint32_t& Addr, uint16_t& Port) {
+    sockaddr_in peer{};
+    int len = sizeof peer;
+    const SOCKET s = accept(Raw(Socket), reinterpret_cast<sockaddr*>(&peer), &len);
+    if (s == INVALID_SOCKET)
+        return kNoSocket;
+    // An accepted socket inherits the listener's mode; say it anyway.
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    Addr = peer.sin_addr.s_addr;
+    Port = peer.sin_port;
+    return static_cast<THandle>(s);
+}
+
+bool LocalAddress(THandle Socket, uint32_t& Addr, uint16_t& Port) {
+    sockaddr_in local{};
+    int len = sizeof local;
+    if (getsockname(Raw(Socket), reinterpret_cast<sockaddr*>(&local), &len) != 0)
+        return false;
+    Addr = local.sin_addr.s_addr;
+    Port = local.sin_port;
+    return true;
+}
+
+int PendingError(THandle Socket) {
+    int error = 0;
+    int len = sizeof error;
+    if (getsockopt(Raw(Socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0)
+        error = WSAGetLastError();
+    return error;
+}
+
+int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
+    const int wait = std::clamp(TimeoutMs, 0, kWakeCapMs);
+    if (Entries.empty()) {
+        Sleep(static_cast<DWORD>(wait));
+        return 0;
+    }
+    std::vector<WSAPOLLFD> fds(Entries.size());
+    for (size_t i = 0; i < Entries.size(); ++i) {
+        fds[i].fd = Raw(Entries[i].Socket);
+        fds[i].events = static_cast<SHORT>(((Entries[i].Events & kReadable) ? POLLRDNORM : 0) |
+                                           ((Entries[i].Events & kWritable) ? POLLWRNORM : 0));
+        fds[i].revents = 0;
+    }
+    const int r = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), wait);
+    if (r < 0)
+        return r;
+    int ready = 0;
+    for (size_t i = 0; i < Entries.size(); ++i) {
+        const SHORT re = fds[i].revents;
+        short got = static_cast<short>(
+            ((re & POLLRDNORM) ? kReadable : 0) | ((re & POLLWRNORM) ? kWritable : 0) |
+            ((re & (POLLERR | POLLNVAL)) ? kFailed : 0) | ((re & POLLHUP) ? kClosed : 0));
+        // WSAPoll may leave a failed connect unreported; its pending error
+        // tells the outcome.
+        if (got == 0 && (Entries[i].Events & kWritable) && PendingError(Entries[i].Socket) != 0)
+            got = kFailed;
+        Entries[i].Ready = got;
+        ready += got != 0;
+    }
+    return ready;
+}
+
+void WakePoll() {
+    // Every poll ends within kWakeCapMs: nothing to do.
+}
+
+bool ParseDotted(const std::string& Text, uint32_t& Addr) {
+    in_addr dotted{};
+    if (inet_pton(AF_INET, Text.c_str(), &dotted) != 1)
+        return false;
+    Addr = dotted.s_addr;
+    return true;
+}
+
+int Lookup(const std::string& Name, uint32_t& Addr) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int rc = getaddrinfo(Name.c_str(), nullptr, &hints, &list);
+    int error = rc == 0 ? 0 : WSAGetLastError();
+    if (rc != 0 && error == 0)
+        error = WSAHOST_NOT_FOUND;
+    if (rc == 0) {
+        if (list && list->ai_addr && list->ai_family == AF_INET)
+            Addr = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+        else
+            error = WSANO_DATA;
+    }
+    if (list)
+        freeaddrinfo(list);
+    return error;
+}
+
+} // namespace sockapi
