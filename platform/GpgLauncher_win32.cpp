@@ -35,7 +35,7 @@ std::wstring OwnPath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0)
+        if (n == 0 || path.size() > 32768)
             return {};
         if (n < path.size()) {
             path.resize(n);
@@ -212,7 +212,13 @@ int wmain(int argc, wchar_t** argv) {
             "started by another gpg.exe launcher instead of GnuPG; install GnuPG for Windows");
         return kExitFailed;
     }
-    const std::wstring self = FullLongPath(OwnPath());
+    const std::wstring own = OwnPath();
+    if (own.empty()) {
+        // Without our own folder neither gnupg\ nor ourselves could be told.
+        ReportError("cannot name its own folder");
+        return kExitFailed;
+    }
+    const std::wstring self = FullLongPath(own);
     const std::wstring gpg = FindGnuPG(self);
     if (gpg.empty()) {
         ReportError("GnuPG for Windows was not found (neither \"Install Directory\" under "
