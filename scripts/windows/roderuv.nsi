@@ -54,9 +54,9 @@ Section "RODERUV"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; Only what the installer put there goes: Settings.ini, the journal, the
-; key folder gnupg and anything else the user keeps there stay, and so does
-; the folder unless it is empty.
+; Only what the installer put there (and the run lock) goes: Settings.ini,
+; the journal, the key folder gnupg and anything else the user keeps there
+; stay, and so does the folder unless it is empty.
 Section "Uninstall"
   SetShellVarContext current
   Delete "$SMPROGRAMS\RODERUV\RODERUV.lnk"
@@ -68,6 +68,8 @@ Section "Uninstall"
   Delete "$INSTDIR\gpg.exe"
   Delete "$INSTDIR\CTIMNE.txt"
   Delete "$INSTDIR\${UNINSTALLER}"
+  ; The program's run lock: no data, made anew by the next run.
+  Delete "$INSTDIR\roderuv.lock"
   RMDir "$INSTDIR"
 
   ; Last, so that whoever waits for the uninstaller can watch for it.
