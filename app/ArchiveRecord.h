@@ -20,6 +20,11 @@ public:
     void Clear() { files_.clear(); }
     void Add(ArchivedFile file) { files_.push_back(std::move(file)); }
     const std::vector<ArchivedFile>& Files() const { return files_; }
+    // The archive was not sent after all: no file counts as archived.
+    void MarkNothingArchived() {
+        for (auto& file : files_)
+            file.Archived = false;
+    }
 
     // True when path was archived whole in this run (the first matching
     // entry that was) and its size and last-write time are still the same.

@@ -1,6 +1,7 @@
 // Archive and encryption stages: the listed data files go into one ZIP
 // archive in the temporary directory, which gpg.exe then encrypts for the
 // registry's key under the date's name.
+#include "app/StageResults.h"
 #include "app/Umain.h"
 
 #include "platform/Clock.h"
@@ -47,6 +48,37 @@ ArchivedFile AddListedFile(ArchiveHandle* archive, const std::string& line, Arch
     return record;
 }
 
+struct Archiving {
+    int archived = 0;          // listed files that exist
+    bool outputFailed = false; // the archive itself could not be written
+};
+
+// Adds the first count listed files, with each one's number in the caption,
+// and records in SentFiles what went in whole.
+Archiving AddListedFiles(TForm1& form, ArchiveHandle* archive, int count) {
+    const std::string savedCaption = form.Caption();
+    const std::string ofCount = " / celkově " + std::to_string(count) + " soubory(ů)";
+    Archiving archiving;
+    for (int i = 0; i < count; ++i) {
+        form.SetCaption(savedCaption + " - soubor " + std::to_string(i + 1) + ofCount);
+        ui::ProcessMessages();
+        // Read after the events ran: the operator may have changed the list
+        // (a line gone from the end reads as empty and adds nothing).
+        const std::string line = form.ListFiles->Item(i);
+        ArchiveResult result = ArchiveOk;
+        form.SentFiles.Add(AddListedFile(archive, line, result));
+        // The archive itself could not be written (a full disk): it no longer
+        // holds what the list says, so it must not go out at all.
+        if (result == ArchiveWriteFailed || result == ArchiveErrorRecorded)
+            archiving.outputFailed = true;
+        if (platform::FileExists(line))
+            ++archiving.archived;
+    }
+    form.WriteLog("Zazipováno celkem " + std::to_string(archiving.archived), true);
+    form.SetCaption(savedCaption);
+    return archiving;
+}
+
 } // namespace
 
 int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
@@ -57,12 +89,12 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     // A folder that is not safely the user's own is not used, and no other
     // folder is taken in its place: the operator is told to check its rights.
     if (!platform::PrepareTempDir())
-        return 0;
+        return kZipOlderFileInTheWay;
 
     if (SomethingAt(archivePath)) {
         WriteLog("Mazání starého souboru " + archivePath, true);
         if (!platform::DeleteFile(archivePath))
-            return 0;
+            return kZipOlderFileInTheWay;
     }
 
     // A null handle (the file cannot be created) makes the additions fail;
@@ -73,51 +105,25 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     if (count < 1) {
         if (archive)
             ArchiveClose(archive); // do not keep the file open
-        return 2;
+        return kZipListEmpty;
     }
-
-    const std::string savedCaption = Caption();
-    const std::string ofCount = " / celkově " + std::to_string(count) + " soubory(ů)";
-    int archived = 0;
-    bool outputFailed = false;
-    for (int i = 0; i < count; ++i) {
-        SetCaption(savedCaption + " - soubor " + std::to_string(i + 1) + ofCount);
-        ui::ProcessMessages();
-        // Read after the events ran: the operator may have changed the list
-        // (a line gone from the end reads as empty and adds nothing).
-        const std::string line = ListFiles->Item(i);
-        ArchiveResult result = ArchiveOk;
-        SentFiles.Add(AddListedFile(archive, line, result));
-        // The archive itself could not be written (a full disk): it no longer
-        // holds what the list says, so it must not go out at all.
-        if (result == ArchiveWriteFailed || result == ArchiveErrorRecorded)
-            outputFailed = true;
-        if (platform::FileExists(line))
-            ++archived;
-    }
-    WriteLog("Zazipováno celkem " + std::to_string(archived), true);
-    SetCaption(savedCaption);
+    const Archiving archiving = AddListedFiles(*this, archive, count);
 
     const bool closed = archive && ArchiveClose(archive) == ArchiveOk;
-    if (archive && (!closed || outputFailed)) {
+    if (archive && (!closed || archiving.outputFailed)) {
         // The directory at the end could not be written: the file is no
         // valid archive. Remove it so it is never encrypted and sent, and
         // record that nothing went out.
         platform::DeleteFile(archivePath);
-        std::vector<ArchivedFile> files = SentFiles.Files();
-        SentFiles.Clear();
-        for (auto& file : files) {
-            file.Archived = false;
-            SentFiles.Add(std::move(file));
-        }
+        SentFiles.MarkNothingArchived();
     }
 
     const int64_t size = GetFileSize(archivePath);
     TransferSize = size;
-    WriteLog("Zazipováno celkem " + std::to_string(archived) + "; celková velikost " +
+    WriteLog("Zazipováno celkem " + std::to_string(archiving.archived) + "; celková velikost " +
                  std::to_string(size) + " bytů",
              true);
-    return size != 0 ? 1 : 3;
+    return size != 0 ? kZipDone : kZipArchiveMissing;
 }
 
 int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
@@ -129,15 +135,15 @@ int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
     // Files of an earlier run on the same day are replaced.
     if (SomethingAt(datedArchive) && !platform::DeleteFile(datedArchive)) {
         TransferFile = datedArchive;
-        return 0;
+        return kEncryptOlderFileInTheWay;
     }
     if (!platform::RenameFile(TransferFile, datedArchive)) {
         TransferFile = datedArchive;
-        return 0;
+        return kEncryptOlderFileInTheWay;
     }
     if (SomethingAt(encrypted) && !platform::DeleteFile(encrypted)) {
         TransferFile = encrypted;
-        return 0;
+        return kEncryptOlderFileInTheWay;
     }
 
     // An argument vector, no shell: a path with blanks, quotes or '$' is
@@ -149,7 +155,7 @@ int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
     const platform::ProcessResult gpg = platform::RunAndWait(program, args, nullptr);
     if (!gpg.started) {
         TransferFile.clear();
-        return 4;
+        return kEncryptCannotStart;
     }
 
     // About two seconds for the file to settle, with the window kept alive.
@@ -165,13 +171,13 @@ int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
     // removed, and the encryption counts as having made no file.
     if (gpg.exitCode != 0) {
         platform::DeleteFile(encrypted);
-        return 3;
+        return kEncryptOutputMissing;
     }
     if (!platform::FileExists(encrypted))
-        return 3;
+        return kEncryptOutputMissing;
     const int64_t size = GetFileSize(encrypted);
     TransferSize = size;
     WriteLog("Šifrovaný soubor " + encrypted + " o velikosti " + std::to_string(size) + " bytů",
              true);
-    return size != 0 ? 1 : 3;
+    return size != 0 ? kEncryptDone : kEncryptOutputMissing;
 }

@@ -27,6 +27,25 @@ int FtpTimeOutMs() {
     return Seconds > INT_MAX / 1000 ? INT_MAX : Seconds * 1000;
 }
 
+// Where a fresh connection goes: to the proxy, which is told the server,
+// or straight to the server.
+void AimAt(TNMFTP& Ftp, const std::string& Server, bool ProxyOn, int ProxyPort) {
+    if (ProxyOn) {
+        Ftp.Proxy = ReadSettingString("General", "ProxyAdresa", "");
+        Ftp.ProxyPort = static_cast<uint16_t>(ProxyPort);
+        // The proxy is told the server as configured ("OPEN host" or
+        // "OPEN host:port"); it makes the onward connection itself.
+        Ftp.Host = Server;
+    } else {
+        // A proxy switched off since an earlier run is not used again.
+        Ftp.Proxy.clear();
+        Ftp.ProxyPort = 0;
+        const FtpServerAddress Address = SplitFtpServer(Server);
+        Ftp.Host = Address.Host;
+        Ftp.Port = Address.Port;
+    }
+}
+
 } // namespace
 
 void TForm1::CreateFtpClient() {
@@ -77,26 +96,12 @@ bool TForm1::ConnectFtp(std::string& ConnectError) {
     if (NMFTP->Connected && NMFTP->DataAvailable())
         NMFTP->RequestCloseSocket();
 
-    // Where to connect. A connection still open from an earlier run is used
-    // as it is (Connect returns at once), and its data connections must go
-    // to the machine it is connected to: changed settings take effect with
-    // the next fresh connection.
-    if (!NMFTP->Connected) {
-        if (ProxyOn) {
-            NMFTP->Proxy = ReadSettingString("General", "ProxyAdresa", "");
-            NMFTP->ProxyPort = static_cast<uint16_t>(ProxyPort);
-            // The proxy is told the server as configured ("OPEN host" or
-            // "OPEN host:port"); it makes the onward connection itself.
-            NMFTP->Host = Server;
-        } else {
-            // A proxy switched off since an earlier run is not used again.
-            NMFTP->Proxy.clear();
-            NMFTP->ProxyPort = 0;
-            const FtpServerAddress Address = SplitFtpServer(Server);
-            NMFTP->Host = Address.Host;
-            NMFTP->Port = Address.Port;
-        }
-    }
+    // A connection still open from an earlier run is used as it is (Connect
+    // returns at once), and its data connections must go to the machine it
+    // is connected to: changed settings take effect with the next fresh
+    // connection.
+    if (!NMFTP->Connected)
+        AimAt(*NMFTP, Server, ProxyOn, ProxyPort);
 
     try {
         NMFTP->Connect();

@@ -3,6 +3,7 @@
 #include "app/AutoSwitch.h"
 #include "app/ListablePath.h"
 #include "app/NetPump.h"
+#include "app/StageResults.h"
 #include "app/TerminationWatch.h"
 #include "net/Nmftp.h"
 #include "platform/CodePage.h"
@@ -225,10 +226,10 @@ void TForm1::ButtonSaveClick(ui::Control*) {
     }
     std::string badFile;
     switch (CheckFiles(badFile)) {
-    case 0:
+    case kFilesListEmpty:
         ui::ShowMessage("V seznamu nejsou žádné soubory.");
         return;
-    case 2:
+    case kFilesSomeUnusable:
         if (!ui::AskYesNo("Uložit konfiguraci",
                           "Soubor " + badFile +
                               " neexistuje nebo má nulovou velikost. \n\nPřejete si přestro "

@@ -3,13 +3,14 @@
 //
 // Where the code lives:
 //   Umain.cpp            window, list handling, buttons, first activation
-//   UmainRun.cpp         the send run and its three checks
+//   UmainRun.cpp         the send run, step by step, and its three checks
 //   UmainJournal.cpp     WriteLog / TrimLog
 //   UmainFileSize.cpp    GetFileSize
 //   StagesArchive.cpp    ZipFiles, EncryptFile
 //   StagesTransfer.cpp   ConnectFtp, UploadFile, CheckUpload, and the
 //                        creation of the FTP client NMFTP
 //   StagesDataFiles.cpp  DeleteDataFiles, MoveDataFiles
+//   StageResults.h       names of the checks' and stages' result numbers
 // The stage files are separate so that the run can be tested with stand-in
 // stages (tests/app links the window without them).
 #pragma once
@@ -85,8 +86,8 @@ public:
     // ---- checks of the run (also used by ButtonSaveClick) ----------------
     bool CheckSettings();
     bool CheckGpg();
-    // 0 list empty, 1 all usable, 2 some missing or empty (BadFile = the last
-    // of them), 3 no usable file at all.
+    // FilesCheckResult (StageResults.h): 0 list empty, 1 all usable, 2 some
+    // missing or empty (BadFile = the last of them), 3 no usable file at all.
     int CheckFiles(std::string& BadFile);
 
     // ---- journal ---------------------------------------------------------
@@ -94,11 +95,13 @@ public:
     void TrimLog();
 
     // ---- stages (StagesArchive.cpp, StagesTransfer.cpp, StagesDataFiles.cpp)
-    // 1 archive written; 0 an older file of that name cannot be removed;
-    // 2 list empty; 3 archive missing or empty. TransferFile := archive path.
+    // ZipResult: 1 archive written; 0 an older file of that name cannot be
+    // removed; 2 list empty; 3 archive missing or empty. TransferFile :=
+    // archive path.
     int ZipFiles(std::string& TransferFile, int64_t& TransferSize);
-    // 1 encrypted; 0 an older file in the way; 3 encrypted file missing or
-    // empty; 4 gpg.exe cannot be started. TransferFile := the encrypted path.
+    // EncryptResult: 1 encrypted; 0 an older file in the way; 3 encrypted
+    // file missing or empty; 4 gpg.exe cannot be started. TransferFile :=
+    // the encrypted path.
     int EncryptFile(std::string& TransferFile, int64_t& TransferSize);
     // Size in bytes; 0 when the file is missing or cannot be opened.
     int64_t GetFileSize(const std::string& Path);
@@ -115,8 +118,6 @@ private:
     // FirewallType FtOpen, FWAuthenticate false) / destroys it.
     void CreateFtpClient();
     void DestroyFtpClient();
-
-    void FailRun(const std::string& message, const std::string& savedCaption, bool shownFirst);
 
     ui::Timer socketTimer_; // delivers socket notifications while idle
     bool closedDuringRun_ = false;

@@ -1,12 +1,19 @@
-// The send run and its three checks.
+// The send run and its three checks. ButtonStartClick reads as the run's
+// steps; each step is a member of SendRun below, which keeps what the steps
+// hand on to each other.
 #include "app/Umain.h"
 
 #include "app/RunLock.h"
+#include "app/StageResults.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "settings/KonfiguraceInput.h"
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 #include "ui/Prompts.h"
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -16,195 +23,261 @@ const char* const kMsgNoGpg = "Program \"gpg.exe\" nebyl nalezen v adresáři ap
 const char* const kMsgEmptyList = "V seznamu nejsou žádné soubory.";
 const char* const kMsgNoUsableFile = "Všechny zadané soubory neexistují nebo mají nulovou "
                                      "velikost. Odesílání dat je zrušeno. ";
-const char* const kMsgWriteRights = ") a nelze jej smazat. \n\nZkontrolujte prosím právo "
-                                    "zapisovat do adresáře.";
+const char* const kMsgCheckWriteRights = "\n\nZkontrolujte prosím právo zapisovat do adresáře.";
+const std::string kMsgArchiveNotFound =
+    std::string("Zazipovaný soubor nelze nalézt. ") + kMsgCheckWriteRights;
+const char* const kMsgSuccess =
+    "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. ";
 
-// Puts the caption back and enables the start button on every way out of a
-// run, an exception included.
-class FinalStep {
+// An older file of the run's name that cannot be removed.
+std::string InTheWay(const std::string& file) {
+    return "Soubor se stejným názvem již existuje (" + file + ") a nelze jej smazat. " +
+           kMsgCheckWriteRights;
+}
+
+// A stage's output that is missing or empty.
+std::string NoResult(const std::string& what, const std::string& file) {
+    return what + " se nezdařilo. Výsledný soubor " + file +
+           " neexistuje nebo má nulovou velikost.";
+}
+
+// A stage's result that ends the run, with the run's message for it.
+struct StageFailure {
+    int result;
+    std::string message;
+};
+
+// One send run on the window: its steps, and what they hand on to each
+// other. A step returns false when the run ends there (it has then told the
+// operator and the journal why). The destructor is the run's final step: on
+// every way out, an exception included, the caption is put back and the
+// start button enabled.
+class SendRun {
 public:
-    FinalStep(TForm1& form, std::string caption) : form_(form), caption_(std::move(caption)) {}
-    ~FinalStep() {
-        form_.SetCaption(caption_);
+    explicit SendRun(TForm1& form) : form_(form), savedCaption_(form.Caption()) {}
+    ~SendRun() {
+        form_.SetCaption(savedCaption_);
         form_.SetRunning(false);
     }
-    FinalStep(const FinalStep&) = delete;
-    FinalStep& operator=(const FinalStep&) = delete;
+    SendRun(const SendRun&) = delete;
+    SendRun& operator=(const SendRun&) = delete;
+
+    void RefreshJournalSettings();
+    void RefuseSecondRun();
+    void StartJournal();
+    bool CheckSettings();
+    bool CheckGpg();
+    bool CheckFiles();
+    bool Archive();
+    bool Encrypt();
+    bool Connect();
+    bool Upload();
+    bool Verify();
+    void HandleDataFiles();
+    void Succeed();
 
 private:
+    enum Order { kJournalFirst, kShownFirst };
+
+    // A stage's text into the caption and the journal; BeginStage then lets
+    // events run, ShowStage does not.
+    void BeginStage(const std::string& caption);
+    void ShowStage(const std::string& caption);
+    void ShowUnlessAuto(const std::string& message);
+    // The common failure exit; returns false for the step to hand on.
+    bool Fail(const std::string& message, Order order = kJournalFirst);
+    bool CancelWithoutUsableFile();
+    // Fails with the message listed for a stage's result; any other result
+    // (1, success, among them) goes on.
+    bool FailOn(int result, const std::vector<StageFailure>& failures);
+    void ReportDataFiles(bool allDone, const std::string& done, const std::string& failed);
+
     TForm1& form_;
-    std::string caption_;
+    const std::string savedCaption_;
+    std::string transferFile_; // the archive, then the encrypted file
+    int64_t transferSize_ = 0;
+    std::string remoteName_; // the encrypted file's name on the server
 };
+
+void SendRun::BeginStage(const std::string& caption) {
+    ShowStage(caption);
+    ui::ProcessMessages();
+}
+
+void SendRun::ShowStage(const std::string& caption) {
+    form_.SetCaption(caption);
+    form_.WriteLog(form_.Caption(), true);
+}
+
+void SendRun::ShowUnlessAuto(const std::string& message) {
+    if (!form_.AutoMode)
+        ui::ShowMessage(message);
+}
+
+bool SendRun::Fail(const std::string& message, Order order) {
+    if (order == kShownFirst)
+        ShowUnlessAuto(message);
+    form_.WriteLog(message, true);
+    if (order == kJournalFirst)
+        ShowUnlessAuto(message);
+    form_.SetCaption(savedCaption_);
+    if (form_.AutoMode)
+        ui::Terminate();
+    return false;
+}
+
+void SendRun::RefreshJournalSettings() {
+    form_.LogEnabled = ReadSettingInteger("UseLog", 0) != 0;
+    form_.LogPath = ReadSettingString("General", "CestaLog", "");
+    form_.LogDelete = ReadSettingInteger("DeleteLog", 0) != 0;
+}
+
+void SendRun::RefuseSecondRun() {
+    form_.WriteLog(kRunInProgressJournal, true);
+    ShowUnlessAuto(kRunInProgressMessage); // an unattended run ends through CheckAutoStart
+}
+
+void SendRun::StartJournal() {
+    if (form_.LogEnabled)
+        form_.TrimLog();
+    const std::string separator(53, '-');
+    form_.WriteLog(separator, false);
+    form_.WriteLog(separator, false);
+    form_.WriteLog("Start ", true);
+}
+
+bool SendRun::CheckSettings() {
+    // The caption and the journal line differ here.
+    form_.SetCaption("Kontrola nastavení programu");
+    form_.WriteLog("Kontrola nastavení", true);
+    ui::ProcessMessages();
+    return form_.CheckSettings() || Fail(kMsgSettings);
+}
+
+bool SendRun::CheckGpg() {
+    form_.WriteLog("Kontrola GNU PG", true); // the caption stays
+    return form_.CheckGpg() || Fail(kMsgNoGpg);
+}
+
+bool SendRun::CheckFiles() {
+    BeginStage("Kontrola seznamu souborů");
+    std::string badFile;
+    switch (form_.CheckFiles(badFile)) {
+    case kFilesListEmpty:
+        return Fail(kMsgEmptyList);
+    case kFilesSomeUnusable:
+        // Only reported (the check journalled each bad file); the usable
+        // files are sent.
+        ShowUnlessAuto("Soubor " + badFile + " neexistuje nebo má nulovou velikost.");
+        form_.SetCaption(savedCaption_);
+        return true;
+    case kFilesNoneUsable:
+        return CancelWithoutUsableFile();
+    default:
+        return true;
+    }
+}
+
+// The check has journalled the operator's text already.
+bool SendRun::CancelWithoutUsableFile() {
+    if (form_.AutoMode) {
+        // CheckAutoStart asks the application to end.
+        form_.WriteLog("Odesílání zrušeno - jen prázdné soubory.", true);
+        return false;
+    }
+    ui::ShowMessage(kMsgNoUsableFile);
+    form_.SetCaption(savedCaption_);
+    ui::ProcessMessages();
+    return false;
+}
+
+bool SendRun::FailOn(int result, const std::vector<StageFailure>& failures) {
+    for (const StageFailure& failure : failures)
+        if (failure.result == result)
+            return Fail(failure.message);
+    return true;
+}
+
+// The messages name the path the stage left in the transfer file.
+bool SendRun::Archive() {
+    BeginStage("Zipování souborů...");
+    const int result = form_.ZipFiles(transferFile_, transferSize_);
+    return FailOn(result, {{kZipOlderFileInTheWay, InTheWay(transferFile_)},
+                           {kZipListEmpty, kMsgArchiveNotFound},
+                           {kZipArchiveMissing, NoResult("Zipování", transferFile_)}});
+}
+
+bool SendRun::Encrypt() {
+    BeginStage("Šifrování souboru...");
+    const int result = form_.EncryptFile(transferFile_, transferSize_);
+    return FailOn(result, {{kEncryptOlderFileInTheWay, InTheWay(transferFile_)},
+                           {kEncryptOutputMissing, NoResult("Šifrovaní", transferFile_)},
+                           {kEncryptCannotStart, "Šifrovací aplikaci nelze spustit. "}});
+}
+
+bool SendRun::Connect() {
+    BeginStage("Připojování k FTP serveru...");
+    std::string connectError;
+    return form_.ConnectFtp(connectError) ||
+           Fail("Chyba při připojování k FTP serveru: " + connectError);
+}
+
+bool SendRun::Upload() {
+    BeginStage("Transfer souboru...");
+    return form_.UploadFile(transferFile_, remoteName_) || Fail("Soubor neodeslán.", kShownFirst);
+}
+
+bool SendRun::Verify() {
+    BeginStage("Kontrola výsledku souboru...");
+    return form_.CheckUpload(remoteName_, transferSize_) ||
+           Fail("Transfer souboru se nezdařil.", kShownFirst);
+}
+
+// The data have been sent: a failure here is only reported.
+void SendRun::HandleDataFiles() {
+    ShowStage("Data odeslána v pořádku..."); // events are not let run here
+    switch (ReadSettingInteger("FilesMoveTo", konfigurace::kLeave)) {
+    case konfigurace::kDelete:
+        return ReportDataFiles(form_.DeleteDataFiles(), "Datové soubory smazány. ",
+                               "Datové soubory se nepodařilo smazány. ");
+    case konfigurace::kMoveTo:
+        return ReportDataFiles(form_.MoveDataFiles(), "Datové soubory byly přesunuty. ",
+                               "Datové soubory nebyly přesunuty. ");
+    default:
+        return;
+    }
+}
+
+void SendRun::ReportDataFiles(bool allDone, const std::string& done, const std::string& failed) {
+    if (!allDone)
+        ShowUnlessAuto(failed);
+    form_.WriteLog(allDone ? done : failed, true);
+}
+
+void SendRun::Succeed() {
+    ShowUnlessAuto(kMsgSuccess);
+    form_.WriteLog(std::string(kMsgSuccess) + "\t\t", true);
+    ui::Terminate();
+}
 
 } // namespace
 
-void TForm1::FailRun(const std::string& message, const std::string& savedCaption, bool shownFirst) {
-    if (shownFirst && !AutoMode)
-        ui::ShowMessage(message);
-    WriteLog(message, true);
-    if (!shownFirst && !AutoMode)
-        ui::ShowMessage(message);
-    SetCaption(savedCaption);
-    if (AutoMode)
-        ui::Terminate();
-}
-
 void TForm1::ButtonStartClick(ui::Control*) {
     SetRunning(true);
-    const std::string savedCaption = Caption();
-    FinalStep finalStep(*this, savedCaption);
-
-    LogEnabled = ReadSettingInteger("UseLog", 0) != 0;
-    LogPath = ReadSettingString("General", "CestaLog", "");
-    LogDelete = ReadSettingInteger("DeleteLog", 0) != 0;
+    SendRun run(*this);
+    run.RefreshJournalSettings();
     // Before anything is touched, the journal's trimming included.
     RunLock runLock;
-    if (!runLock.TryAcquire()) {
-        WriteLog(kRunInProgressJournal, true);
-        if (!AutoMode)
-            ui::ShowMessage(kRunInProgressMessage);
-        return; // an unattended run ends through CheckAutoStart
-    }
-    if (LogEnabled)
-        TrimLog();
-
-    const std::string separator(53, '-');
-    WriteLog(separator, false);
-    WriteLog(separator, false);
-    WriteLog("Start ", true);
-
-    // Shows a stage's text in the caption and journals it.
-    auto beginStage = [this](const std::string& text) {
-        SetCaption(text);
-        WriteLog(Caption(), true);
-    };
-
-    SetCaption("Kontrola nastavení programu");
-    WriteLog("Kontrola nastavení", true);
-    ui::ProcessMessages();
-    if (!CheckSettings())
-        return FailRun(kMsgSettings, savedCaption, false);
-
-    WriteLog("Kontrola GNU PG", true);
-    if (!CheckGpg())
-        return FailRun(kMsgNoGpg, savedCaption, false);
-
-    beginStage("Kontrola seznamu souborů");
-    ui::ProcessMessages();
-    std::string badFile;
-    switch (CheckFiles(badFile)) {
-    case 0:
-        return FailRun(kMsgEmptyList, savedCaption, false);
-    case 2:
-        // Only reported (the check journalled each bad file); the usable
-        // files are sent.
-        if (!AutoMode)
-            ui::ShowMessage("Soubor " + badFile + " neexistuje nebo má nulovou velikost.");
-        SetCaption(savedCaption);
-        break;
-    case 3:
-        if (AutoMode) {
-            // CheckAutoStart asks the application to end.
-            WriteLog("Odesílání zrušeno - jen prázdné soubory.", true);
-            return;
-        }
-        ui::ShowMessage(kMsgNoUsableFile);
-        SetCaption(savedCaption);
-        ui::ProcessMessages();
+    if (!runLock.TryAcquire())
+        return run.RefuseSecondRun();
+    run.StartJournal();
+    if (!run.CheckSettings() || !run.CheckGpg() || !run.CheckFiles())
         return;
-    default:
-        break;
-    }
-
-    SaveFileList();
-
-    std::string transferFile;
-    int64_t transferSize = 0;
-    beginStage("Zipování souborů...");
-    ui::ProcessMessages();
-    switch (ZipFiles(transferFile, transferSize)) {
-    case 0:
-        return FailRun("Soubor se stejným názvem již existuje (" + transferFile + kMsgWriteRights,
-                       savedCaption, false);
-    case 2:
-        return FailRun("Zazipovaný soubor nelze nalézt. \n\nZkontrolujte prosím právo zapisovat "
-                       "do adresáře.",
-                       savedCaption, false);
-    case 3:
-        return FailRun("Zipování se nezdařilo. Výsledný soubor " + transferFile +
-                           " neexistuje nebo má nulovou velikost.",
-                       savedCaption, false);
-    default:
-        break;
-    }
-
-    beginStage("Šifrování souboru...");
-    ui::ProcessMessages();
-    switch (EncryptFile(transferFile, transferSize)) {
-    case 0:
-        return FailRun("Soubor se stejným názvem již existuje (" + transferFile + kMsgWriteRights,
-                       savedCaption, false);
-    case 3:
-        return FailRun("Šifrovaní se nezdařilo. Výsledný soubor " + transferFile +
-                           " neexistuje nebo má nulovou velikost.",
-                       savedCaption, false);
-    case 4:
-        return FailRun("Šifrovací aplikaci nelze spustit. ", savedCaption, false);
-    default:
-        break;
-    }
-
-    beginStage("Připojování k FTP serveru...");
-    ui::ProcessMessages();
-    std::string connectError;
-    if (!ConnectFtp(connectError))
-        return FailRun("Chyba při připojování k FTP serveru: " + connectError, savedCaption, false);
-
-    beginStage("Transfer souboru...");
-    ui::ProcessMessages();
-    std::string remoteName;
-    if (!UploadFile(transferFile, remoteName))
-        return FailRun("Soubor neodeslán.", savedCaption, true);
-
-    beginStage("Kontrola výsledku souboru...");
-    ui::ProcessMessages();
-    if (!CheckUpload(remoteName, transferSize))
-        return FailRun("Transfer souboru se nezdařil.", savedCaption, true);
-
-    beginStage("Data odeslána v pořádku...");
-
-    // The data have been sent: a failure here is only reported.
-    std::string message;
-    switch (ReadSettingInteger("FilesMoveTo", 0)) {
-    case 1:
-        if (DeleteDataFiles()) {
-            message = "Datové soubory smazány. ";
-        } else {
-            message = "Datové soubory se nepodařilo smazány. ";
-            if (!AutoMode)
-                ui::ShowMessage(message);
-        }
-        WriteLog(message, true);
-        break;
-    case 2:
-        if (MoveDataFiles()) {
-            message = "Datové soubory byly přesunuty. ";
-        } else {
-            message = "Datové soubory nebyly přesunuty. ";
-            if (!AutoMode)
-                ui::ShowMessage(message);
-        }
-        WriteLog(message, true);
-        break;
-    default:
-        break;
-    }
-
-    message = "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. ";
-    if (!AutoMode)
-        ui::ShowMessage(message);
-    WriteLog(message + "\t\t", true);
-    ui::Terminate();
+    SaveFileList(); // the list as it is now goes with every archive
+    if (!run.Archive() || !run.Encrypt() || !run.Connect() || !run.Upload() || !run.Verify())
+        return;
+    run.HandleDataFiles();
+    run.Succeed();
 }
 
 bool TForm1::CheckSettings() {
@@ -234,27 +307,26 @@ bool TForm1::CheckGpg() {
 int TForm1::CheckFiles(std::string& BadFile) {
     const int count = ListFiles->Count();
     if (count == 0)
-        return 0;
-    int result = 1;
-    int missing = 0;
-    int empty = 0;
+        return kFilesListEmpty;
+    int result = kFilesAllUsable;
+    int unusable = 0; // missing or empty
     for (int i = 0; i < count; ++i) {
         const std::string line = ListFiles->Item(i);
         if (!platform::FileExists(line)) {
             BadFile = line;
             WriteLog("Soubor " + line + " neexistuje.", true);
-            ++missing;
-            result = 2;
+            ++unusable;
+            result = kFilesSomeUnusable;
         } else if (GetFileSize(line) == 0) {
             BadFile = line;
             WriteLog("Soubor " + line + " má nulovou velikost.", true);
-            ++empty;
-            result = 2;
+            ++unusable;
+            result = kFilesSomeUnusable;
         }
     }
-    if (missing + empty == count) {
+    if (unusable == count) {
         WriteLog(kMsgNoUsableFile, true);
-        return 3;
+        return kFilesNoneUsable;
     }
     return result;
 }

@@ -1,23 +1,12 @@
+#include "platform/ExecutableDir.h"
 #include "platform/Paths.h"
 #include "platform/Wide_win32.h"
 
 #include <vector>
 
 namespace platform {
-namespace {
-std::string& Override() {
-    static std::string folder;
-    return folder;
-}
-} // namespace
 
-void SetApplicationDirOverride(const std::string& folder) {
-    Override() = folder.empty() ? folder : IncludeTrailingSeparator(folder);
-}
-
-std::string ApplicationDir() {
-    if (!Override().empty())
-        return Override();
+std::string ExecutableDir() {
     // The running module's own file name; the buffer grows until the whole
     // name fits (a cut name would point into the wrong folder).
     std::vector<wchar_t> buf(MAX_PATH + 1);

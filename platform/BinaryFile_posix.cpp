@@ -1,4 +1,5 @@
 #include "platform/BinaryFile.h"
+#include "platform/OpenFile_posix.h"
 #include "platform/StatInfo_posix.h"
 
 #include <cerrno>
@@ -10,25 +11,6 @@
 namespace platform {
 namespace {
 
-// Opens without blocking (a FIFO would otherwise wait for its other end),
-// then switches back to blocking I/O.
-int OpenNonBlocking(const std::string& path, int flags, mode_t mode = 0) {
-    if (path.empty())
-        return -1;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
-    int current = ::fcntl(fd, F_GETFL);
-    if (current < 0 || ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 int Fd(std::intptr_t handle) {
     return static_cast<int>(handle);
 }
@@ -36,14 +18,10 @@ int Fd(std::intptr_t handle) {
 } // namespace
 
 std::unique_ptr<BinaryFile> BinaryFile::OpenForReading(const std::string& path) {
-    int fd = OpenNonBlocking(path, O_RDONLY);
+    struct stat st;
+    int fd = OpenRegularForReading(path, st);
     if (fd < 0)
         return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
     return std::unique_ptr<BinaryFile>(new BinaryFile(static_cast<std::intptr_t>(fd)));
 }
 

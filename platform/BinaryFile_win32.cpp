@@ -1,4 +1,5 @@
 #include "platform/BinaryFile.h"
+#include "platform/FileInfo_win32.h"
 #include "platform/Wide_win32.h"
 
 #include <climits>
@@ -103,13 +104,7 @@ bool BinaryFile::GetInfo(FileInfo& info) const {
     BY_HANDLE_FILE_INFORMATION data;
     if (!::GetFileInformationByHandle(H(handle_), &data))
         return false;
-    info.size =
-        static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    info.lastWrite = UnixFromFileTime(data.ftLastWriteTime);
-    info.lastWriteNsec = NsecFromFileTime(data.ftLastWriteTime);
-    info.lastAccess = UnixFromFileTime(data.ftLastAccessTime);
-    info.created = UnixFromFileTime(data.ftCreationTime);
-    info.ownerWritable = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+    info = FileInfoFromRecord(data);
     return true;
 }
 

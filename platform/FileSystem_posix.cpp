@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/OpenFile_posix.h"
 #include "platform/Paths.h"
 #include "platform/StatInfo_posix.h"
 
@@ -6,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <sys/random.h>
 
 #include <sys/stat.h>
@@ -27,6 +29,23 @@ bool WriteAll(int fd, const char* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// Reads fd to its end in blocks, handing each to sink; false on a read error
+// or when sink returns false.
+bool ReadToEnd(int fd, const std::function<bool(const char*, size_t)>& sink) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (!sink(buf.data(), static_cast<size_t>(n)))
+            return false;
+    }
 }
 
 // The file that path finally names after following symbolic links (which
@@ -122,37 +141,19 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite) {
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file, and never a wait for a FIFO's writer.
+    struct stat st;
+    int in = OpenRegularForReading(from, st);
     if (in < 0)
         return false;
-    struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
-        return false;
-    }
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
     int out = ::open(to.c_str(), flags, st.st_mode & 0777);
     if (out < 0) {
         ::close(in);
         return false;
     }
-    std::vector<char> buf(1 << 16);
-    bool ok = true;
-    for (;;) {
-        ssize_t n = ::read(in, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-        if (!WriteAll(out, buf.data(), static_cast<size_t>(n))) {
-            ok = false;
-            break;
-        }
-    }
+    bool ok =
+        ReadToEnd(in, [out](const char* data, size_t size) { return WriteAll(out, data, size); });
     // The copy keeps the source's last-write time, as a copy on Windows does.
     // Only the time is lost if this fails, so it does not fail the copy.
     if (ok) {
@@ -178,20 +179,10 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    char buf[65536];
-    bool ok = true;
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-        bytes.append(buf, static_cast<size_t>(n));
-    }
+    const bool ok = ReadToEnd(fd, [&bytes](const char* data, size_t size) {
+        bytes.append(data, size);
+        return true;
+    });
     ::close(fd);
     return ok;
 }

@@ -1,3 +1,4 @@
+#include "platform/FileInfo_win32.h"
 #include "platform/FileSystem.h"
 #include "platform/Wide_win32.h"
 
@@ -95,21 +96,14 @@ int64_t FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!Attributes(path, data) || IsFolder(data))
         return -1;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                                data.nFileSizeLow);
+    return FileInfoFromRecord(data).size;
 }
 
 bool GetFileInfo(const std::string& path, FileInfo& info) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!Attributes(path, data))
         return false;
-    info.size =
-        static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    info.lastWrite = UnixFromFileTime(data.ftLastWriteTime);
-    info.lastWriteNsec = NsecFromFileTime(data.ftLastWriteTime);
-    info.lastAccess = UnixFromFileTime(data.ftLastAccessTime);
-    info.created = UnixFromFileTime(data.ftCreationTime);
-    info.ownerWritable = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+    info = FileInfoFromRecord(data);
     return true;
 }
 

@@ -4,22 +4,12 @@
 #include "platform/Paths.h"
 #include "platform/Wide_win32.h"
 
-#include <vector>
-
 namespace platform {
 
 std::string TempDir() {
     // The folder Windows names for the user (TMP, TEMP, USERPROFILE, ...),
     // already with its trailing backslash.
-    std::vector<wchar_t> buf(MAX_PATH + 1);
-    for (;;) {
-        const DWORD n = ::GetTempPathW(static_cast<DWORD>(buf.size()), buf.data());
-        if (n == 0)
-            return std::string();
-        if (n < buf.size())
-            return IncludeTrailingSeparator(FromWide(buf.data(), n));
-        buf.resize(n + 1);
-    }
+    return IncludeTrailingSeparator(TextOfBufferCall(::GetTempPathW));
 }
 
 bool PrepareTempDir() {

@@ -1,6 +1,7 @@
 #include "platform/Wide_win32.h"
 
 #include <climits>
+#include <vector>
 
 namespace platform {
 
@@ -38,6 +39,18 @@ std::string FromWide(const wchar_t* wide, size_t length) {
 
 std::string FromWide(const std::wstring& wide) {
     return FromWide(wide.data(), wide.size());
+}
+
+std::string TextOfBufferCall(DWORD(WINAPI* call)(DWORD, LPWSTR)) {
+    std::vector<wchar_t> buf(MAX_PATH + 1);
+    for (;;) {
+        const DWORD n = call(static_cast<DWORD>(buf.size()), buf.data());
+        if (n == 0)
+            return std::string();
+        if (n < buf.size())
+            return FromWide(buf.data(), n);
+        buf.resize(n + 1);
+    }
 }
 
 int64_t UnixFromFileTime(const FILETIME& time) {

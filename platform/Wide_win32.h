@@ -32,6 +32,12 @@ std::string FromWide(const wchar_t* wide, size_t length);
 int64_t UnixFromFileTime(const FILETIME& time);
 int32_t NsecFromFileTime(const FILETIME& time);
 
+// The text that a call like GetCurrentDirectoryW or GetTempPathW writes into
+// a buffer (it takes the buffer's size and the buffer, and returns the text's
+// length, or the size it needs when the buffer is too small); the buffer
+// grows until the text fits. "" when the call fails.
+std::string TextOfBufferCall(DWORD(WINAPI* call)(DWORD, LPWSTR));
+
 // A kernel handle closed when the holder goes out of scope.
 class ScopedHandle {
 public:

@@ -32,6 +32,12 @@ void AppFixture::WriteGoodSettings(bool journal) {
     WriteSettingInteger("DeleteLog", 0);
 }
 
+void AppFixture::UseOpenProxy(const std::string& address, const std::string& port) {
+    WriteSettingString("General", "Proxy", "1");
+    WriteSettingString("General", "ProxyAdresa", address);
+    WriteSettingString("General", "ProxyPort", port);
+}
+
 void AppFixture::PutGpg() {
     testsupport::WriteBytes(tmp / "gpg.exe", "");
 }

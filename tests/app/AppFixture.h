@@ -4,6 +4,8 @@
 #pragma once
 #include "app/Umain.h"
 #include "platform/Clock.h"
+#include "tests/support/Files.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempFolder.h"
 #include "ui/PromptRecorder.h"
@@ -24,6 +26,8 @@ protected:
 
     // Complete connection settings without proxy; journal on at JournalPath().
     void WriteGoodSettings(bool journal = true);
+    // The proxy switched on at that address and port (no proxy log-in).
+    void UseOpenProxy(const std::string& address, const std::string& port);
     void PutGpg(); // an empty gpg.exe in the application folder
     // A data file with the given content in the temp folder; returns its path.
     std::string DataFile(const std::string& name, const std::string& content = "data");

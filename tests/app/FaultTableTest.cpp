@@ -6,24 +6,20 @@
 // rows delete the data files after a good upload (FilesMoveTo 1), so "still
 // in place" is a real check; the two rows that must succeed check that the
 // files are gone and that the server got the right bytes.
-#include "AppFixture.h"
+#include "WholeRunFixture.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
-#include "tests/support/GpgHome.h"
-#include "tests/support/ScopedEnv.h"
 #include "ui/Application.h"
 #include "ui/Timer.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
-#include <random>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,22 +29,10 @@ namespace {
 using testsupport::FakeFtpServer;
 using testsupport::Lines;
 using testsupport::Pace;
-using testsupport::ShellQuote;
 using testsupport::StoreOptions;
 
-const std::string kDashes(53, '-');
-const std::string kEncryptedName = "20260305.zip.gpg";
-const std::string kStor = "STOR " + kEncryptedName;
-const std::string kSize = "SIZE " + kEncryptedName;
-const char* const kSuccess =
-    "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. ";
-const char* const kConnectError = "Chyba při připojování k FTP serveru: ";
-
-std::string Random(std::size_t n, unsigned seed) {
-    return testsupport::RandomBytes(n, seed);
-}
-
-using testsupport::ScopedEnv;
+const std::string kStor = std::string("STOR ") + WholeRunFixture::kEncryptedName;
+const std::string kSize = std::string("SIZE ") + WholeRunFixture::kEncryptedName;
 
 // A small tmpfs mounted for one test (root only); unmounted by the destructor.
 class SmallDisk {
@@ -79,48 +63,18 @@ private:
     std::string why_;
 };
 
-class FaultRun : public AppFixture {
+class FaultRun : public WholeRunFixture {
 protected:
     FaultRun() {
-        for (const char* dir : {"data", "temp", "received"})
-            ::mkdir((tmp / dir).c_str(), 0755);
-        gpg.SetUpApplicationFolder(tmp.Path());
-        files = {
+        PutDataFiles({
             {tmp / "data/pacienti.csv", "id;jméno;diagnóza\r\n1;Jiří Novák;C50\r\n"},
             {tmp / "data/léčba.csv", "léčba;dávka\r\nchemoterapie;3\r\n"},
             // Random bytes do not shrink: the encrypted file is larger than
             // 64 KiB and larger than the small disks below.
-            {tmp / "data/výsledky.bin", Random(200000, 9)},
-        };
-        for (const auto& [path, content] : files)
-            testsupport::WriteBytes(path, content);
-        WriteGoodSettings();
-        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(ftp.Port()));
+            {tmp / "data/výsledky.bin", testsupport::RandomBytes(200000, 9)},
+        });
+        UseFake(ftp);
         WriteSettingInteger("FilesMoveTo", 1);
-        WriteSettingInteger("PocetSouboru", static_cast<int>(files.size()));
-        for (std::size_t i = 0; i < files.size(); ++i)
-            WriteSettingString("Files", "File" + std::to_string(i), files[i].first);
-    }
-
-public:
-    static FakeFtpServer& LogIn(FakeFtpServer& server, Pace pace = {}) {
-        return server.LogIn("user", "heslo", pace).Reply("TYPE L 8", "200 Type set.", pace);
-    }
-
-protected:
-    // One unattended run as cron starts it: the first activation finds the
-    // switch. Returns the run's wall time in milliseconds.
-    int64_t RunAuto() {
-        ScopedEnv tmpdir("TMPDIR", tmp / "temp");
-        form = MakeForm({"/auto"});
-        const auto start = std::chrono::steady_clock::now();
-        form->FormActivate(nullptr);
-        return MsSince(start);
-    }
-    static int64_t MsSince(std::chrono::steady_clock::time_point start) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - start)
-            .count();
     }
 
     // Adds the SIZE step once the encrypted file exists: its size is known
@@ -140,93 +94,8 @@ protected:
         sizeTimer.reset(timer);
     }
 
-    std::string Encrypted() const { return tmp / ("temp/" + kEncryptedName); }
-    int64_t EncryptedSize() const { return platform::FileSize(Encrypted()); }
-
-    std::vector<std::string> Journal() const { return JournalUnstamped(); }
-
-    std::vector<std::string> UpToEncrypt() const {
-        const std::string z = std::to_string(platform::FileSize(tmp / "temp/20260305.zip"));
-        return {kDashes,
-                kDashes,
-                "Start ",
-                "Kontrola nastavení",
-                "Kontrola GNU PG",
-                "Kontrola seznamu souborů",
-                "Zipování souborů...",
-                "Zazipováno celkem 3",
-                "Zazipováno celkem 3; celková velikost " + z + " bytů",
-                "Šifrování souboru..."};
-    }
-    std::vector<std::string> UpToConnect() const {
-        auto lines = UpToEncrypt();
-        lines.push_back("Šifrovaný soubor " + Encrypted() + " o velikosti " +
-                        std::to_string(EncryptedSize()) + " bytů");
-        lines.push_back("Připojování k FTP serveru...");
-        return lines;
-    }
-    std::vector<std::string> Sent() const {
-        const std::string e = std::to_string(EncryptedSize());
-        return Plus(UpToConnect(),
-                    {"Transfer souboru...", "Upload ", "Kontrola výsledku souboru...",
-                     "Očekávaná velikost " + e + " bytů; odesláno celkově " + e + " bytů"});
-    }
-    // The server's reply line keeps its CR LF in the message, so the journal
-    // holds an empty line after it.
-    std::vector<std::string> ConnectFailed(const std::string& error, bool replyLine) const {
-        auto lines = Plus(UpToConnect(), {kConnectError + error});
-        if (replyLine)
-            lines.push_back("");
-        return lines;
-    }
-    std::vector<std::string> UploadFailed() const {
-        return Plus(UpToConnect(),
-                    {"Transfer souboru...", "Upload ", "Chyba při uploadu.", "Soubor neodeslán."});
-    }
-    static std::vector<std::string> Plus(std::vector<std::string> a,
-                                         const std::vector<std::string>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    }
-
-    void ExpectAllInPlace() const {
-        for (const auto& [path, content] : files)
-            EXPECT_TRUE(platform::FileExists(path) && testsupport::ReadBytes(path) == content)
-                << path << " must stay in place, unchanged";
-    }
-    void ExpectAllDeleted() const {
-        for (const auto& [path, content] : files)
-            EXPECT_FALSE(platform::FileExists(path)) << path << " should have been deleted";
-    }
-    void ExpectEndRequestedWithoutBoxes() const {
-        EXPECT_GE(ui::TerminateCount(), 1) << "an unattended run always ends the program";
-        EXPECT_TRUE(prompts.Requests().empty()) << "an unattended run shows nothing";
-    }
-    // The stored bytes are the encrypted file, and it decrypts to an archive
-    // that unzip accepts.
-    void ExpectStoredIsTheEncryptedFile() {
-        ASSERT_EQ(ftp.StoredData().size(), 1u);
-        EXPECT_TRUE(ftp.StoredData()[0] == testsupport::ReadBytes(Encrypted()));
-        const std::string stored = tmp / "stored.gpg";
-        const std::string zip = tmp / "stored.zip";
-        testsupport::WriteBytes(stored, ftp.StoredData()[0]);
-        std::string log;
-        ASSERT_TRUE(gpg.Decrypt(stored, zip, &log)) << log;
-        EXPECT_EQ(testsupport::RunShell("unzip -tq " + ShellQuote(zip) + " >/dev/null 2>&1"), 0);
-    }
-
-    // A failed run: the common checks of every failure row.
-    void ExpectFailed(const std::vector<std::string>& journal) {
-        ExpectEndRequestedWithoutBoxes();
-        ExpectAllInPlace();
-        EXPECT_EQ(Journal(), journal);
-    }
-
     FakeFtpServer ftp;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::unique_ptr<TForm1> form;
     std::unique_ptr<ui::Timer> sizeTimer;
-    testsupport::GpgHome gpg; // after tmp: its agents end before the folder goes
 };
 
 // ---- greeting and log-in ---------------------------------------------------
@@ -445,7 +314,7 @@ TEST_F(FaultRun, SizeMismatch) {
     ExpectFailed(
         Plus(Sent(), {"Velikost souboru na serveru 12 bytů", "Transfer souboru se nezdařil."}));
     EXPECT_EQ(ftp.Verify(), "");
-    ExpectStoredIsTheEncryptedFile();
+    ExpectStoredIsTheEncryptedFile(ftp);
 }
 
 // ---- odd replies -------------------------------------------------------------
@@ -460,7 +329,7 @@ TEST_F(FaultRun, RepliesOneByteEvery20msSucceed) {
     RunAuto();
     ExpectEndRequestedWithoutBoxes();
     EXPECT_EQ(ftp.Verify(10000), "");
-    ExpectStoredIsTheEncryptedFile();
+    ExpectStoredIsTheEncryptedFile(ftp);
     const std::string e = std::to_string(EncryptedSize());
     EXPECT_EQ(Journal(),
               Plus(Sent(), {"Velikost souboru na serveru " + e + " bytů",
@@ -496,9 +365,7 @@ TEST_F(FaultRun, NulByteInAReply) {
 
 TEST_F(FaultRun, ProxyRefusesOpen) {
     WriteSettingString("General", "FTPServer", "ftp.registr.example");
-    WriteSettingString("General", "Proxy", "1");
-    WriteSettingString("General", "ProxyAdresa", "127.0.0.1");
-    WriteSettingString("General", "ProxyPort", std::to_string(ftp.Port()));
+    UseOpenProxy("127.0.0.1", std::to_string(ftp.Port()));
     ftp.ReplyAndClose("OPEN ftp.registr.example", "421 Cannot connect to ftp.registr.example.");
     RunAuto();
     ExpectEndRequestedWithoutBoxes();
@@ -613,11 +480,10 @@ TEST_F(FaultRun, FullDiskInTheTemporaryDirectory) {
         GTEST_SKIP() << "no small disk for the temporary directory: " << disk.WhyNot();
     RunAuto();
     const std::string archive = tmp / "temp/_ftp_file.zip";
-    ExpectFailed({kDashes, kDashes, "Start ", "Kontrola nastavení", "Kontrola GNU PG",
-                  "Kontrola seznamu souborů", "Zipování souborů...", "Zazipováno celkem 3",
-                  "Zazipováno celkem 3; celková velikost 0 bytů",
-                  "Zipování se nezdařilo. Výsledný soubor " + archive +
-                      " neexistuje nebo má nulovou velikost."});
+    ExpectFailed(
+        Plus(UpToArchive(), {"Zazipováno celkem 3", "Zazipováno celkem 3; celková velikost 0 bytů",
+                             "Zipování se nezdařilo. Výsledný soubor " + archive +
+                                 " neexistuje nebo má nulovou velikost."}));
     EXPECT_FALSE(platform::FileExists(archive)) << "no half-written archive is left";
     EXPECT_EQ(ftp.Connections(), 0);
 }
@@ -641,7 +507,7 @@ TEST_F(FaultRun, JournalOnAFullDisk) {
 
     ExpectEndRequestedWithoutBoxes();
     EXPECT_EQ(ftp.Verify(), "");
-    ExpectStoredIsTheEncryptedFile();
+    ExpectStoredIsTheEncryptedFile(ftp);
     ExpectAllDeleted();
     const std::string now = testsupport::ReadBytes(journal);
     EXPECT_EQ(now.substr(0, earlier.size()), earlier) << "the earlier journal is kept";

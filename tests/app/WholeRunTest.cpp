@@ -4,21 +4,18 @@
 // Each run checks what arrived (decrypted, unzip -t, the data files
 // byte-identical), the journal line by line, what became of the data files,
 // and that the program asked to end.
-#include "AppFixture.h"
+#include "WholeRunFixture.h"
 
 #include "net/Nmftp.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
-#include "tests/support/GpgHome.h"
 #include "tests/support/RealFtpServer.h"
 #include "tests/support/ScopedEnv.h"
 #include "ui/Application.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,141 +24,21 @@ namespace {
 using testsupport::FakeFtpServer;
 using testsupport::RealFtpKind;
 using testsupport::RealFtpServer;
+using testsupport::ScopedEnv;
 using testsupport::ShellQuote;
 
-const std::string kDashes(53, '-');
-const char* const kEncryptedName = "20260305.zip.gpg";
-const char* const kSuccess =
-    "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. ";
-
-std::string Random(std::size_t n, unsigned seed) {
-    return testsupport::RandomBytes(n, seed);
-}
-
-using testsupport::ScopedEnv;
-
-class WholeRun : public AppFixture {
+class WholeRun : public WholeRunFixture {
 protected:
     WholeRun() {
-        for (const char* dir : {"data", "temp", "out", "received"})
-            ::mkdir((tmp / dir).c_str(), 0755);
-        gpg.SetUpApplicationFolder(tmp.Path());
-        files = {
+        ::mkdir((tmp / "out").c_str(), 0755);
+        PutDataFiles({
             {tmp / "data/pacienti_září.csv",
              "id;jméno;diagnóza\r\n1;Jiří Novák;C50\r\n2;Věra Dvořáková;C18\r\n"},
             {tmp / "data/léčba.csv", "léčba;dávka\r\nchemoterapie;3\r\n"},
-            {tmp / "data/výsledky 2026.bin", Random(200000, 5)},
-        };
-        for (const auto& [path, content] : files)
-            testsupport::WriteBytes(path, content);
-        WriteGoodSettings();
+            {tmp / "data/výsledky 2026.bin", testsupport::RandomBytes(200000, 5)},
+        });
         WriteSettingString("General", "FilesMoveToDir", tmp / "out/");
-        WriteSettingInteger("PocetSouboru", static_cast<int>(files.size()));
-        for (std::size_t i = 0; i < files.size(); ++i)
-            WriteSettingString("Files", "File" + std::to_string(i), files[i].first);
     }
-
-    void UseServer(const std::string& host, int port, const std::string& user,
-                   const std::string& password) {
-        WriteSettingString("General", "FTPServer", host + ":" + std::to_string(port));
-        WriteSettingString("General", "Login", user);
-        WriteSettingString("General", "Heslo", EncodePassword(password));
-    }
-    void UseFake(const FakeFtpServer& ftp) { UseServer("127.0.0.1", ftp.Port(), "user", "heslo"); }
-
-    // The scripted log-in of UseFake.
-    static FakeFtpServer& LogIn(FakeFtpServer& ftp) {
-        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set to L 8.");
-    }
-
-    // One unattended run, as cron starts it: the window's first activation
-    // finds the switch.
-    void RunAuto() {
-        ScopedEnv tmpdir("TMPDIR", tmp / "temp");
-        auto form = MakeForm({"/auto"});
-        form->FormActivate(nullptr);
-    }
-
-    std::string Encrypted() const { return tmp / ("temp/" + std::string(kEncryptedName)); }
-    int64_t EncryptedSize() const { return platform::FileSize(Encrypted()); }
-
-    std::vector<std::string> Journal() const { return JournalUnstamped(); }
-
-    // The journal of a run that got as far as the connection.
-    std::vector<std::string> UpToConnect() const {
-        const std::string e = std::to_string(EncryptedSize());
-        const std::string z = std::to_string(platform::FileSize(tmp / "temp/20260305.zip"));
-        return {kDashes,
-                kDashes,
-                "Start ",
-                "Kontrola nastavení",
-                "Kontrola GNU PG",
-                "Kontrola seznamu souborů",
-                "Zipování souborů...",
-                "Zazipováno celkem 3",
-                "Zazipováno celkem 3; celková velikost " + z + " bytů",
-                "Šifrování souboru...",
-                "Šifrovaný soubor " + Encrypted() + " o velikosti " + e + " bytů",
-                "Připojování k FTP serveru..."};
-    }
-    std::vector<std::string> Sent(std::vector<std::string> lines) const {
-        const std::string e = std::to_string(EncryptedSize());
-        for (const std::string& line :
-             {std::string("Transfer souboru..."), std::string("Upload "),
-              std::string("Kontrola výsledku souboru..."),
-              "Očekávaná velikost " + e + " bytů; odesláno celkově " + e + " bytů"})
-            lines.push_back(line);
-        return lines;
-    }
-    static std::vector<std::string> Plus(std::vector<std::string> a,
-                                         const std::vector<std::string>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    }
-
-    // The file on the server decrypts with the test key to an archive that
-    // passes unzip -t and holds exactly the expected data files, byte for byte.
-    void ExpectArrived(const std::string& serverFile, std::vector<std::size_t> which = {0, 1, 2}) {
-        const std::string zip = tmp / "received.zip";
-        std::string log;
-        ASSERT_TRUE(gpg.Decrypt(serverFile, zip, &log)) << log;
-        std::string out;
-        EXPECT_EQ(testsupport::RunShell("unzip -tq " + ShellQuote(zip) + " 2>&1", &out), 0) << out;
-        const std::string script = "import sys,zipfile\n"
-                                   "z=zipfile.ZipFile(sys.argv[1])\n"
-                                   "for n,i in enumerate(z.infolist()):\n"
-                                   "  open(sys.argv[2]+'/'+str(n),'wb').write(z.read(i))\n"
-                                   "  name=i.filename if i.flag_bits&0x800 else "
-                                   "i.filename.encode('cp437').decode('cp1250')\n"
-                                   "  sys.stdout.buffer.write((name+'\\n').encode('utf-8'))\n";
-        ASSERT_EQ(testsupport::RunShell("python3 -c " + ShellQuote(script) + " " + ShellQuote(zip) +
-                                            " " + ShellQuote(tmp / "received") + " 2>&1",
-                                        &out),
-                  0)
-            << out;
-        std::string expectedNames;
-        for (std::size_t i : which)
-            expectedNames += platform::ExtractFileName(files[i].first) + "\n";
-        EXPECT_EQ(out, expectedNames);
-        for (std::size_t n = 0; n < which.size(); ++n)
-            EXPECT_TRUE(testsupport::ReadBytes(tmp / ("received/" + std::to_string(n))) ==
-                        files[which[n]].second)
-                << "member " << n << " differs from " << files[which[n]].first;
-    }
-
-    void ExpectAllInPlace() const {
-        for (const auto& [path, content] : files)
-            EXPECT_TRUE(platform::FileExists(path) && testsupport::ReadBytes(path) == content)
-                << path << " must stay in place";
-    }
-
-    void ExpectEndRequestedWithoutBoxes() const {
-        EXPECT_GE(ui::TerminateCount(), 1);
-        EXPECT_TRUE(prompts.Requests().empty()) << "an unattended run shows nothing";
-    }
-
-    std::vector<std::pair<std::string, std::string>> files;
-    testsupport::GpgHome gpg; // after tmp: its agents end before the folder goes
 };
 
 // ---- whole runs against real servers -------------------------------------
@@ -192,11 +69,11 @@ TEST_P(RealServerRun, SendsTheDataAndHandlesTheDataFiles) {
     ExpectEndRequestedWithoutBoxes();
     const std::string onServer = server->Root() + "/" + kEncryptedName;
     ASSERT_TRUE(platform::FileExists(onServer)) << server->Log();
-    EXPECT_TRUE(testsupport::ReadBytes(onServer) == testsupport::ReadBytes(Encrypted()));
+    ExpectIsTheEncryptedFile(onServer);
     ExpectArrived(onServer);
 
     const std::string e = std::to_string(EncryptedSize());
-    std::vector<std::string> expected = Sent(UpToConnect());
+    std::vector<std::string> expected = Sent();
     expected.push_back("Velikost souboru na serveru " + e + " bytů");
     expected.push_back("Data odeslána v pořádku...");
     if (mode == 1)
@@ -248,46 +125,30 @@ TEST_F(FailedRun, WrongPassword) {
         .Reply("PASS heslo", "530 Login incorrect.")
         .Reply("QUIT", "221 Goodbye.");
     RunAuto();
-    ExpectEndRequestedWithoutBoxes();
-    ExpectAllInPlace();
     // The reply line keeps its line end, as the client read it.
-    EXPECT_EQ(Journal(), Plus(UpToConnect(),
-                              {"Chyba při připojování k FTP serveru: 530 Login incorrect.", ""}));
+    ExpectFailed(ConnectFailed("530 Login incorrect.", true));
     EXPECT_EQ(ftp.Verify(), "");
 }
 
 TEST_F(FailedRun, ServerNotRunning) {
     UseServer("127.0.0.1", testsupport::FreeLoopbackPort(), "user", "heslo");
     RunAuto();
-    ExpectEndRequestedWithoutBoxes();
-    ExpectAllInPlace();
-    EXPECT_EQ(Journal(),
-              Plus(UpToConnect(), {"Chyba při připojování k FTP serveru: Connection Failed"}));
+    ExpectFailed(ConnectFailed("Connection Failed", false));
 }
 
 TEST_F(FailedRun, TypeL8Refused) {
     UseFake(ftp);
     ftp.LogIn("user", "heslo").Reply("TYPE L 8", "504 Command not implemented for that parameter.");
     RunAuto();
-    ExpectEndRequestedWithoutBoxes();
-    ExpectAllInPlace();
-    EXPECT_EQ(Journal(), Plus(UpToConnect(), {"Chyba při připojování k FTP serveru: 504 Command "
-                                              "not implemented for that parameter.",
-                                              ""}));
+    ExpectFailed(ConnectFailed("504 Command not implemented for that parameter.", true));
     EXPECT_EQ(ftp.Verify(), "");
-}
-
-std::vector<std::string> UploadFailed() {
-    return {"Transfer souboru...", "Upload ", "Chyba při uploadu.", "Soubor neodeslán."};
 }
 
 TEST_F(FailedRun, StoreRefused) {
     UseFake(ftp);
     LogIn(ftp).Pasv().Reply(std::string("STOR ") + kEncryptedName, "553 Could not create file.");
     RunAuto();
-    ExpectEndRequestedWithoutBoxes();
-    ExpectAllInPlace();
-    EXPECT_EQ(Journal(), Plus(UpToConnect(), UploadFailed()));
+    ExpectFailed(UploadFailed());
     EXPECT_EQ(ftp.Verify(), "");
 }
 
@@ -297,9 +158,7 @@ TEST_F(FailedRun, ErrorAfterTheData) {
     store.final = "451 Local error in processing.";
     LogIn(ftp).Pasv().Store(std::string("STOR ") + kEncryptedName, store);
     RunAuto();
-    ExpectEndRequestedWithoutBoxes();
-    ExpectAllInPlace();
-    EXPECT_EQ(Journal(), Plus(UpToConnect(), UploadFailed()));
+    ExpectFailed(UploadFailed());
     EXPECT_EQ(ftp.Verify(), "");
 }
 
@@ -310,9 +169,7 @@ TEST_F(FailedRun, DataConnectionDroppedMidFile) {
     store.final = "426 Connection closed; transfer aborted.";
     LogIn(ftp).Pasv().Store(std::string("STOR ") + kEncryptedName, store);
     RunAuto();
-    ExpectEndRequestedWithoutBoxes();
-    ExpectAllInPlace();
-    EXPECT_EQ(Journal(), Plus(UpToConnect(), UploadFailed()));
+    ExpectFailed(UploadFailed());
 }
 
 TEST_F(FailedRun, ServerReportsADifferentSize) {
@@ -322,10 +179,8 @@ TEST_F(FailedRun, ServerReportsADifferentSize) {
         .Store(std::string("STOR ") + kEncryptedName)
         .Reply(std::string("SIZE ") + kEncryptedName, "213 12");
     RunAuto();
-    ExpectEndRequestedWithoutBoxes();
-    ExpectAllInPlace();
-    EXPECT_EQ(Journal(), Plus(Sent(UpToConnect()), {"Velikost souboru na serveru 12 bytů",
-                                                    "Transfer souboru se nezdařil."}));
+    ExpectFailed(
+        Plus(Sent(), {"Velikost souboru na serveru 12 bytů", "Transfer souboru se nezdařil."}));
     EXPECT_EQ(ftp.Verify(), "");
     ASSERT_EQ(ftp.StoredData().size(), 1u);
     EXPECT_TRUE(ftp.StoredData()[0] == testsupport::ReadBytes(Encrypted()));
@@ -348,9 +203,7 @@ TEST_F(WholeRun, UnreadableDataFileIsNotDeleted) {
     WriteGoodSettings();
     UseServer("127.0.0.1", server->Port(), server->User(), server->Password());
     WriteSettingInteger("FilesMoveTo", 1);
-    WriteSettingInteger("PocetSouboru", 3);
-    for (std::size_t i = 0; i < files.size(); ++i)
-        WriteSettingString("Files", "File" + std::to_string(i), files[i].first);
+    SaveDataFileList();
     platform::SetApplicationDirOverride(tmp.Path());
     ::chmod(files[1].first.c_str(), 0);
 
@@ -386,8 +239,7 @@ TEST_F(WholeRun, UnreadableDataFileIsNotDeleted) {
     const std::vector<std::string> tail{
         "Data odeslána v pořádku...", "Probíhá mazání souborů - 3 souborů",
         "Datové soubory se nepodařilo smazány. ", std::string(kSuccess) + "\t\t"};
-    ASSERT_GE(journal.size(), tail.size());
-    EXPECT_EQ(std::vector<std::string>(journal.end() - tail.size(), journal.end()), tail);
+    ExpectEndsWith(journal, tail);
 }
 
 // ---- proxy ----------------------------------------------------------------
@@ -395,9 +247,7 @@ TEST_F(WholeRun, UnreadableDataFileIsNotDeleted) {
 TEST_F(WholeRun, ThroughAnOpenProxy) {
     FakeFtpServer proxy;
     WriteSettingString("General", "FTPServer", "ftp.registr.example");
-    WriteSettingString("General", "Proxy", "1");
-    WriteSettingString("General", "ProxyAdresa", "127.0.0.1");
-    WriteSettingString("General", "ProxyPort", std::to_string(proxy.Port()));
+    UseOpenProxy("127.0.0.1", std::to_string(proxy.Port()));
     WriteSettingString("General", "ProxyLogin", "proxyanna");
     WriteSettingString("General", "ProxyHeslo", EncodePassword("proxyheslo"));
     proxy.Reply("OPEN ftp.registr.example", "220 Connected.")
@@ -422,9 +272,7 @@ TEST_F(WholeRun, ThroughAnOpenProxy) {
 TEST_F(WholeRun, NonNumericProxyPortEndsTheRunWithTheConversionError) {
     FakeFtpServer ftp;
     UseFake(ftp);
-    WriteSettingString("General", "Proxy", "1");
-    WriteSettingString("General", "ProxyAdresa", "127.0.0.1");
-    WriteSettingString("General", "ProxyPort", "21x");
+    UseOpenProxy("127.0.0.1", "21x");
     WriteSettingInteger("FilesMoveTo", 1);
     ScopedEnv tmpdir("TMPDIR", tmp / "temp");
     auto form = MakeForm();

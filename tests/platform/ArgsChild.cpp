@@ -1,6 +1,6 @@
 #include "ArgsChild.h"
 
-#include "tests/support/TempFolder.h"
+#include "tests/support/Files.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,7 +1,12 @@
-// Owners, modes and links of the files the program replaces (POSIX only).
+// Owners, modes and links of the files the program replaces, and special
+// files where a data file is expected (POSIX only).
 #include "platform/FileSystem.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,4 +40,21 @@ TEST(FileSystem, ReplaceGoesThroughLinksAndKeepsTheFilesOwner) {
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "group and others lose their rights";
     EXPECT_TRUE(!root || (st.st_uid == 65534u && st.st_gid == 65534u)) << "the owner stays";
     EXPECT_FALSE(PathExists(dir / "victim"));
+}
+
+// A FIFO is no data file: copying one is refused at once instead of waiting
+// in open() for a writer that never comes.
+TEST(FileSystem, CopyRefusesAFifoWithoutWaiting) {
+    TempFolder dir;
+    const std::string fifo = dir / "data.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto copy = std::async(std::launch::async, [&] { return CopyFile(fifo, dir / "copy", false); });
+    if (copy.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+        ADD_FAILURE() << "the copy waited for a writer";
+        const int writer = open(fifo.c_str(), O_WRONLY); // ends that wait
+        if (writer >= 0)
+            close(writer);
+    }
+    EXPECT_FALSE(copy.get());
+    EXPECT_FALSE(FileExists(dir / "copy"));
 }

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 #include "platform/BinaryFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/System.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 #include "platform/Paths.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>

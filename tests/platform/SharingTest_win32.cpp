@@ -3,6 +3,7 @@
 #include "platform/BinaryFile.h"
 #include "platform/FileSystem.h"
 #include "platform/RunLock.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>

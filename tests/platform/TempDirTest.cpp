@@ -1,6 +1,7 @@
 // The folder for a run's temporary files: $TMPDIR, else the user's own folder
 // below /tmp, refused (never replaced by another) when not safely theirs.
 #include "platform/Paths.h"
+#include "tests/support/Files.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 

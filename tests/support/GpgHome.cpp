@@ -1,5 +1,6 @@
 #include "tests/support/GpgHome.h"
 
+#include "tests/support/Files.h"
 #include "tests/support/Shell.h"
 
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "tests/support/RealFtpServer.h"
 
+#include "tests/support/Files.h"
 #include "tests/support/Shell.h"
-#include "tests/support/TempFolder.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

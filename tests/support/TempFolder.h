@@ -1,7 +1,11 @@
 // A fresh folder under the temporary directory, removed with everything in it.
 #pragma once
-#include <filesystem>
 #include <string>
+
+// Tests that took the file helpers and the random bytes from this header
+// before they had headers of their own still get them through it.
+#include "tests/support/Files.h"
+#include "tests/support/RandomBytes.h"
 
 namespace testsupport {
 
@@ -19,19 +23,5 @@ public:
 private:
     std::string path_;
 };
-
-// The standard library's path of a UTF-8 path (UTF-16 on Windows, never
-// through the ANSI code page).
-std::filesystem::path NativePath(const std::string& utf8);
-
-// Whole-file helpers that fail the calling test loudly via the return value.
-void WriteBytes(const std::string& path, const std::string& bytes);
-std::string ReadBytes(const std::string& path);
-
-// Names of what a folder holds, sorted.
-std::string ListFolder(const std::string& path, char separator = '\n');
-
-// n pseudo-random bytes, the same for the same seed.
-std::string RandomBytes(size_t n, unsigned seed = 7);
 
 } // namespace testsupport
