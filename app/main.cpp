@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     // A service manager's or an administrator's request to end is turned into
     // the window's own way of ending (TerminationWatch.h), exit status 0.
     platform::CatchTerminationRequests();
-    const std::vector<std::string> params(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::vector<std::string> params = ui::ProgramArguments(argc, argv);
     // Started by cron with the switch: no display is needed.
     if (HasAutoSwitch(params)) {
         ui::UseOffscreenWithoutDisplay();

@@ -8,13 +8,15 @@ source scripts/common.sh
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsftpd
                p7zip-full ziptool unzip zip curl xvfb xauth procps util-linux
                clang libclang-rt-14-dev
-               g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest nsis)
+               g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
+               fonts-wine nsis)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
 logs=$(mktemp -d)
 # Also ends the Windows stage's Wine server if the script stops inside it.
-trap 'rm -rf "$logs"; if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi' EXIT
+trap 'rm -rf "$logs"; if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
+      if [ -n "${xvfb_pid:-}" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi' EXIT
 runs=()
 
 # configure DIR OPTION... : every option a test build depends on is stated
@@ -54,27 +56,37 @@ export QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY
 run_ctest main "$build" --timeout 300
 
-# The core (platform, settings store, ZIP writer) built for Windows x64 with
-# mingw-w64 and its tests run under Wine through CTest (test discovery too).
+# The libraries, the windows and the program built for Windows x64 with
+# mingw-w64 and their tests run under Wine through CTest (test discovery too).
 # One Wine server stays up for the stage, so each test program starts fast.
-# The Windows archive is compared byte for byte with the Linux build's.
+# The Windows archive is compared byte for byte with the Linux build's. The
+# windows are real Win32 windows: Wine needs a display for them (Xvfb, for
+# the whole stage), and with no window manager there its windows are made
+# unmanaged, or Wine would wait for one at every window it shows.
 win=${WIN_BUILD_DIR:-build-win}
-echo "== Building the core for Windows in $win/ and running its tests under Wine"
+echo "== Building for Windows in $win/ and running the tests under Wine"
 win_start=$(date +%s)
 configure "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-          -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=OFF \
+          -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=ON \
           -DRODERUV_WITH_BENCH=OFF -DRODERUV_WITH_FUZZERS=OFF -DRODERUV_SANITIZE=OFF \
           -DRODERUV_LINUX_ZIPFILES="$PWD/$build/tests/zip/zipfiles"
 cmake --build "$win" -j"$jobs"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$logs/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -s "$logs/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$logs/display")"
 export WINEPREFIX="$PWD/$win/wineprefix" WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
 # Before any Wine program, which would start a short-lived server of its own;
 # a server already up for this prefix (status 2) serves as well.
 wineserver -p || [ $? -eq 2 ]
 wineboot -i >/dev/null 2>&1 # makes the prefix on the first run (about 10 s)
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 run_ctest windows "$win" --timeout 300
 wineserver -k
-unset WINEPREFIX
+kill "$xvfb_pid"
+xvfb_pid=
+unset WINEPREFIX DISPLAY
 echo "== Windows stage: $(($(date +%s) - win_start)) s"
 
 # The libraries without the user interface again, under AddressSanitizer and

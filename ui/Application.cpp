@@ -40,6 +40,10 @@ int RunProgram(int& argc, char** argv, const std::function<void()>& body) {
     return 0;
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return backend::ProgramArguments(argc, argv);
+}
+
 bool ApplicationExists() {
     return backend::ApplicationExists();
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ui {
 
@@ -29,6 +30,12 @@ public:
 // escapes body is shown in a box while the application object still exists,
 // so that the operator sees it, then the program ends.
 int RunProgram(int& argc, char** argv, const std::function<void()>& body);
+
+// The command-line arguments after the program name, in UTF-8, as the
+// platform splits them (enclosing quotes removed, letter case unchanged).
+// Windows hands main() its arguments in the ANSI code page, so the backend
+// takes them from the system's own wide-character command line there.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // True while the application object exists.
 bool ApplicationExists();

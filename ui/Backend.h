@@ -182,6 +182,10 @@ void ProcessEvents();
 // Runs call once from the event loop, after the events pending now.
 void Post(Callback call);
 
+// The arguments after the program name in UTF-8 (Qt: argv as it is; Win32:
+// from the wide-character command line). Needs no application object.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // True when a display can be reached (Win32: always).
 bool DisplayReachable();
 // True when windows can be made: a display is reachable, or a platform

@@ -8,8 +8,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -150,6 +152,9 @@ TEST_F(Journal, CutInsideALineBreakStillGivesCrLf) {
 }
 
 TEST_F(Journal, TrimReplacesTheFileThroughARename) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tells the new file by its inode number, which Windows files have not";
+#else
     testsupport::WriteBytes(JournalPath(), Filler(120000));
     struct stat before {};
     ASSERT_EQ(::stat(JournalPath().c_str(), &before), 0);
@@ -162,12 +167,16 @@ TEST_F(Journal, TrimReplacesTheFileThroughARename) {
     std::string listing;
     testsupport::RunShell("ls -A '" + tmp.Path() + "'", &listing);
     EXPECT_EQ(listing, "journal.log\n");
+#endif
 }
 
 // A journal reached through a link is cut where it lies, the link kept; one
 // in a folder that takes no new file (here for an unprivileged user) is cut
 // in place rather than left to grow.
 TEST_F(Journal, TrimFollowsALinkAndWorksWhereNoNewFileCanBeMade) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links and an unprivileged user (setpriv) are POSIX";
+#else
     const std::string old = Filler(120000);
     const std::string trimmed = old.substr(110000) + "\r\n" + std::string(41, '-') + "\r\n";
     ::mkdir((tmp / "real").c_str(), 0755);
@@ -193,6 +202,7 @@ TEST_F(Journal, TrimFollowsALinkAndWorksWhereNoNewFileCanBeMade) {
                               &out);
     EXPECT_EQ(rc, 0) << out;
     EXPECT_EQ(testsupport::ReadBytes(target), trimmed);
+#endif
 }
 
 TEST_F(Journal, DISABLED_TrimAsAnotherUser) {

@@ -30,6 +30,18 @@ const char kNoProxy[] = "Vyplňte prosím adresu proxy serveru. ";
 const char kNoPort[] = "Vyplňte prosím port proxy serveru. ";
 const char kBadPort[] = "Port proxy serveru musí být celé číslo v rozmezí 1 - 65535. ";
 
+// Paths by the rules of the system the tests run on: the separator, and a
+// root that exists ("/" or the drive "C:\").
+const std::string kSep(1, platform::kPathSeparator);
+const std::string kRoot = platform::kPathSeparator == '\\' ? "C:\\" : "/";
+// A path written with '/' in the system's form (a text only, never looked up).
+std::string Sys(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = platform::kPathSeparator;
+    return path;
+}
+
 class KonfiguraceDialog : public ::testing::Test {
 protected:
     void SetUp() override { platform::SetApplicationDirOverride(dir.Path()); }
@@ -187,14 +199,14 @@ TEST_F(KonfiguraceDialog, EachCheckInOrderFirstFailureWins) {
     EXPECT_EQ(SaveAndGetMessage(), kNoHeslo);
     Type(f.EditHeslo, "heslo");
     EXPECT_EQ(SaveAndGetMessage(), kLogNotSet);
-    Type(f.EditCestaLog, dir / "missing/run.log");
+    Type(f.EditCestaLog, dir / Sys("missing/run.log"));
     EXPECT_EQ(SaveAndGetMessage(), kNoLogDir);
-    Type(f.EditCestaLog, dir.Path() + "/");
+    Type(f.EditCestaLog, dir.Path() + kSep);
     EXPECT_EQ(SaveAndGetMessage(), kNoMoveDir);
     EXPECT_EQ(f.EditCestaLog->Text(), dir / "Log.log"); // completion stays
     Type(f.EditCestaAdresare, dir / "missing");
     EXPECT_EQ(SaveAndGetMessage(), kMoveDirMissing);
-    EXPECT_EQ(f.EditCestaAdresare->Text(), dir / "missing/"); // completion stays
+    EXPECT_EQ(f.EditCestaAdresare->Text(), dir / "missing" + kSep); // completion stays
     ASSERT_TRUE(platform::CreateDir(dir / "sent"));
     Type(f.EditCestaAdresare, dir / "sent");
     EXPECT_EQ(SaveAndGetMessage(), kNoProxy);
@@ -211,14 +223,14 @@ TEST_F(KonfiguraceDialog, EachCheckInOrderFirstFailureWins) {
     EXPECT_FALSE(f.Visible());
     EXPECT_TRUE(f.Accepted());
     EXPECT_EQ(ReadSettingString("", "CestaLog", ""), dir / "Log.log");
-    EXPECT_EQ(ReadSettingString("", "FilesMoveToDir", ""), dir / "sent/");
+    EXPECT_EQ(ReadSettingString("", "FilesMoveToDir", ""), dir / "sent" + kSep);
     EXPECT_EQ(ReadSettingString("", "ProxyPort", ""), "8080");
     EXPECT_EQ(ReadSettingString("", "UseLog", ""), "1");
 }
 
 TEST_F(KonfiguraceDialog, JournalFolderCheckedEvenWithJournalOff) {
     // A path stored earlier stays in the disabled field with the journal off.
-    WriteIni("[General]\r\nUseLog=0\r\nCestaLog=" + dir / "missing/run.log" + "\r\n");
+    WriteIni("[General]\r\nUseLog=0\r\nCestaLog=" + dir / Sys("missing/run.log") + "\r\n");
     TFormKonfigurace& f = Open();
     EXPECT_FALSE(f.EditCestaLog->Enabled());
     FillRequired();
@@ -235,15 +247,21 @@ TEST_F(KonfiguraceDialog, JournalPathCompletions) {
     TFormKonfigurace& f = Open();
     FillRequired();
     Click(f.CheckBoxLog);
-    Type(f.EditCestaLog, "/");
+    Type(f.EditCestaLog, kRoot);
     Click(f.RadioMoveTo); // and no folder: a later check fails
     EXPECT_EQ(SaveAndGetMessage(), kNoMoveDir);
-    EXPECT_EQ(f.EditCestaLog->Text(), "/Log.log"); // the root is a folder too
-    Type(f.EditCestaLog, dir.Path() + "/");
-    Type(f.EditCestaAdresare, "/");
+    EXPECT_EQ(f.EditCestaLog->Text(), kRoot + "Log.log"); // the root is a folder too
+    if (platform::kPathSeparator == '\\') {
+        // A drive letter and a colon name the drive's folder.
+        Type(f.EditCestaLog, "C:");
+        EXPECT_EQ(SaveAndGetMessage(), kNoMoveDir);
+        EXPECT_EQ(f.EditCestaLog->Text(), "C:\\Log.log");
+    }
+    Type(f.EditCestaLog, dir.Path() + kSep);
+    Type(f.EditCestaAdresare, kRoot);
     EXPECT_EQ(SaveAndGetMessage(), "");
     EXPECT_EQ(ReadSettingString("", "CestaLog", ""), dir / "Log.log");
-    EXPECT_EQ(ReadSettingString("", "FilesMoveToDir", ""), "/");
+    EXPECT_EQ(ReadSettingString("", "FilesMoveToDir", ""), kRoot);
 }
 
 TEST_F(KonfiguraceDialog, FirstFailingCheckWinsOverIncompleteProxy) {
@@ -471,7 +489,7 @@ TEST_F(KonfiguraceDialog, SavesEveryKeyInOrder) {
                               dir / "j.log" +
                               "\r\nDeleteLog=1\r\nProxy=1\r\nProxyLogin= pl \r\nProxyHeslo=eA==\r\n"
                               "ProxyAdresa=p\r\nProxyPort=21\r\nFilesMoveTo=2\r\nFilesMoveToDir=" +
-                              dir.Path() + "/\r\n");
+                              dir.Path() + kSep + "\r\n");
 }
 
 TEST_F(KonfiguraceDialog, PasswordsRoundTrip) {
@@ -558,16 +576,17 @@ TEST_F(KonfiguraceDialog, BrowseForJournalFile) {
     EXPECT_EQ(r.fileName, "");
     EXPECT_EQ(f.EditCestaLog->Text(), "");
 
-    rec.QueuePath("/logs/prenos");
+    rec.QueuePath(Sys("/logs/prenos"));
     Click(f.ButtonBrowseLog);
-    EXPECT_EQ(f.EditCestaLog->Text(), "/logs/prenos.log");
-    rec.QueuePath("/logs.d/prenos.txt");
+    EXPECT_EQ(f.EditCestaLog->Text(), Sys("/logs/prenos.log"));
+    rec.QueuePath(Sys("/logs.d/prenos.txt"));
     Click(f.ButtonBrowseLog);
-    EXPECT_EQ(rec.Requests().back().fileName, "/logs/prenos.log");
-    EXPECT_EQ(f.EditCestaLog->Text(), "/logs.d/prenos.txt");
-    rec.QueuePath("/logs.d/prenos");
+    EXPECT_EQ(rec.Requests().back().fileName, Sys("/logs/prenos.log"));
+    EXPECT_EQ(f.EditCestaLog->Text(), Sys("/logs.d/prenos.txt"));
+    rec.QueuePath(Sys("/logs.d/prenos"));
     Click(f.ButtonBrowseLog);
-    EXPECT_EQ(f.EditCestaLog->Text(), "/logs.d/prenos.log"); // a dot in a folder is no extension
+    // A dot in a folder is no extension.
+    EXPECT_EQ(f.EditCestaLog->Text(), Sys("/logs.d/prenos.log"));
 }
 
 // The main window's entry point: a real modal loop, driven from inside it.

@@ -3,8 +3,12 @@
 #include "ui/Controls.h"
 #include "ui/PromptRecorder.h"
 #include "ui/Testing.h"
+#include "ui/Timer.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 
 namespace {
 
@@ -59,6 +63,78 @@ TEST(Form, CloseBoxRunsTheCloseRequestAndCloses) {
     EXPECT_TRUE(PressCloseBox(form));
     EXPECT_EQ(requests, 1);
     EXPECT_FALSE(form.Visible());
+}
+
+// The operator closes the window while a run waits with events running: the
+// handler runs at once (it cancels the waits), and the event loop ends once
+// the run has returned to it.
+TEST(Form, CloseBoxDuringAWaitReachesTheHandlerAndEndsTheLoopAfterwards) {
+    ui::ResetTerminateCount();
+    ui::Form form;
+    form.SetClientSize(100, 50);
+    int requests = 0;
+    form.SetOnCloseRequest([&] { ++requests; });
+    ASSERT_TRUE(ShowActive(form));
+    bool timedOut = false;
+    ui::Timer guard;
+    guard.OnTick([&] {
+        timedOut = true;
+        guard.Stop();
+        ui::Terminate();
+    });
+    guard.Start(5000);
+    bool seenDuringWait = false;
+    RunLater([&] {
+        RunLater([&] { PressCloseBox(form); });
+        seenDuringWait = WaitFor([&] { return requests == 1; }, 3000);
+    });
+    ui::RunEventLoop();
+    guard.Stop();
+    EXPECT_TRUE(seenDuringWait);
+    EXPECT_FALSE(timedOut) << "closing the window did not end the event loop";
+    EXPECT_FALSE(form.Visible());
+    ui::ResetTerminateCount();
+}
+
+// Enter presses a focused button in a dialog only; in the main window the
+// keyboard presses it with the space bar.
+TEST(Form, EnterOnAFocusedButtonOfTheMainWindowPressesNothing) {
+    ui::Form form;
+    form.SetClientSize(200, 100);
+    ui::Button button(&form, 10, 10, 96, 41, "Odeslat soubory");
+    int pressed = 0;
+    button.OnClick([&] { ++pressed; });
+    ASSERT_TRUE(ShowActive(form));
+    button.SetFocus();
+    ASSERT_TRUE(button.Focused());
+    PressKey(form, Key::Enter);
+    EXPECT_EQ(pressed, 0);
+    PressKey(form, Key::Space);
+    EXPECT_EQ(pressed, 1);
+}
+
+TEST(Form, ScreenshotIsAPngOfTheClientArea) {
+    ui::Form form;
+    form.SetClientSize(123, 45);
+    ASSERT_TRUE(ShowActive(form));
+    Wait(50);
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / "roderuv-screenshot-test.png";
+    ASSERT_TRUE(Screenshot(form, file.string()));
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.close();
+    std::filesystem::remove(file);
+    ASSERT_GE(bytes.size(), 24u);
+    EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    auto big32 = [&](std::size_t at) {
+        unsigned v = 0;
+        for (std::size_t i = at; i < at + 4; ++i)
+            v = (v << 8) | static_cast<unsigned char>(bytes[i]);
+        return v;
+    };
+    EXPECT_EQ(big32(16), 123u); // IHDR width and height
+    EXPECT_EQ(big32(20), 45u);
 }
 
 TEST(DialogForm, ShowModalGoesThroughTheHookWithTheForm) {

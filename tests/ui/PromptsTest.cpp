@@ -117,6 +117,20 @@ TEST(Application, TerminateTakesEffectWhenTheLoopRuns) {
     ui::ResetTerminateCount();
 }
 
+TEST(Application, TimerRepeatsUntilStopped) {
+    ui::Timer timer;
+    int ticks = 0;
+    timer.OnTick([&] {
+        if (++ticks == 3)
+            timer.Stop();
+    });
+    timer.Start(10);
+    EXPECT_TRUE(timer.Active());
+    EXPECT_TRUE(ui::testing::WaitFor([&] { return !timer.Active(); }, 3000));
+    ui::testing::Wait(60);
+    EXPECT_EQ(ticks, 3);
+}
+
 TEST(Application, ProcessMessagesRunsQueuedWorkAndTheExtraPump) {
     int queued = 0;
     int pumped = 0;

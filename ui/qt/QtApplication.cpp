@@ -115,6 +115,11 @@ void Post(Callback call) {
         QTimer::singleShot(0, app, std::move(call));
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    // POSIX hands the bytes over as they were given: UTF-8 on this system.
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 bool DisplayReachable() {
     return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
 }

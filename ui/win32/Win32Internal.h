@@ -1,0 +1,56 @@
+// Win32 backend: what its files share — the program's font, the window
+// classes, the message routing every loop applies, the request to end, and
+// the hidden message window of the user-interface thread.
+#pragma once
+#include <windows.h>
+// The macro of <windows.h> would rename the backend's CreateDialog.
+#undef CreateDialog
+
+#include <functional>
+
+namespace ui::win32 {
+
+// Window classes of the main window and of dialogs.
+inline constexpr const wchar_t* kMainClass = L"RoderuvMainWindow";
+inline constexpr const wchar_t* kDialogClass = L"RoderuvDialog";
+
+// Registers the window classes and the common controls (once).
+void EnsureClasses();
+// "MS Sans Serif" 11 pixels high where it exists (with Central European
+// letters), else "Microsoft Sans Serif" or "Tahoma".
+HFONT ProgramFont();
+// True for the main windows and dialogs of this backend.
+bool IsProgramWindow(HWND hwnd);
+bool IsDialogWindow(HWND hwnd);
+// True while one of them is shown.
+bool AnyProgramWindowVisible();
+
+// Hands one message to its window as every message loop does: Enter and Esc
+// of dialogs, then Tab, arrows and the rest through IsDialogMessageW for the
+// windows of this backend, translation and dispatch for everything else.
+void Deliver(MSG& msg);
+// Runs messages (waiting for them, not spinning) until done() holds or the
+// application is asked to end.
+void RunLoopUntil(const std::function<bool()>& done);
+
+// How many main event loops run now (the request to end a closed main
+// window makes is for them).
+int MainLoopDepth();
+
+// The hidden message-only window that carries timers and posted calls.
+HWND MessageWindow();
+// Its WM_TIMER: runs the timer's tick.
+void TimerTick(UINT_PTR id);
+
+// Runs a call into the layer above from a window procedure; an exception
+// must not cross the system's frames, so it is shown here.
+void Guarded(const std::function<void()>& call);
+
+// Test processes: real windows, but nobody answers a box (ui/Testing.h).
+void SetTestProcess(bool on);
+
+// The window of this backend that a box or common dialog belongs to (the
+// active one), or null.
+HWND PromptOwner();
+
+} // namespace ui::win32

@@ -1,0 +1,188 @@
+// Win32 backend: the real message boxes and common dialogs of Backend.h
+// (MessageBoxW, GetOpenFileNameW, GetSaveFileNameW, SHBrowseForFolderW).
+#include "ui/Backend.h"
+#include "ui/win32/Win32Internal.h"
+#include "ui/win32/Win32Text.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <vector>
+
+namespace ui::backend {
+namespace {
+
+using win32::Narrow;
+using win32::Widen;
+
+// Room for many chosen files: the dialog writes the folder and every name.
+constexpr std::size_t kFileBufferChars = 1 << 16;
+
+int Box(const PromptRequest& request, UINT type) {
+    const HWND owner = win32::PromptOwner();
+    type |= MB_SETFOREGROUND | (owner != nullptr ? MB_APPLMODAL : MB_TASKMODAL);
+    return MessageBoxW(owner, Widen(request.text).c_str(), Widen(request.caption).c_str(), type);
+}
+
+// "Desc|pattern|Desc|pattern" into the dialog's NUL-separated pairs.
+std::wstring Filter(const std::string& filter) {
+    if (filter.empty())
+        return {};
+    std::wstring result = Widen(filter);
+    for (wchar_t& c : result)
+        if (c == L'|')
+            c = L'\0';
+    result.push_back(L'\0');
+    result.push_back(L'\0');
+    return result;
+}
+
+// A multiple selection comes back as the folder followed by the names, each
+// ended by NUL; a single file as its full path.
+std::vector<std::string> SplitSelection(const std::vector<wchar_t>& buffer) {
+    std::vector<std::wstring> parts;
+    for (std::size_t i = 0; i < buffer.size() && buffer[i] != L'\0';) {
+        std::wstring part(&buffer[i]);
+        i += part.size() + 1;
+        parts.push_back(std::move(part));
+    }
+    std::vector<std::string> paths;
+    if (parts.size() == 1) {
+        paths.push_back(Narrow(parts[0]));
+        return paths;
+    }
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        std::wstring folder = parts[0];
+        if (!folder.empty() && folder.back() != L'\\')
+            folder.push_back(L'\\');
+        paths.push_back(Narrow(folder + parts[i]));
+    }
+    return paths;
+}
+
+PromptResult OpenFiles(const PromptRequest& request) {
+    std::vector<wchar_t> buffer(kFileBufferChars, L'\0');
+    const std::wstring title = Widen(request.caption);
+    const std::wstring folder = Widen(request.initialDir);
+    const std::wstring filter = Filter(request.filter);
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = win32::PromptOwner();
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+    ofn.lpstrTitle = title.c_str();
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+    // OFN_NOCHANGEDIR: a relative path elsewhere in the program (the journal)
+    // must not change its meaning because a folder was browsed.
+    ofn.Flags =
+        OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+    PromptResult result;
+    if (GetOpenFileNameW(&ofn)) {
+        result.paths = SplitSelection(buffer);
+        result.accepted = !result.paths.empty();
+    }
+    return result;
+}
+
+PromptResult SaveFile(const PromptRequest& request) {
+    std::vector<wchar_t> buffer(kFileBufferChars, L'\0');
+    const std::wstring initial = Widen(request.fileName);
+    if (initial.size() < buffer.size())
+        std::copy(initial.begin(), initial.end(), buffer.begin());
+    const std::wstring title = Widen(request.caption);
+    const std::wstring folder = Widen(request.initialDir);
+    const std::wstring filter = Filter(request.filter);
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = win32::PromptOwner();
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+    ofn.lpstrTitle = title.c_str();
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+    // No question about overwriting, and the file need not exist.
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+    PromptResult result;
+    if (GetSaveFileNameW(&ofn)) {
+        result.paths.push_back(Narrow(buffer.data(), lstrlenW(buffer.data())));
+        result.accepted = !result.paths.front().empty();
+    }
+    return result;
+}
+
+// Starts at the given folder, keeps OK enabled from the start and shows the
+// path of the current selection.
+int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM l, LPARAM data) {
+    if (msg == BFFM_INITIALIZED) {
+        const auto* folder = reinterpret_cast<const wchar_t*>(data);
+        if (folder != nullptr && *folder != L'\0')
+            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder));
+        SendMessageW(dialog, BFFM_ENABLEOK, 0, TRUE);
+    } else if (msg == BFFM_SELCHANGED) {
+        wchar_t path[MAX_PATH] = {};
+        if (SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(l), path))
+            SendMessageW(dialog, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(path));
+        SendMessageW(dialog, BFFM_ENABLEOK, 0, TRUE);
+    }
+    return 0;
+}
+
+PromptResult BrowseFolder(const PromptRequest& request) {
+    const std::wstring title = Widen(request.caption);
+    const std::wstring folder = Widen(request.initialDir);
+    wchar_t display[MAX_PATH] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = win32::PromptOwner();
+    info.pszDisplayName = display;
+    info.lpszTitle = title.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT;
+    info.lpfn = BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(folder.c_str());
+    PromptResult result;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    if (chosen == nullptr)
+        return result;
+    // The path comes without a trailing backslash, except for a drive root.
+    wchar_t path[MAX_PATH] = {};
+    if (SHGetPathFromIDListW(chosen, path) && path[0] != L'\0') {
+        result.paths.push_back(Narrow(path, lstrlenW(path)));
+        result.accepted = true;
+    }
+    CoTaskMemFree(chosen);
+    return result;
+}
+
+} // namespace
+
+PromptResult ShowPrompt(const PromptRequest& request) {
+    PromptResult result;
+    switch (request.kind) {
+    case PromptKind::Message:
+        Box(request, MB_OK);
+        result.accepted = true;
+        break;
+    case PromptKind::Error:
+        Box(request, MB_OK | MB_ICONERROR);
+        result.accepted = true;
+        break;
+    case PromptKind::Question:
+        result.accepted = Box(request, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+        break;
+    case PromptKind::OpenFiles:
+        result = OpenFiles(request);
+        break;
+    case PromptKind::SaveFile:
+        result = SaveFile(request);
+        break;
+    case PromptKind::BrowseFolder:
+        result = BrowseFolder(request);
+        break;
+    case PromptKind::ModalForm:
+        // The layer above runs its own forms.
+        break;
+    }
+    return result;
+}
+
+} // namespace ui::backend
