@@ -1,0 +1,48 @@
+// A stand-in for an installed gpg.exe in the launcher's tests: writes what it
+// was given into the file named by FAKE_GPG_RECORD and exits with the status
+// in FAKE_GPG_EXIT.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+// The null device: a character device that is no console and reads as empty.
+bool InputIsNullDevice() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0, got = 1;
+    char byte = 0;
+    return GetFileType(in) == FILE_TYPE_CHAR && !GetConsoleMode(in, &mode) &&
+           ReadFile(in, &byte, 1, &got, nullptr) && got == 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const wchar_t* record = _wgetenv(L"FAKE_GPG_RECORD");
+    if (record == nullptr)
+        return 99;
+    FILE* out = _wfopen(record, L"wb");
+    if (out == nullptr)
+        return 98;
+    wchar_t cwd[MAX_PATH * 4];
+    GetCurrentDirectoryW(MAX_PATH * 4, cwd);
+    std::fprintf(out, "cwd=%s\n", Utf8(cwd).c_str());
+    std::fprintf(out, "stdin=%s\n", InputIsNullDevice() ? "null" : "other");
+    for (int i = 1; i < argc; ++i)
+        std::fprintf(out, "arg=%s\n", Utf8(argv[i]).c_str());
+    std::fclose(out);
+    const wchar_t* status = _wgetenv(L"FAKE_GPG_EXIT");
+    return status ? _wtoi(status) : 0;
+}
