@@ -43,7 +43,8 @@ bool TForm1::MoveDataFiles() {
         return false;
     }
     // The date is appended directly: the stored folder ends with a separator.
-    const std::string Target = Folder + platform::DateText(platform::Now()) + "/";
+    const std::string Target =
+        platform::IncludeTrailingSeparator(Folder + platform::DateText(platform::Now()));
     if (!platform::DirectoryExists(Target))
         platform::CreateDir(Target); // this one level only
     if (!platform::DirectoryExists(Target)) {

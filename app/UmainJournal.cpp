@@ -2,12 +2,12 @@
 // for every line, cut back at the start of a run when it has grown large.
 #include "app/Umain.h"
 
+#include "platform/BinaryFile.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
 #include <cstdio>
-#include <fstream>
 #include <optional>
 
 namespace {
@@ -76,17 +76,13 @@ void TForm1::WriteLog(const std::string& Text, bool WithTime) {
     if (!LogEnabled || LogPath.empty())
         return;
     try {
-        std::FILE* f = std::fopen(LogPath.c_str(), LogDelete ? "wb" : "ab");
-        if (f == nullptr)
-            return; // a journal that cannot be opened is skipped silently
         std::string line;
         if (WithTime)
             line = TimeStamp();
         line += ToJournalBytes(Text);
         line += '\n';
-        line = WithCrLf(line);
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
+        // A journal that cannot be opened is skipped silently.
+        platform::AppendFileBytes(LogPath, WithCrLf(line), LogDelete);
     } catch (...) {
         // The journal never disturbs the run.
     }
@@ -96,18 +92,24 @@ void TForm1::TrimLog() {
     try {
         if (LogPath.empty() || !platform::FileExists(LogPath))
             return;
-        std::ifstream in(LogPath, std::ios::binary);
-        if (!in)
-            return;
-        in.seekg(0, std::ios::end);
-        const std::int64_t size = static_cast<std::int64_t>(in.tellg());
+        const std::int64_t size = platform::FileSize(LogPath);
         if (size < kTrimThreshold)
             return;
-        in.seekg(size - kTrimKeep, std::ios::beg);
+        auto in = platform::BinaryFile::OpenForReading(LogPath);
+        if (!in || !in->Seek(size - kTrimKeep))
+            return;
         std::string tail(static_cast<std::size_t>(kTrimKeep), '\0');
-        in.read(tail.data(), kTrimKeep);
-        tail.resize(static_cast<std::size_t>(in.gcount()));
-        in.close();
+        std::size_t got = 0;
+        while (got < tail.size()) {
+            const std::int64_t n = in->Read(tail.data() + got, tail.size() - got);
+            if (n < 0)
+                return;
+            if (n == 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        tail.resize(got);
+        in.reset();
         if (tail.empty())
             return;
         const std::string kept = WithoutCrLf(tail);

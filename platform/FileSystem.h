@@ -39,6 +39,11 @@ bool CreateDir(const std::string& path);
 // Reads a whole file into bytes; false when it cannot be read.
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 
+// Adds bytes at the end of a file, made when missing the way the system makes
+// ordinary files; with truncate the file is emptied first. Other programs may
+// read the file meanwhile. False when the file cannot be opened or written.
+bool AppendFileBytes(const std::string& path, const std::string& bytes, bool truncate = false);
+
 // Writes bytes to a new file of an unpredictable name beside path (created
 // exclusively, never through a link), flushes it, and renames it over path.
 // A path that is a symbolic link is written through: the file it leads to is

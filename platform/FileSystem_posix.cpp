@@ -187,6 +187,15 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     return ok;
 }
 
+bool AppendFileBytes(const std::string& path, const std::string& bytes, bool truncate) {
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0666);
+    if (fd < 0)
+        return false;
+    const bool ok = WriteAll(fd, bytes.data(), bytes.size());
+    return ::close(fd) == 0 && ok;
+}
+
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, unsigned newFileMode,
                            bool ownerOnly) {
     const std::string target = FinalTarget(path);

@@ -169,6 +169,21 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     }
 }
 
+bool AppendFileBytes(const std::string& path, const std::string& bytes, bool truncate) {
+    auto wide = ToWide(path);
+    if (!wide || wide->empty())
+        return false;
+    // FILE_APPEND_DATA alone: every write goes to the end of the file.
+    ScopedHandle h(::CreateFileW(wide->c_str(), truncate ? GENERIC_WRITE : FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 truncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+    if (!h.Valid())
+        return false;
+    const bool ok = WriteAll(h.Get(), bytes);
+    return h.Reset() && ok;
+}
+
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,
                            unsigned /*newFileMode*/, bool /*ownerOnly*/) {
     // File modes have no meaning here: the new file gets the access rights
