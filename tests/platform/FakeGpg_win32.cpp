@@ -1,6 +1,8 @@
-// A stand-in for an installed gpg.exe in the launcher's tests: writes what it
-// was given into the file named by FAKE_GPG_RECORD and exits with the status
-// in FAKE_GPG_EXIT.
+// A stand-in for an installed gpg.exe in the launcher's tests and the
+// program's whole runs: writes what it was given into the file named by
+// FAKE_GPG_RECORD and exits with the status in FAKE_GPG_EXIT. With
+// FAKE_GPG_ENCRYPT set it "encrypts" the last argument by copying it to the
+// same name with ".gpg" added, replacing any file there as gpg --yes does.
 #include <windows.h>
 
 #include <cstdio>
@@ -43,6 +45,11 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i)
         std::fprintf(out, "arg=%s\n", Utf8(argv[i]).c_str());
     std::fclose(out);
+    if (_wgetenv(L"FAKE_GPG_ENCRYPT") != nullptr && argc > 1) {
+        const std::wstring input = argv[argc - 1];
+        if (!CopyFileW(input.c_str(), (input + L".gpg").c_str(), FALSE))
+            return 2;
+    }
     const wchar_t* status = _wgetenv(L"FAKE_GPG_EXIT");
     return status ? _wtoi(status) : 0;
 }
