@@ -396,6 +396,12 @@ void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteName)
     Canceled = false;
     bool Offered = false; // the failure was already put to OnFailure
     bool Succeeded = false;
+    const auto HandledByOnFailure = [&] {
+        bool Handled = false;
+        if (!Offered && OnFailure)
+            OnFailure(Handled, cmdUpload);
+        return Handled;
+    };
     try {
         CertifyConnect();
         if (!Connected)
@@ -407,20 +413,12 @@ void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteName)
         // The server's replies to this transfer may still come; they would be
         // taken for the answers to the next commands.
         CloseOutOfStep();
-        if (!Offered && OnFailure) {
-            bool Handled = false;
-            OnFailure(Handled, cmdUpload);
-            if (Handled)
-                return;
-        }
+        if (HandledByOnFailure())
+            return;
         throw;
     } catch (...) {
-        if (!Offered && OnFailure) {
-            bool Handled = false;
-            OnFailure(Handled, cmdUpload);
-            if (Handled)
-                return;
-        }
+        if (HandledByOnFailure())
+            return;
         throw;
     }
     if (Succeeded && OnSuccess)

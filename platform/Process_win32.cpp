@@ -1,33 +1,9 @@
 #include "platform/Process.h"
 #include "platform/Wide_win32.h"
+#include "platform/WindowsQuoting.h"
 
 namespace platform {
 namespace {
-
-// One argument quoted so that the MS C runtime (and CommandLineToArgvW)
-// hands it to the child unchanged: blanks need quotes, a quote inside is
-// escaped, and backslashes are doubled only where a quote follows them.
-std::wstring QuoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
-        return arg;
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"')
-            out.append(backslashes * 2 + 1, L'\\');
-        else
-            out.append(backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\'); // before the closing quote
-    out += L'"';
-    return out;
-}
 
 // The child's copy of one of our handles (inheritable), or the null device.
 HANDLE InheritableCopy(DWORD which, HANDLE nullDevice) {
@@ -55,7 +31,7 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
         auto wide = ToWide(arg);
         if (!wide)
             return result;
-        commandLine += L" " + QuoteArgument(*wide);
+        commandLine += L" " + QuoteWindowsArgument(*wide);
     }
 
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

@@ -27,4 +27,25 @@ std::string Describe(const Control& control) {
     return std::string(kind) + " \"" + control.Impl().Text() + "\"";
 }
 
+namespace {
+
+Control* FindIn(const Control& within, const void* native) {
+    if (within.Impl().Native() == native)
+        return const_cast<Control*>(&within);
+    if (const auto* container = dynamic_cast<const Container*>(&within))
+        for (Control* child : container->Children())
+            if (Control* found = FindIn(*child, native))
+                return found;
+    return nullptr;
+}
+
+} // namespace
+
+Control* FindByNative(const Control& control, const void* native) {
+    const Control* root = &control;
+    while (root->Parent() != nullptr)
+        root = root->Parent();
+    return FindIn(*root, native);
+}
+
 } // namespace ui::testing

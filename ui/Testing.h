@@ -79,6 +79,9 @@ bool Screenshot(Window& window, const std::string& path);
 
 // The kind of control and its caption, for test messages.
 std::string Describe(const Control& control);
+// The control in the window of control whose native counterpart is native
+// (a QWidget* or an HWND); null when none is. For the backends.
+Control* FindByNative(const Control& control, const void* native);
 // The number of windows (forms and dialogs) that exist.
 int LiveWindows();
 

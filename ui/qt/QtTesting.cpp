@@ -45,23 +45,6 @@ Qt::Key QtKey(Key key) {
     return Qt::Key_unknown;
 }
 
-const Control* Root(const Control& control) {
-    const Control* c = &control;
-    while (c->Parent() != nullptr)
-        c = c->Parent();
-    return c;
-}
-
-Control* FindByNative(const Control& within, const QWidget* native) {
-    if (QOf(within) == native)
-        return const_cast<Control*>(&within);
-    if (const auto* container = dynamic_cast<const Container*>(&within))
-        for (Control* child : container->Children())
-            if (Control* found = FindByNative(*child, native))
-                return found;
-    return nullptr;
-}
-
 } // namespace
 
 void PrepareTestProcess() {
@@ -179,7 +162,7 @@ Control* NextInTabOrder(const Control& control) {
     // Skips what takes no focus with Tab and what lies outside the window.
     for (int steps = 0; w != start && steps < 1000; ++steps) {
         if ((w->focusPolicy() & Qt::TabFocus) && w->window() == start->window())
-            return FindByNative(*Root(control), w);
+            return FindByNative(control, w);
         w = w->nextInFocusChain();
     }
     return nullptr;

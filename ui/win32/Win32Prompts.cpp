@@ -60,52 +60,48 @@ std::vector<std::string> SplitSelection(const std::vector<wchar_t>& buffer) {
     return paths;
 }
 
-PromptResult OpenFiles(const PromptRequest& request) {
-    std::vector<wchar_t> buffer(kFileBufferChars, L'\0');
-    const std::wstring title = Widen(request.caption);
-    const std::wstring folder = Widen(request.initialDir);
-    const std::wstring filter = Filter(request.filter);
+// What the open and save dialogs share: the name buffer and the texts the
+// dialog's structure points into, which must live as long as the dialog.
+struct FileDialog {
+    explicit FileDialog(const PromptRequest& request)
+        : buffer(kFileBufferChars, L'\0'), title(Widen(request.caption)),
+          folder(Widen(request.initialDir)), filter(Filter(request.filter)) {
+        ofn.lStructSize = sizeof(ofn);
+        ofn.hwndOwner = win32::PromptOwner();
+        ofn.lpstrFile = buffer.data();
+        ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+        ofn.lpstrTitle = title.c_str();
+        ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+        ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+        // OFN_NOCHANGEDIR: a relative path elsewhere in the program (the
+        // journal) must not change its meaning because a folder was browsed.
+        ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+    }
+    std::vector<wchar_t> buffer;
+    std::wstring title, folder, filter;
     OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = win32::PromptOwner();
-    ofn.lpstrFile = buffer.data();
-    ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-    ofn.lpstrTitle = title.c_str();
-    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
-    // OFN_NOCHANGEDIR: a relative path elsewhere in the program (the journal)
-    // must not change its meaning because a folder was browsed.
-    ofn.Flags =
-        OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+};
+
+PromptResult OpenFiles(const PromptRequest& request) {
+    FileDialog dialog(request);
+    dialog.ofn.Flags |= OFN_ALLOWMULTISELECT;
     PromptResult result;
-    if (GetOpenFileNameW(&ofn)) {
-        result.paths = SplitSelection(buffer);
+    if (GetOpenFileNameW(&dialog.ofn)) {
+        result.paths = SplitSelection(dialog.buffer);
         result.accepted = !result.paths.empty();
     }
     return result;
 }
 
 PromptResult SaveFile(const PromptRequest& request) {
-    std::vector<wchar_t> buffer(kFileBufferChars, L'\0');
+    FileDialog dialog(request);
     const std::wstring initial = Widen(request.fileName);
-    if (initial.size() < buffer.size())
-        std::copy(initial.begin(), initial.end(), buffer.begin());
-    const std::wstring title = Widen(request.caption);
-    const std::wstring folder = Widen(request.initialDir);
-    const std::wstring filter = Filter(request.filter);
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = win32::PromptOwner();
-    ofn.lpstrFile = buffer.data();
-    ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-    ofn.lpstrTitle = title.c_str();
-    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+    if (initial.size() < dialog.buffer.size())
+        std::copy(initial.begin(), initial.end(), dialog.buffer.begin());
     // No question about overwriting, and the file need not exist.
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
     PromptResult result;
-    if (GetSaveFileNameW(&ofn)) {
-        result.paths.push_back(Narrow(buffer.data(), lstrlenW(buffer.data())));
+    if (GetSaveFileNameW(&dialog.ofn)) {
+        result.paths.push_back(Narrow(dialog.buffer.data(), lstrlenW(dialog.buffer.data())));
         result.accepted = !result.paths.front().empty();
     }
     return result;

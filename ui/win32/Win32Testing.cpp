@@ -73,23 +73,6 @@ TextMetrics Measure(HWND hwnd) {
     return m;
 }
 
-const Control* Root(const Control& control) {
-    const Control* c = &control;
-    while (c->Parent() != nullptr)
-        c = c->Parent();
-    return c;
-}
-
-Control* FindByNative(const Control& within, HWND native) {
-    if (HwndOf(within) == native)
-        return const_cast<Control*>(&within);
-    if (const auto* container = dynamic_cast<const Container*>(&within))
-        for (Control* child : container->Children())
-            if (Control* found = FindByNative(*child, native))
-                return found;
-    return nullptr;
-}
-
 UINT VirtualKey(Key key) {
     switch (key) {
     case Key::Enter:
@@ -333,7 +316,7 @@ Control* NextInTabOrder(const Control& control) {
         if (h == start)
             return nullptr;
         if (TakesFocus(h))
-            return FindByNative(*Root(control), h);
+            return FindByNative(control, h);
     }
     return nullptr;
 }
