@@ -105,6 +105,12 @@ struct SwitchCase {
     int runs;
 };
 
+// The arguments, for the test's name.
+void PrintTo(const SwitchCase& row, std::ostream* out) {
+    for (const std::string& param : row.params)
+        *out << "[" << param << "]";
+}
+
 class Switch : public AppFixture, public testing::WithParamInterface<SwitchCase> {};
 
 TEST_P(Switch, RunsOncePerMatchingArgumentThenEnds) {
