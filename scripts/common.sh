@@ -1,4 +1,5 @@
-# Shared by the README's two commands: installs missing Debian packages.
+# Shared by the scripts: installs missing Debian packages, builds the fuzz
+# targets.
 # shellcheck shell=bash
 
 # ensure_packages PKG... : installs the missing ones (as root), or names them.

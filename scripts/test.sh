@@ -132,12 +132,20 @@ wineserver -p || [ $? -eq 2 ]
 # with a display their installers would wait for an answer.
 WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# One Windows program (a cmd reading a pipe that stays open) runs for the
+# whole stage. When the last Windows program ends, Wine ends its desktop, and
+# each window test would then wait 10 to 20 s for a new one, whose COM service
+# does not come up in time.
+mkfifo "$logs/keep-wine"
+wine cmd <"$logs/keep-wine" >/dev/null 2>&1 &
+exec 5>"$logs/keep-wine"
 start_ftp_server
 # Wine itself now and then loses a test program (it hangs after its last
 # line, or ends at once without output: seen a few times in thousands of
 # runs); such a test gets one more try. A test that fails twice fails.
 run_ctest windows "$win" --timeout 120 --repeat until-pass:2
 stop_ftp_server
+exec 5>&-
 wineserver -k
 kill "$xvfb_pid"
 xvfb_pid=

@@ -106,16 +106,28 @@ void RunGuarded(const std::function<void()>& handler) {
     }
 }
 
+namespace {
+
+// The chosen paths of a file or folder dialog; none when it was cancelled.
+std::vector<std::string> Choose(PromptRequest request) {
+    PromptResult result = Prompt(request);
+    if (!result.accepted)
+        return {};
+    return std::move(result.paths);
+}
+
+} // namespace
+
 bool OpenDialog::Execute() {
     PromptRequest request;
     request.kind = PromptKind::OpenFiles;
     request.caption = title;
     request.initialDir = initialDir;
     request.filter = filter;
-    PromptResult result = Prompt(request);
-    if (!result.accepted || result.paths.empty())
+    std::vector<std::string> paths = Choose(request);
+    if (paths.empty())
         return false;
-    files_ = std::move(result.paths);
+    files_ = std::move(paths);
     return true;
 }
 
@@ -125,10 +137,10 @@ bool SaveDialog::Execute() {
     request.caption = title;
     request.filter = filter;
     request.fileName = fileName;
-    PromptResult result = Prompt(request);
-    if (!result.accepted || result.paths.empty())
+    const std::vector<std::string> paths = Choose(request);
+    if (paths.empty())
         return false;
-    fileName = result.paths.front();
+    fileName = paths.front();
     return true;
 }
 
@@ -137,10 +149,10 @@ bool BrowseDialog::Execute() {
     request.kind = PromptKind::BrowseFolder;
     request.caption = title;
     request.initialDir = folder;
-    PromptResult result = Prompt(request);
-    if (!result.accepted || result.paths.empty())
+    const std::vector<std::string> paths = Choose(request);
+    if (paths.empty())
         return false;
-    folder = result.paths.front();
+    folder = paths.front();
     return true;
 }
 
