@@ -50,23 +50,9 @@ password=$(printf 'tajné heslo' | iconv -f UTF-8 -t CP1250 | base64 -w0)
 } | iconv -f UTF-8 -t CP1250 >"$app/Settings.ini"
 
 echo "== Starting an FTP server on 127.0.0.1:$port"
-# pyftpdlib with one user; commands are read as Windows-1250, the program's
-# code page on the wire, so the Czech password arrives as typed.
-/usr/bin/python3 - "$port" "$demo/ftp" >"$demo/ftpd.log" 2>&1 <<'PY' &
-import sys
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-
-class Handler(FTPHandler):
-    def decode(self, raw):
-        return raw.decode("cp1250", self.unicode_errors)
-
-authorizer = DummyAuthorizer()
-authorizer.add_user("demo", "tajné heslo", sys.argv[2], perm="elradfmwMT")
-Handler.authorizer = authorizer
-FTPServer(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()
-PY
+# One user, with commands read as Windows-1250 (the Czech password).
+/usr/bin/python3 "$root/scripts/ftpd_cp1250.py" "$port" "$demo/ftp" demo "tajné heslo" \
+    >"$demo/ftpd.log" 2>&1 &
 ftpd=$!
 trap 'kill $ftpd 2>/dev/null || true; GNUPGHOME=$demo/registry gpgconf --kill all 2>/dev/null || true' EXIT
 for _ in $(seq 50); do

@@ -27,23 +27,8 @@ cp1250() { iconv -f UTF-8 -t CP1250; }
 # The server reads commands as Windows-1250, the program's code page on the
 # wire, so the Czech password arrives as typed.
 mkdir -p "$tmp/ftp" "$tmp/GnuPG"
-/usr/bin/python3 - "$tmp/ftp" >"$tmp/ftpd.log" 2>&1 <<'PY' &
-import sys
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-
-class Handler(FTPHandler):
-    def decode(self, raw):
-        return raw.decode("cp1250", self.unicode_errors)
-
-authorizer = DummyAuthorizer()
-authorizer.add_user("klinika", "tajné heslo", sys.argv[1], perm="elradfmwMT")
-Handler.authorizer = authorizer
-server = FTPServer(("127.0.0.1", 0), Handler)
-print("port", server.address[1], flush=True)
-server.serve_forever()
-PY
+/usr/bin/python3 "$(dirname "$0")/../../scripts/ftpd_cp1250.py" 0 "$tmp/ftp" klinika "tajné heslo" \
+    >"$tmp/ftpd.log" 2>&1 &
 ftpd=$!
 port=
 for _ in $(seq 100); do
