@@ -58,6 +58,7 @@ public:
     ~SendRun() {
         form_.SetCaption(savedCaption_);
         form_.SetRunning(false);
+        platform::ReleaseTempDir(); // a fresh temporary folder goes with its run
     }
     SendRun(const SendRun&) = delete;
     SendRun& operator=(const SendRun&) = delete;
