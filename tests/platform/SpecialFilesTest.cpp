@@ -4,12 +4,13 @@
 #include "platform/FileSystem.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempFolder.h"
+#ifndef _WIN32
+#include "tests/support/SpecialFiles.h"
+#endif
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
-#include <thread>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -30,53 +31,6 @@ struct Special {
     std::function<bool()> reached = [] { return false; };
 };
 
-#ifndef _WIN32
-// The read end of a FIFO, opened at once or only after a few seconds (so a
-// writer that would wait in open() for a reader is not held for ever); tells
-// whether anything arrived.
-class FifoReader {
-public:
-    explicit FifoReader(int delayMs = 0) : delayMs_(delayMs) {}
-    ~FifoReader() { Stop(); }
-    std::string Make(const std::string& path) {
-        Stop();
-        stop_ = false;
-        ::mkfifo(path.c_str(), 0600);
-        path_ = path;
-        if (delayMs_ == 0)
-            fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-        else
-            thread_ = std::thread([this] {
-                for (int ms = 0; ms < delayMs_ && !stop_; ms += 10)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                if (!stop_)
-                    fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
-            });
-        return path;
-    }
-    bool Reached() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        char c;
-        return fd_ >= 0 && ::read(fd_, &c, 1) > 0;
-    }
-    void Stop() {
-        Reached();
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int delayMs_;
-    std::string path_;
-    int fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-#endif
-
 } // namespace
 
 TEST(SpecialFiles, OnlyARegularFileIsWritten) {
@@ -89,7 +43,7 @@ TEST(SpecialFiles, OnlyARegularFileIsWritten) {
     ASSERT_NE(server, INVALID_HANDLE_VALUE);
     const auto named = [](std::string path) { return [path](auto&) { return path; }; };
 #else
-    FifoReader reading, late(3000), linked;
+    testsupport::FifoReader reading, late(3000), linked;
 #endif
     const std::vector<Special> rows = {
         {"folder",
