@@ -1,24 +1,20 @@
 // Whole unattended runs on the real window with every real stage, where a
 // local path is not what it should be: a journal that is no regular file, a
-// temporary folder another user made first. The run must neither wait nor
-// write where it should not, and still send; what it makes is its owner's.
+// temporary folder another user made first. The run neither waits nor
+// writes where it should not, and sends; what it makes is its owner's.
 #include "WholeRunFixture.h"
 
-#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 #include "tests/support/ScopedEnv.h"
-#include "tests/support/SpecialFiles.h"
 
-#include <functional>
+#include <atomic>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
-
-using testsupport::FakeFtpServer;
-
-const std::string kStor = std::string("STOR ") + WholeRunFixture::kEncryptedName;
 
 class LocalFiles : public WholeRunFixture {
 protected:
@@ -26,11 +22,9 @@ protected:
         PutDataFiles({{tmp / "data/pacienti.csv", "id;jméno\r\n1;Jiří Novák\r\n"},
                       {tmp / "data/výsledky.bin", testsupport::RandomBytes(100000, 4)}});
         UseFake(ftp);
-        WriteSettingInteger("FilesMoveTo", 1);
-        LogIn(ftp).Pasv().Store(kStor).Reply(std::string("SIZE ") + kEncryptedName,
-                                             "502 Command not implemented.");
+        const std::string name = kEncryptedName;
+        LogIn(ftp).Pasv().Store("STOR " + name).Reply("SIZE " + name, "502 Not implemented.");
     }
-
     // The run ended by itself and the server got the data files.
     void ExpectSent() {
         ExpectEndRequestedWithoutBoxes();
@@ -39,52 +33,65 @@ protected:
         testsupport::WriteBytes(tmp / "stored.gpg", ftp.StoredData()[0]);
         ExpectArrived(tmp / "stored.gpg");
     }
-
-    FakeFtpServer ftp;
+    testsupport::FakeFtpServer ftp;
 };
 
-// The journal names something that is no regular file: the run does not
-// wait for it, writes nothing into it and sends as without a journal. The
-// FIFO nobody reads gets a reader after 15 s, so a run that waited for one
-// ends and is seen to have waited.
-class SpecialJournal : public LocalFiles, public testing::WithParamInterface<const char*> {};
+// The journal is a FIFO nobody reads, or a terminal: the run neither waits
+// nor writes there. The FIFO gets a reader after 15 s, so a run that waited
+// in open() ends and is seen to have waited.
+class SpecialJournal : public LocalFiles, public testing::WithParamInterface<bool> {};
 
 TEST_P(SpecialJournal, IsNeitherAwaitedNorWritten) {
-    const std::string kind = GetParam();
-    testsupport::FifoReader fifo(kind == "FifoNobodyReads" ? 15000 : 0);
-    testsupport::Terminal terminal;
-    const std::string path = kind == "Terminal" ? terminal.Path() : fifo.Make(tmp / "log.fifo");
-    ASSERT_FALSE(path.empty());
+    std::string path = tmp / "log.fifo";
+    int reader = -1, terminal = -1;
+    std::atomic<bool> ended{false};
+    std::thread opener;
+    if (GetParam()) {
+        reader = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_TRUE(reader >= 0 && ::grantpt(reader) == 0 && ::unlockpt(reader) == 0);
+        path = ::ptsname(reader);
+        terminal = ::open(path.c_str(), O_RDWR | O_NOCTTY); // keeps what is written
+    } else {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        opener = std::thread([&] {
+            for (int ms = 0; ms < 15000 && !ended; ms += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!ended)
+                reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        });
+    }
     WriteSettingString("General", "CestaLog", path);
     EXPECT_LT(RunAuto(), 10000) << "the run did not wait for the journal";
-    EXPECT_FALSE(kind == "Terminal" ? terminal.Reached() : fifo.Reached())
-        << "nothing was written into it";
+    ended = true;
+    if (opener.joinable())
+        opener.join();
+    char c;
+    EXPECT_FALSE(reader >= 0 && ::read(reader, &c, 1) > 0) << "nothing was written there";
     ExpectSent();
+    for (int fd : {reader, terminal})
+        if (fd >= 0)
+            ::close(fd);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SpecialJournal,
-                         testing::Values("FifoNobodyReads", "FifoWithAReader", "Terminal"),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param);
+INSTANTIATE_TEST_SUITE_P(Rows, SpecialJournal, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Terminal" : "FifoNobodyReads";
                          });
 
 // Another user made the user's temporary folder first, open to everyone: it
-// is left alone, and the run uses a fresh private folder, which goes again
-// with the run. What the run makes is its owner's alone: a new journal and
-// the dated folder of the moved files.
+// is left alone, and a fresh private folder serves the run and goes with it.
+// A new journal is 0600, the dated folder of moved files 0700.
 TEST_F(LocalFiles, TemporaryFolderOfAnotherUserIsLeftAloneAndTheRunSends) {
     const std::string root = tmp / "shared-tmp";
-    const std::string planted = root + "/roderuv-" + std::to_string(::geteuid());
+    const std::string own = "roderuv-" + std::to_string(::geteuid());
     ::mkdir(root.c_str(), 0777);
-    ::mkdir(planted.c_str(), 0777);
-    ::chmod(planted.c_str(), 0777);
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
-    }
-    platform::SetTempRootOverride(root);
+    ::mkdir((root + "/" + own).c_str(), 0777);
+    ::chmod((root + "/" + own).c_str(), 0777);
+    (void)::chown((root + "/" + own).c_str(), 65534, 65534); // root only
     WriteSettingInteger("FilesMoveTo", 2);
     WriteSettingString("General", "FilesMoveToDir", tmp / "moved/");
     ::mkdir((tmp / "moved").c_str(), 0755);
+    platform::SetTempRootOverride(root);
     {
         testsupport::ScopedEnv noTmpdir("TMPDIR", "");
         form = MakeForm({"/auto"});
@@ -95,21 +102,19 @@ TEST_F(LocalFiles, TemporaryFolderOfAnotherUserIsLeftAloneAndTheRunSends) {
     ExpectSent();
     const auto journal = Journal();
     ASSERT_GE(journal.size(), 8u);
-    EXPECT_EQ(journal[7].rfind("Dočasný adresář " + planted +
-                                   " nelze bezpečně použít, použit je nový adresář " + planted +
-                                   "-",
-                               0),
-              0u)
-        << journal[7];
+    const std::string refused = "Dočasný adresář " + root + "/" + own +
+                                " nelze bezpečně použít, použit je nový adresář " + root + "/" +
+                                own + "-";
+    EXPECT_EQ(journal[7].rfind(refused, 0), 0u) << journal[7];
     EXPECT_EQ(journal.back(), std::string(kSuccess) + "\t\t");
-    EXPECT_EQ(testsupport::ListFolder(root), "roderuv-" + std::to_string(::geteuid()) + "\n")
-        << "the fresh folder went with the run";
-    EXPECT_EQ(testsupport::ListFolder(planted), "") << "nothing was put into the planted folder";
-    struct stat st {};
-    ASSERT_EQ(::stat(JournalPath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the new journal";
-    ASSERT_EQ(::stat((tmp / "moved/20260305").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u) << "the dated folder";
+    EXPECT_EQ(testsupport::ListFolder(root), own + "\n") << "the fresh folder went with the run";
+    EXPECT_EQ(testsupport::ListFolder(root + "/" + own), "") << "the planted folder is untouched";
+    struct stat journalStat {
+    }, dated{};
+    ASSERT_EQ(::stat(JournalPath().c_str(), &journalStat), 0);
+    ASSERT_EQ(::stat((tmp / "moved/20260305").c_str(), &dated), 0);
+    EXPECT_EQ(journalStat.st_mode & 07777, 0600u);
+    EXPECT_EQ(dated.st_mode & 07777, 0700u);
 }
 
 } // namespace
