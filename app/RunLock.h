@@ -6,6 +6,8 @@
 #pragma once
 #include "platform/RunLock.h"
 
+#include <string>
+
 // Journal line of a run that found another one going.
 inline constexpr const char* kRunInProgressJournal =
     "Odesílání zrušeno - jiné odesílání dat ještě probíhá.";
@@ -16,10 +18,16 @@ inline constexpr const char* kRunInProgressMessage =
 
 class RunLock {
 public:
-    // False only when another run holds the lock. A lock file that cannot be
-    // made at all (a read-only folder) does not stop the run: such a run
-    // cannot save its list in that folder either, and fails there.
-    bool TryAcquire();
+    // Acquired, HeldElsewhere, or why the lock cannot be had. Only a lock
+    // this run holds lets it start: without one, two runs could overlap.
+    platform::LockOutcome TryAcquire();
+
+    // The lock file's path.
+    static std::string Path();
+    // Journal line and the operator's message of a run that could not take
+    // the lock for a reason other than another run.
+    static std::string RefusedJournal(platform::LockOutcome outcome);
+    static std::string RefusedMessage(platform::LockOutcome outcome);
 
 private:
     platform::FileLock lock_;

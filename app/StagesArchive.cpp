@@ -82,14 +82,19 @@ Archiving AddListedFiles(TForm1& form, ArchiveHandle* archive, int count) {
 } // namespace
 
 int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
+    // A folder that is not safely the user's own is not used; when no
+    // private folder can be had at all, the operator is told to check the
+    // rights.
+    const bool tempReady = platform::PrepareTempDir();
     const std::string archivePath = platform::TempDir() + kArchiveName;
     TransferFile = archivePath;
     SentFiles.Clear();
-
-    // A folder that is not safely the user's own is not used, and no other
-    // folder is taken in its place: the operator is told to check its rights.
-    if (!platform::PrepareTempDir())
+    if (!tempReady)
         return kZipOlderFileInTheWay;
+    if (!platform::RefusedTempDir().empty())
+        WriteLog("Dočasný adresář " + platform::RefusedTempDir() +
+                     " nelze bezpečně použít, použit je nový adresář " + platform::TempDir(),
+                 true);
 
     if (SomethingAt(archivePath)) {
         WriteLog("Mazání starého souboru " + archivePath, true);
@@ -97,9 +102,14 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
             return kZipOlderFileInTheWay;
     }
 
-    // A null handle (the file cannot be created) makes the additions fail;
-    // the size check at the end then finds no archive.
-    ArchiveHandle* archive = ArchiveCreate(archivePath);
+    // Made only where nothing is: whatever appeared under the name since the
+    // deletion (a link put there by someone else) is never written through.
+    // It stands in the way like an old file. Any other null handle (the file
+    // cannot be created) makes the additions fail; the size check at the end
+    // then finds no archive.
+    ArchiveHandle* archive = ArchiveCreateNew(archivePath);
+    if (!archive && SomethingAt(archivePath))
+        return kZipOlderFileInTheWay;
     // A large file takes a while to compress: the window stays alive meanwhile.
     ArchiveSetEventPump(archive, [] { ui::ProcessMessages(); });
 

@@ -46,7 +46,7 @@ bool TForm1::MoveDataFiles() {
     const std::string Target =
         platform::IncludeTrailingSeparator(Folder + platform::DateText(platform::Now()));
     if (!platform::DirectoryExists(Target))
-        platform::CreateDir(Target); // this one level only
+        platform::CreatePrivateDir(Target); // this one level, for the owner only
     if (!platform::DirectoryExists(Target)) {
         WriteLog("Cílový adresář \"" + Target + "\" se nepodařilo vytvořit. ", true);
         return false;

@@ -90,7 +90,8 @@ void TForm1::WriteLog(const std::string& Text, bool WithTime) {
 
 void TForm1::TrimLog() {
     try {
-        if (LogPath.empty() || !platform::FileExists(LogPath))
+        // A FIFO or a device is neither read nor rewritten: it is no journal.
+        if (!platform::IsRegularFileOrMissing(LogPath) || !platform::FileExists(LogPath))
             return;
         const std::int64_t size = platform::FileSize(LogPath);
         if (size < kTrimThreshold)

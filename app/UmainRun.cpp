@@ -58,12 +58,14 @@ public:
     ~SendRun() {
         form_.SetCaption(savedCaption_);
         form_.SetRunning(false);
+        platform::ReleaseTempDir(); // a fresh temporary folder goes with its run
     }
     SendRun(const SendRun&) = delete;
     SendRun& operator=(const SendRun&) = delete;
 
     void RefreshJournalSettings();
     void RefuseSecondRun();
+    void RefuseWithoutLock(platform::LockOutcome outcome);
     void StartJournal();
     bool CheckSettings();
     bool CheckGpg();
@@ -135,6 +137,13 @@ void SendRun::RefreshJournalSettings() {
 void SendRun::RefuseSecondRun() {
     form_.WriteLog(kRunInProgressJournal, true);
     ShowUnlessAuto(kRunInProgressMessage); // an unattended run ends through CheckAutoStart
+}
+
+// The lock cannot be had at all: without it two runs could overlap, so this
+// one does not start either.
+void SendRun::RefuseWithoutLock(platform::LockOutcome outcome) {
+    form_.WriteLog(RunLock::RefusedJournal(outcome), true);
+    ShowUnlessAuto(RunLock::RefusedMessage(outcome));
 }
 
 void SendRun::StartJournal() {
@@ -268,8 +277,11 @@ void TForm1::ButtonStartClick(ui::Control*) {
     run.RefreshJournalSettings();
     // Before anything is touched, the journal's trimming included.
     RunLock runLock;
-    if (!runLock.TryAcquire())
+    const platform::LockOutcome lock = runLock.TryAcquire();
+    if (lock == platform::LockOutcome::HeldElsewhere)
         return run.RefuseSecondRun();
+    if (lock != platform::LockOutcome::Acquired)
+        return run.RefuseWithoutLock(lock);
     run.StartJournal();
     if (!run.CheckSettings() || !run.CheckGpg() || !run.CheckFiles())
         return;

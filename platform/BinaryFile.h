@@ -16,6 +16,10 @@ public:
     // A new, empty file for writing, readable by its owner only, replacing
     // any file of that name; null on failure.
     static std::unique_ptr<BinaryFile> CreateForWriting(const std::string& path);
+    // A new file for writing, readable by its owner only, made only when
+    // nothing at all is at the path (a link, a FIFO or a file planted there
+    // is never opened); null otherwise.
+    static std::unique_ptr<BinaryFile> CreateNew(const std::string& path);
 
     ~BinaryFile();
     BinaryFile(const BinaryFile&) = delete;

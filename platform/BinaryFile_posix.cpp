@@ -37,6 +37,18 @@ std::unique_ptr<BinaryFile> BinaryFile::CreateForWriting(const std::string& path
     return std::unique_ptr<BinaryFile>(new BinaryFile(static_cast<std::intptr_t>(fd)));
 }
 
+std::unique_ptr<BinaryFile> BinaryFile::CreateNew(const std::string& path) {
+    // O_EXCL fails for anything already there, a link leading anywhere
+    // included; O_NOFOLLOW says so once more.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return nullptr;
+    return std::unique_ptr<BinaryFile>(new BinaryFile(static_cast<std::intptr_t>(fd)));
+}
+
 BinaryFile::~BinaryFile() {
     if (handle_ >= 0)
         ::close(Fd(handle_));

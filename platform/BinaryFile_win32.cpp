@@ -51,6 +51,22 @@ std::unique_ptr<BinaryFile> BinaryFile::CreateForWriting(const std::string& path
     return std::unique_ptr<BinaryFile>(new BinaryFile(Stored(h)));
 }
 
+std::unique_ptr<BinaryFile> BinaryFile::CreateNew(const std::string& path) {
+    auto wide = ToWide(path);
+    if (!wide || wide->empty())
+        return nullptr;
+    // CREATE_NEW fails for anything already there, a link included.
+    HANDLE h = ::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return nullptr;
+    if (::GetFileType(h) != FILE_TYPE_DISK) { // a device name such as NUL
+        ::CloseHandle(h);
+        return nullptr;
+    }
+    return std::unique_ptr<BinaryFile>(new BinaryFile(Stored(h)));
+}
+
 BinaryFile::~BinaryFile() {
     if (handle_ != -1)
         ::CloseHandle(H(handle_));

@@ -35,13 +35,25 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool CopyFile(const std::string& from, const std::string& to, bool overwrite);
 // Creates one folder level (the parent must exist).
 bool CreateDir(const std::string& path);
+// The same, for a folder that will hold patient data: on POSIX systems only
+// its owner may enter it (0700); on Windows it takes its parent's rights.
+bool CreatePrivateDir(const std::string& path);
 
 // Reads a whole file into bytes; false when it cannot be read.
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 
-// Adds bytes at the end of a file, made when missing the way the system makes
-// ordinary files; with truncate the file is emptied first. Other programs may
-// read the file meanwhile. False when the file cannot be opened or written.
+// True when path names a regular file (links followed) or nothing yet; false
+// for a folder, a FIFO, a socket or a device. On Windows also false for a
+// device name (NUL, CON, COM1, ...) and the device namespace ("\\.\pipe\x"),
+// decided from the name alone: nothing is opened.
+bool IsRegularFileOrMissing(const std::string& path);
+
+// Adds bytes at the end of a regular file, made when missing (on POSIX
+// systems readable by its owner only, 0600; an existing file keeps its
+// mode); with truncate the file is emptied first. Anything else at the path
+// (a FIFO nobody reads, a terminal, a device, a folder) is not written, and
+// opening never waits. Other programs may read the file meanwhile. False
+// when the file cannot be opened or written.
 bool AppendFileBytes(const std::string& path, const std::string& bytes, bool truncate = false);
 
 // Writes bytes to a new file of an unpredictable name beside path (created

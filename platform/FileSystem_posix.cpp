@@ -174,6 +174,10 @@ bool CreateDir(const std::string& path) {
     return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
 }
 
+bool CreatePrivateDir(const std::string& path) {
+    return !path.empty() && ::mkdir(path.c_str(), 0700) == 0;
+}
+
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
     bytes.clear();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -187,12 +191,30 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     return ok;
 }
 
+bool IsRegularFileOrMissing(const std::string& path) {
+    struct stat st;
+    if (path.empty())
+        return false;
+    if (::stat(path.c_str(), &st) == 0)
+        return S_ISREG(st.st_mode);
+    return errno == ENOENT;
+}
+
 bool AppendFileBytes(const std::string& path, const std::string& bytes, bool truncate) {
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0666);
+    // Opening a device may already do something (a tape rewinds), and a FIFO
+    // nobody reads would hold the caller in open() for ever: neither is
+    // opened when it can be seen beforehand, and neither is written when it
+    // appears in between.
+    if (!IsRegularFileOrMissing(path))
+        return false;
+    const int fd = OpenNonBlocking(path, O_WRONLY | O_CREAT | O_APPEND | O_NOCTTY, 0600);
     if (fd < 0)
         return false;
-    const bool ok = WriteAll(fd, bytes.data(), bytes.size());
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // Emptied only once it is known to be a regular file.
+    ok = ok && (!truncate || ::ftruncate(fd, 0) == 0);
+    ok = ok && WriteAll(fd, bytes.data(), bytes.size());
     return ::close(fd) == 0 && ok;
 }
 

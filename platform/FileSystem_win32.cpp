@@ -2,6 +2,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Wide_win32.h"
 
+#include <cwchar>
+#include <cwctype>
 #include <random>
 #include <vector>
 
@@ -75,6 +77,45 @@ std::wstring FinalPath(const std::wstring& path) {
     }
 }
 
+// A reserved DOS device name (NUL, CON, COM1, "lpt2.txt", ...) or a path in
+// the device namespace, told from the text alone: asking the system about
+// such a path (even for its attributes) may already open the device.
+bool NamesDevice(const std::wstring& path) {
+    const auto starts = [&](const wchar_t* prefix) {
+        return path.compare(0, std::wcslen(prefix), prefix) == 0;
+    };
+    if (starts(L"\\\\.\\") || starts(L"//./"))
+        return true;
+    // "\\?\" passes a path on unparsed: only a drive or a share is a file's.
+    if (starts(L"\\\\?\\"))
+        return !(path.size() > 6 && path[5] == L':' && path[6] == L'\\') &&
+               path.compare(4, 4, L"UNC\\") != 0;
+    std::vector<wchar_t> full(32768);
+    const DWORD n =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0 || n >= full.size() || std::wcsncmp(full.data(), L"\\\\.\\", 4) == 0)
+        return true;
+    // The last part, without a drive, up to its first dot or colon and
+    // without trailing blanks: "C:\x\Com1 .log" names COM1.
+    std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+    if (name.size() >= 2 && name[1] == L':')
+        name.erase(0, 2);
+    name = name.substr(0, name.find_first_of(L".:"));
+    while (!name.empty() && name.back() == L' ')
+        name.pop_back();
+    for (wchar_t& c : name)
+        c = static_cast<wchar_t>(std::towupper(c));
+    static const wchar_t* const kReserved[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                               L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* reserved : kReserved)
+        if (name == reserved)
+            return true;
+    const std::wstring digits = L"0123456789\u00b9\u00b2\u00b3";
+    return name.size() == 4 &&
+           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
+           digits.find(name[3]) != std::wstring::npos;
+}
+
 } // namespace
 
 bool FileExists(const std::string& path) {
@@ -146,6 +187,11 @@ bool CreateDir(const std::string& path) {
     return wide && !wide->empty() && ::CreateDirectoryW(wide->c_str(), nullptr) != 0;
 }
 
+// No modes here: the folder takes the rights its parent passes on.
+bool CreatePrivateDir(const std::string& path) {
+    return CreateDir(path);
+}
+
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
     bytes.clear();
     auto wide = ToWide(path);
@@ -169,18 +215,35 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     }
 }
 
-bool AppendFileBytes(const std::string& path, const std::string& bytes, bool truncate) {
+bool IsRegularFileOrMissing(const std::string& path) {
     auto wide = ToWide(path);
-    if (!wide || wide->empty())
+    if (!wide || wide->empty() || NamesDevice(*wide))
         return false;
+    const DWORD attributes = ::GetFileAttributesW(wide->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool AppendFileBytes(const std::string& path, const std::string& bytes, bool truncate) {
+    // A device is never opened: opening COM1 or a pipe already acts on it,
+    // and writing to one may wait for ever.
+    if (!IsRegularFileOrMissing(path))
+        return false;
+    auto wide = ToWide(path);
     // FILE_APPEND_DATA alone: every write goes to the end of the file.
     ScopedHandle h(::CreateFileW(wide->c_str(), truncate ? GENERIC_WRITE : FILE_APPEND_DATA,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 truncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.Valid())
         return false;
-    const bool ok = WriteAll(h.Get(), bytes);
+    // A name the check does not know may still have led to something else;
+    // a file is emptied only once it is known to be a disk file.
+    bool ok = ::GetFileType(h.Get()) == FILE_TYPE_DISK;
+    ok = ok && (!truncate || ::SetEndOfFile(h.Get()) != 0);
+    ok = ok && WriteAll(h.Get(), bytes);
     return h.Reset() && ok;
 }
 

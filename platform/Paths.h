@@ -43,17 +43,27 @@ void SetApplicationDirOverride(const std::string& folder);
 // The folder for a run's temporary files, with a trailing separator. On
 // POSIX systems $TMPDIR when set and non-empty, else a folder of the user's
 // own below /tmp ("/tmp/roderuv-<uid>/"), so that no other user can plant or
-// take the fixed file names; on Windows the folder the system names for the
-// user, which is the user's own already ("" when it names none). Names the
-// folder only: see PrepareTempDir.
+// take the fixed file names, or the fresh folder PrepareTempDir made in its
+// place; on Windows the folder the system names for the user, which is the
+// user's own already ("" when it names none). Names the folder only: see
+// PrepareTempDir.
 std::string TempDir();
 
 // Makes TempDir() ready to take files. $TMPDIR is used as it is. The user's
-// own folder is created (0700) when missing, and refused when it is a link,
-// not a folder, belongs to someone else or is open to group or others. On
-// Windows: true when the folder exists or can be created. False when
-// refused: the caller must not fall back to another folder.
+// own folder is created (0700) when missing; when it is a link, not a folder,
+// belongs to someone else or is open to group or others, it is left as it is
+// and a fresh folder of an unpredictable name beside it ("/tmp/roderuv-<uid>-
+// XXXXXX", 0700) is made for this run instead. On Windows: true when the
+// folder exists or can be created. False when no folder can be used.
 bool PrepareTempDir();
+
+// The user's own folder that the last PrepareTempDir refused ("" when it
+// refused none).
+std::string RefusedTempDir();
+
+// Removes the fresh folder PrepareTempDir made, with everything the run left
+// in it: nobody could find it again. No effect otherwise.
+void ReleaseTempDir();
 
 // Makes the user's own temporary folder lie below root instead of /tmp
 // (tests; no effect on Windows); an empty text restores /tmp.

@@ -11,7 +11,12 @@ enum class LockOutcome {
     Acquired,
     HeldElsewhere, // another holder has it (another process, or another
                    // FileLock of this one)
-    Unavailable,   // the lock file cannot be opened or locked at all
+    // The lock cannot be had at all, and why:
+    IsLink,     // the lock file is a symbolic link
+    NotAFile,   // a folder, a FIFO or a device stands at its name
+    OtherOwner, // the lock file belongs to another user
+    CannotOpen, // it cannot be created or opened (a read-only folder)
+    CannotLock, // the file system cannot lock it (ENOLCK on a network share)
 };
 
 class FileLock {
@@ -22,7 +27,9 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
     // Creates the file when missing (it is left in place afterwards) and
-    // tries to lock it without waiting.
+    // tries to lock it without waiting. On POSIX systems only the user's own
+    // regular file is used, made and kept readable by its owner only (0600):
+    // a lock anyone may open, anyone may hold.
     LockOutcome TryAcquire(const std::string& path);
     void Release();
     bool Held() const { return handle_ != -1; }

@@ -25,7 +25,14 @@ bool PrepareTempDir() {
     return ::CreateDirectoryW(wide->c_str(), nullptr) != 0;
 }
 
-// The per-user folder below a shared root exists only on POSIX systems.
+// The per-user folder below a shared root, and a fresh one in place of it,
+// exist only on POSIX systems.
 void SetTempRootOverride(const std::string&) {}
+
+std::string RefusedTempDir() {
+    return std::string();
+}
+
+void ReleaseTempDir() {}
 
 } // namespace platform

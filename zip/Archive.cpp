@@ -1,13 +1,28 @@
 #include "zip/Archive.h"
 
-ArchiveHandle* ArchiveCreate(const std::string& path) {
-    auto zip = std::make_unique<zip::TZip>();
-    if (zip->Create(path) != ArchiveOk)
+namespace {
+
+ArchiveHandle* HandleOf(std::unique_ptr<zip::TZip> zip, ArchiveResult created) {
+    if (created != ArchiveOk)
         return nullptr;
     auto* handle = new ArchiveHandle;
     handle->kind = ArchiveKindCreate;
     handle->zip = std::move(zip);
     return handle;
+}
+
+} // namespace
+
+ArchiveHandle* ArchiveCreate(const std::string& path) {
+    auto zip = std::make_unique<zip::TZip>();
+    const ArchiveResult created = zip->Create(path);
+    return HandleOf(std::move(zip), created);
+}
+
+ArchiveHandle* ArchiveCreateNew(const std::string& path) {
+    auto zip = std::make_unique<zip::TZip>();
+    const ArchiveResult created = zip->CreateNew(path);
+    return HandleOf(std::move(zip), created);
 }
 
 ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const char* name, const char* source) {

@@ -18,6 +18,9 @@ struct ArchiveHandle {
 
 // Creates (or replaces) the archive file; null when it cannot be created.
 ArchiveHandle* ArchiveCreate(const std::string& path);
+// Creates the archive file only when nothing is at path yet (TZip::CreateNew);
+// null otherwise.
+ArchiveHandle* ArchiveCreateNew(const std::string& path);
 
 // Adds the file at source under name (UTF-8; '\' becomes '/'; stored in
 // Windows-1250). A null source means none was given. Names Windows-1250

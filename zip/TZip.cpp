@@ -73,7 +73,17 @@ void TZip::SetThreadCount(unsigned threads) {
 ArchiveResult TZip::Create(const std::string& path) {
     if (output_ || ended_)
         return ArchiveWrongHandle;
-    output_ = platform::BinaryFile::CreateForWriting(path);
+    return Begin(platform::BinaryFile::CreateForWriting(path));
+}
+
+ArchiveResult TZip::CreateNew(const std::string& path) {
+    if (output_ || ended_)
+        return ArchiveWrongHandle;
+    return Begin(platform::BinaryFile::CreateNew(path));
+}
+
+ArchiveResult TZip::Begin(std::unique_ptr<platform::BinaryFile> output) {
+    output_ = std::move(output);
     if (!output_)
         return ArchiveNoFile;
     seekable_ = output_->CanSeek();

@@ -35,6 +35,10 @@ public:
 
     // Creates (or replaces) the archive file at path.
     ArchiveResult Create(const std::string& path);
+    // Creates the archive file only when nothing is at path yet (a file, a
+    // link or a FIFO there is left alone): for a fixed name in a folder
+    // others may write to.
+    ArchiveResult CreateNew(const std::string& path);
     // Adds the file at source (UTF-8 path; null means none given) under name
     // (UTF-8, stored in Windows-1250 with '\' turned into '/').
     ArchiveResult AddFile(const std::string& name, const char* source);
@@ -56,6 +60,7 @@ public:
     void SetEventPump(std::function<void()> pump) { eventPump_ = std::move(pump); }
 
 private:
+    ArchiveResult Begin(std::unique_ptr<platform::BinaryFile> output);
     ArchiveResult WriteEntry(EntryRecord& entry, platform::BinaryFile& source);
     bool CopyStored(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read);
     bool CopyDeflated(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read);

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <fstream>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -43,22 +44,20 @@ protected:
                 ::waitpid(pid, nullptr, 0);
     }
 
-    // The program without a display; env replaces itself, keeping the pid.
-    pid_t Start(const char* arg) {
+    // The program without a display; env (and setpriv, for an unprivileged
+    // user) replaces itself, keeping the pid.
+    pid_t Start(const char* arg, bool unprivileged = false) {
         const std::string tmpdir = "TMPDIR=" + tmp.Path();
-        std::vector<const char*> argv{"env",
-                                      "-u",
-                                      "DISPLAY",
-                                      "-u",
-                                      "WAYLAND_DISPLAY",
-                                      "QT_QPA_PLATFORM=offscreen",
-                                      tmpdir.c_str(),
-                                      exe.c_str()};
+        std::vector<const char*> argv;
+        if (unprivileged)
+            argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        argv.insert(argv.end(), {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                 "QT_QPA_PLATFORM=offscreen", tmpdir.c_str(), exe.c_str()});
         if (arg != nullptr)
             argv.push_back(arg);
         argv.push_back(nullptr);
         pid_t pid = -1;
-        EXPECT_EQ(::posix_spawnp(&pid, "env", nullptr, nullptr,
+        EXPECT_EQ(::posix_spawnp(&pid, argv[0], nullptr, nullptr,
                                  const_cast<char* const*>(argv.data()), environ),
                   0);
         started.push_back(pid);
@@ -122,6 +121,35 @@ TEST_F(Program, SecondRunWhileOneHangsThenTheHungOneIsStopped) {
     EXPECT_EQ(silent.Connections(), 1);
     EXPECT_TRUE(silent.Commands().empty());
     EXPECT_TRUE(testsupport::ReadBytes(tmp / "léčba.csv") == data);
+}
+
+// A journal that is a FIFO nobody reads holds nothing: the run goes on to
+// the server, and a request to end stops it there as ever.
+TEST_F(Program, FifoJournalNeitherHoldsTheRunNorItsEnd) {
+    ASSERT_EQ(::mkfifo(JournalPath().c_str(), 0600), 0);
+    const pid_t run = Start("/auto");
+    ASSERT_TRUE(Until([&] { return silent.Connections() >= 1; }, 20s));
+    ASSERT_TRUE(Until([&] { return Catches(run, SIGTERM); }, 5s));
+    ASSERT_EQ(::kill(run, SIGTERM), 0);
+    EXPECT_TRUE(EndsWithZero(run, 5s));
+    EXPECT_TRUE(testsupport::ReadBytes(tmp / "léčba.csv") == data);
+}
+
+// An unprivileged user cannot make the lock file in the application folder:
+// the run does not start without it, and the journal says why.
+TEST_F(Program, LockThatCannotBeMadeStopsTheRun) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    testsupport::WriteBytes(JournalPath(), "");
+    ASSERT_EQ(::chown(JournalPath().c_str(), 65534, 65534), 0);
+    ::chmod((tmp / "Settings.ini").c_str(), 0644);
+    EXPECT_TRUE(EndsWithZero(Start("/auto", true), 30s));
+    EXPECT_EQ(Count("Odesílání zrušeno - zámek " + tmp / "roderuv.lock" +
+                    " nelze použít: soubor nelze vytvořit ani otevřít pro zápis."),
+              1)
+        << JournalBytes();
+    EXPECT_EQ(Count("Start "), 0);
+    EXPECT_EQ(silent.Connections(), 0);
 }
 
 // Outside a run a request just ends the program, with status 0.

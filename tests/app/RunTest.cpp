@@ -9,7 +9,12 @@
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 
+#include <filesystem>
+#include <functional>
 #include <stdexcept>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -126,6 +131,40 @@ TEST_F(Run, AnotherRunInProgressLeavesEverythingAlone) {
         Start();
         EXPECT_EQ(Stages().calls, kStagesAll);
     }
+}
+
+// A lock that cannot be had for any other reason stops the run just as
+// firmly, and says why: without it two runs could overlap.
+TEST_F(Run, LockThatCannotBeHadStopsTheRunWithTheReason) {
+    const std::string lock = tmp / "roderuv.lock";
+    std::vector<std::pair<std::function<void()>, std::string>> rows = {
+        {[&] { platform::CreateDir(lock); }, "není to obyčejný soubor"}};
+#ifndef _WIN32
+    rows.push_back({[&] { ::symlink(DataFile("elsewhere.lock", "").c_str(), lock.c_str()); },
+                    "je to symbolický odkaz"});
+#endif
+    for (const auto& [make, reason] : rows)
+        for (const bool autoMode : {false, true}) {
+            SCOPED_TRACE(reason + (autoMode ? ", unattended" : ", interactive"));
+            std::filesystem::remove_all(testsupport::NativePath(lock));
+            make();
+            testsupport::WriteBytes(JournalPath(), "");
+            prompts.Clear();
+            form->AutoMode = autoMode;
+            Start();
+            EXPECT_EQ(JournalLines(),
+                      (std::vector<std::string>{Stamped("Odesílání zrušeno - zámek " + lock +
+                                                        " nelze použít: " + reason + ".")}));
+            const std::string box = "Odesílání dat nelze spustit: zámek " + lock +
+                                    " nelze použít (" + reason +
+                                    "). \n\nBez něj by se mohla dvě odesílání překrýt. Opravte "
+                                    "prosím soubor nebo právo zapisovat do adresáře aplikace.";
+            EXPECT_EQ(prompts.Messages(),
+                      autoMode ? std::vector<std::string>{} : std::vector<std::string>{box});
+            EXPECT_TRUE(Stages().calls.empty());
+            EXPECT_EQ(ReadSettingInteger("PocetSouboru", -1), -1) << "the list is not saved";
+            ExpectIdle();
+        }
 }
 
 TEST_F(Run, WhileRunningTheCaptionShowsTheStageAndTheButtonIsDisabled) {

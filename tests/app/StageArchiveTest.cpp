@@ -204,7 +204,7 @@ TEST_F(Stages, ThreeFilesAreZippedEncryptedAndDecryptBackByteIdentical) {
 
 // Without $TMPDIR the files go into the user's own folder, made for them;
 // the archive and the encrypted file are readable by their owner only. The
-// folder is refused once it is not private, with no fallback to another.
+// folder is refused once it is not private, and a fresh one serves instead.
 TEST_F(Stages, WithoutTmpdirTheUsersOwnFolderHoldsOwnerOnlyFiles) {
     UseRealGpg();
     AddData("data.txt", "patient data");
@@ -226,16 +226,17 @@ TEST_F(Stages, WithoutTmpdirTheUsersOwnFolderHoldsOwnerOnlyFiles) {
     EXPECT_EQ(modeOf(own + "/20260305.zip"), 0600u);
     EXPECT_EQ(modeOf(own + "/20260305.zip.gpg"), 0600u);
 
-    // Once others may look in, the folder is refused and no other is taken.
+    // Once others may look in, the folder is left as it is, and the files go
+    // into a fresh private folder beside it, removed with the run.
     ::chmod(own.c_str(), 0750);
     platform::SetTempRootOverride(tmp / "root");
-    EXPECT_EQ(form->ZipFiles(transferFile, transferSize), 0);
+    EXPECT_EQ(form->ZipFiles(transferFile, transferSize), 1);
+    EXPECT_EQ(transferFile.rfind(own + "-", 0), 0u) << transferFile;
+    EXPECT_EQ(modeOf(platform::ExtractFileDir(transferFile)), 0700u);
+    EXPECT_EQ(modeOf(own), 0750u);
+    platform::ReleaseTempDir();
     platform::SetTempRootOverride("");
-    EXPECT_EQ(transferFile, own + "/_ftp_file.zip");
-    EXPECT_FALSE(platform::PathExists(transferFile));
-    EXPECT_EQ(JournalLines().back(),
-              Stamped("Šifrovaný soubor " + own + "/20260305.zip.gpg o velikosti " +
-                      std::to_string(transferSize) + " bytů"));
+    EXPECT_FALSE(platform::PathExists(platform::ExtractFileDir(transferFile)));
 }
 
 TEST_F(Stages, SecondRunOnTheSameDayReplacesTheFirstRunsFiles) {

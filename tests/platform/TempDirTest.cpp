@@ -1,5 +1,6 @@
 // The folder for a run's temporary files: $TMPDIR, else the user's own folder
-// below /tmp, refused (never replaced by another) when not safely theirs.
+// below /tmp; when that is not safely theirs, it is left alone and a fresh
+// private folder beside it serves the run, removed again afterwards.
 #include "platform/Paths.h"
 #include "tests/support/Files.h"
 #include "tests/support/ScopedEnv.h"
@@ -8,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace platform;
@@ -54,15 +56,24 @@ TEST(PrivateTemp, UsedOnlyWhenItIsTheUsersOwn) {
         struct stat before {};
         struct stat after {};
         ::lstat(dir.c_str(), &before);
-        EXPECT_EQ(PrepareTempDir(), accepted) << name;
+        EXPECT_TRUE(PrepareTempDir()) << name;
         ASSERT_EQ(::lstat(dir.c_str(), &after), 0) << name;
-        if (accepted)
-            EXPECT_TRUE(S_ISDIR(after.st_mode) && (after.st_mode & 07777) == 0700 &&
-                        after.st_uid == ::geteuid())
-                << name;
-        else
+        const std::string used = TempDir();
+        struct stat fresh {};
+        ASSERT_EQ(::lstat(used.c_str(), &fresh), 0) << name;
+        EXPECT_TRUE(S_ISDIR(fresh.st_mode) && (fresh.st_mode & 07777) == 0700 &&
+                    fresh.st_uid == ::geteuid())
+            << name;
+        EXPECT_EQ(RefusedTempDir(), accepted ? "" : dir) << name;
+        if (!accepted) {
             EXPECT_TRUE(after.st_mode == before.st_mode && after.st_uid == before.st_uid)
                 << name << ": left as it is";
+            EXPECT_EQ(used.rfind(dir + "-", 0), 0u) << name << ": a fresh folder beside it";
+            testsupport::WriteBytes(used + "_ftp_file.zip", "x");
+            ReleaseTempDir();
+            EXPECT_NE(::access(used.c_str(), F_OK), 0) << name << ": removed after the run";
+            EXPECT_EQ(TempDir(), dir + "/") << name;
+        }
         // $TMPDIR, when set, is used as it is.
         ::setenv("TMPDIR", (root / "elsewhere").c_str(), 1);
         EXPECT_EQ(TempDir(), root / "elsewhere/");
