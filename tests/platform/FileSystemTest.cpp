@@ -122,6 +122,33 @@ TEST(FileSystem, FileInfoGivesUtcLastWriteAndOwnerWrite) {
     EXPECT_FALSE(fromHandle.ownerWritable);
 }
 
+// The identity of the handle a file was read through is its path's; a file
+// put in its place with the same size and times differs, and so does the
+// same file rewritten with its times put back.
+TEST(FileSystem, IdentityTellsAReplacedOrRewrittenFile) {
+    TempFolder dir;
+    const std::string path = dir / "data.csv";
+    const auto write = [](const std::string& at, const std::string& bytes) {
+        WriteBytes(at, bytes);
+        testsupport::SetFileTimes(at, 1000000000, 1234567890, 500);
+    };
+    write(path, "1;a");
+    FileIdentity read, now;
+    auto open = BinaryFile::OpenForReading(path);
+    ASSERT_TRUE(open && open->GetIdentity(read) && GetFileIdentity(path, now));
+    EXPECT_EQ(read, now);
+    open.reset();
+    write(dir / "new", "2;b");
+    ASSERT_TRUE(DeleteFile(path) && RenameFile(dir / "new", path));
+    ASSERT_TRUE(GetFileIdentity(path, now));
+    EXPECT_FALSE(now == read) << "another file in its place";
+    read = now;
+    write(path, "3;c");
+    ASSERT_TRUE(GetFileIdentity(path, now));
+    EXPECT_FALSE(now == read) << "rewritten in place";
+    EXPECT_FALSE(GetFileIdentity(dir / "missing", now));
+}
+
 TEST(FileSystem, CzechNamesThroughEveryOperation) {
     TempFolder dir;
     const std::string name = "Příliš žluťoučký kůň.csv";
