@@ -33,8 +33,15 @@ protected:
     }
     void Record(const std::string& path) {
         platform::FileInfo info;
-        ASSERT_TRUE(platform::GetFileInfo(path, info));
-        form->SentFiles.Add({path, true, info.size, info.lastWrite, info.lastWriteNsec});
+        ArchivedFile f;
+        ASSERT_TRUE(platform::GetFileInfo(path, info) &&
+                    platform::GetFileIdentity(path, f.Identity));
+        f.Path = path;
+        f.Archived = f.InArchive = true;
+        f.Size = info.size;
+        f.LastWrite = info.lastWrite;
+        f.LastWriteNsec = info.lastWriteNsec;
+        form->SentFiles.Add(f);
     }
 
     std::vector<std::string> Journal() const {
@@ -74,7 +81,9 @@ TEST_F(DataFiles, DeleteLeavesFilesThatWereNotSentOrChanged) {
     const auto sent = Sent("a/sent.csv", "sent");
     const auto notSent = DataFile("a/notsent.csv", "not sent");
     form->ListFiles->Add(notSent);
-    form->SentFiles.Add({notSent, false, 8, 0});
+    ArchivedFile notArchived;
+    notArchived.Path = notSent;
+    form->SentFiles.Add(notArchived);
     const auto changed = Sent("a/changed.csv", "old");
     testsupport::WriteBytes(changed, "written after the archive");
     const auto unrecorded = DataFile("a/unrecorded.csv", "x");
