@@ -479,27 +479,23 @@ INSTANTIATE_TEST_SUITE_P(Rows, RewrittenAfterArchiving, testing::Values(1, 2),
 
 // ---- data files the archive does not hold distinctly ---------------------------
 
-// Root reads every file: while this lives, the run's thread lacks the
-// capabilities that let it, so a file of mode 0 is unreadable to it.
-class WithoutReadingEverything {
-public:
+// Root reads every file: for the run, its thread gives up the capabilities
+// that let it, so a file of mode 0 is unreadable to it too.
+struct WithoutReadingEverything {
     WithoutReadingEverything() {
-        __user_cap_data_struct less[2];
-        got_ = ::syscall(SYS_capget, &header_, saved_) == 0;
-        std::copy(saved_, saved_ + 2, less);
+        if (::syscall(SYS_capget, &header, saved) != 0)
+            return;
+        std::copy(saved, saved + 2, less);
         less[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        if (got_)
-            ::syscall(SYS_capset, &header_, less);
+        dropped = ::syscall(SYS_capset, &header, less) == 0;
     }
     ~WithoutReadingEverything() {
-        if (got_)
-            ::syscall(SYS_capset, &header_, saved_);
+        if (dropped)
+            ::syscall(SYS_capset, &header, saved);
     }
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2]{};
-    bool got_ = false;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{}, less[2]{};
+    bool dropped = false;
 };
 
 // Runs that succeed although the archive does not hold every data file as
@@ -597,13 +593,13 @@ TEST_F(NotHeldDistinctly, FileTooLargeForTheArchiveStays) {
     WriteSettingInteger("PocetSouboru", 4);
     WriteSettingString("Files", "File3", big);
     Run(1);
-    ExpectSentKeeping({"Soubor " + big +
-                       " je větší než 4 GB, archiv ZIP jej nepojme; nebude "
-                       "odeslán."},
-                      {}, {0, 1, 2});
+    ExpectSentKeeping(
+        {"Soubor " + big + " je větší než 4 GB, archiv ZIP jej nepojme; nebude odeslán."}, {},
+        {0, 1, 2});
     EXPECT_EQ(platform::FileSize(big), int64_t{5} << 30);
 }
 
+// Unreadable to the run (to root too, as above).
 TEST_F(NotHeldDistinctly, UnreadableFileStays) {
     ::chmod(files[1].first.c_str(), 0);
     {

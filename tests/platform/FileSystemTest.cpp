@@ -128,25 +128,21 @@ TEST(FileSystem, FileInfoGivesUtcLastWriteAndOwnerWrite) {
 TEST(FileSystem, IdentityTellsAReplacedOrRewrittenFile) {
     TempFolder dir;
     const std::string path = dir / "data.csv";
-    const auto write = [](const std::string& at, const std::string& bytes) {
-        WriteBytes(at, bytes);
-        testsupport::SetFileTimes(at, 1000000000, 1234567890, 500);
+    const auto identityAfter = [&](const char* bytes, bool replace) {
+        WriteBytes(replace ? dir / "new" : path, bytes);
+        testsupport::SetFileTimes(replace ? dir / "new" : path, 1000000000, 1234567890, 500);
+        EXPECT_TRUE(!replace || (DeleteFile(path) && RenameFile(dir / "new", path)));
+        FileIdentity fromPath, fromHandle;
+        auto open = BinaryFile::OpenForReading(path);
+        EXPECT_TRUE(open && open->GetIdentity(fromHandle) && GetFileIdentity(path, fromPath));
+        EXPECT_EQ(fromHandle, fromPath);
+        return fromPath;
     };
-    write(path, "1;a");
-    FileIdentity read, now;
-    auto open = BinaryFile::OpenForReading(path);
-    ASSERT_TRUE(open && open->GetIdentity(read) && GetFileIdentity(path, now));
-    EXPECT_EQ(read, now);
-    open.reset();
-    write(dir / "new", "2;b");
-    ASSERT_TRUE(DeleteFile(path) && RenameFile(dir / "new", path));
-    ASSERT_TRUE(GetFileIdentity(path, now));
-    EXPECT_FALSE(now == read) << "another file in its place";
-    read = now;
-    write(path, "3;c");
-    ASSERT_TRUE(GetFileIdentity(path, now));
-    EXPECT_FALSE(now == read) << "rewritten in place";
-    EXPECT_FALSE(GetFileIdentity(dir / "missing", now));
+    FileIdentity first = identityAfter("1;a", false);
+    const FileIdentity replaced = identityAfter("2;b", true);
+    EXPECT_FALSE(replaced == first) << "another file in its place";
+    EXPECT_FALSE(identityAfter("3;c", false) == replaced) << "rewritten in place";
+    EXPECT_FALSE(GetFileIdentity(dir / "missing", first));
 }
 
 TEST(FileSystem, CzechNamesThroughEveryOperation) {
