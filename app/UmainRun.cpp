@@ -202,19 +202,17 @@ bool SendRun::FailOn(int result, const std::vector<StageFailure>& failures) {
 bool SendRun::Archive() {
     BeginStage("Zipování souborů...");
     const int result = form_.ZipFiles(transferFile_, transferSize_);
-    if (!FailOn(result, {{kZipOlderFileInTheWay, InTheWay(transferFile_)},
-                         {kZipListEmpty, kMsgArchiveNotFound},
-                         {kZipArchiveMissing, NoResult("Zipování", transferFile_)}}))
-        return false;
-    // Told as a missing file is told: the last one left out (the stage
-    // journalled each), and the rest is sent.
+    // A file left out is told as a missing file is: the last one (the stage
+    // journalled each), before the archive's own outcome.
     std::string leftOut;
     for (const ArchivedFile& file : form_.SentFiles.Files())
         if (!file.LeftOut.empty())
             leftOut = file.LeftOut;
     if (!leftOut.empty())
         ShowUnlessAuto(leftOut);
-    return true;
+    return FailOn(result, {{kZipOlderFileInTheWay, InTheWay(transferFile_)},
+                           {kZipListEmpty, kMsgArchiveNotFound},
+                           {kZipArchiveMissing, NoResult("Zipování", transferFile_)}});
 }
 
 bool SendRun::Encrypt() {
