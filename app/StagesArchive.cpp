@@ -4,6 +4,7 @@
 #include "app/StageResults.h"
 #include "app/Umain.h"
 
+#include "platform/BinaryFile.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -26,35 +27,62 @@ bool SomethingAt(const std::string& path) {
     return platform::PathExists(path);
 }
 
-// Adds one listed file and tells whether it went in whole: the writer
-// succeeded and the file's size and last-write time were the same just
-// before and just after, so a file written meanwhile is not taken as sent.
+// Why an existing listed file did not go into the archive, as the end of
+// its journal line; empty where the archive itself failed.
+std::string LeftOutBecause(ArchiveResult result) {
+    switch (result) {
+    case ArchiveNoFile:
+        return " nelze číst (je otevřen jiným programem nebo k němu chybí právo), nebude odeslán.";
+    case ArchiveReadFailed:
+        return " se nepodařilo přečíst, nebude odeslán.";
+    case ArchiveSourceTooLarge:
+        return " je větší než 4 GB, archiv ZIP jej nepojme; nebude odeslán.";
+    case ArchiveFull:
+        return " se do archivu nevejde, archiv ZIP pojme nejvýše 4 GB; nebude odeslán.";
+    case ArchiveTooManyEntries:
+        return " se do archivu nevejde, archiv ZIP pojme nejvýše 65535 souborů; nebude odeslán.";
+    case ArchiveBadArgument:
+        return " má název, který archiv ZIP nepojme; nebude odeslán.";
+    default:
+        return "";
+    }
+}
+
+// Adds one listed file through a handle of our own, so that the record says
+// which file the writer read: it went in whole when the writer succeeded and
+// the file's size, last-write time and identity were the same before and
+// after, so a file written meanwhile is not taken as sent.
 ArchivedFile AddListedFile(ArchiveHandle* archive, const std::string& line, ArchiveResult& result) {
     ArchivedFile record;
     record.Path = line;
+    const auto source = platform::BinaryFile::OpenForReading(line);
     platform::FileInfo before;
-    const bool known = platform::GetFileInfo(line, before);
-    result = ArchiveAddFile(archive, platform::ExtractFileName(line), line);
-    platform::FileInfo after;
-    const bool stillKnown = platform::GetFileInfo(line, after);
-    if (known) {
-        record.Size = before.size;
-        record.LastWrite = before.lastWrite;
-        record.LastWriteNsec = before.lastWriteNsec;
+    if (!source || !source->GetInfo(before) || !source->GetIdentity(record.Identity)) {
+        result = ArchiveNoFile;
+        return record;
     }
-    record.Archived = result == ArchiveOk && known && stillKnown && before.size == after.size &&
-                      before.lastWrite == after.lastWrite &&
+    record.Size = before.size;
+    record.LastWrite = before.lastWrite;
+    record.LastWriteNsec = before.lastWriteNsec;
+    result = ArchiveAddFile(archive, platform::ExtractFileName(line), *source);
+    record.InArchive = result == ArchiveOk;
+    platform::FileInfo after;
+    platform::FileIdentity afterIdentity;
+    record.Archived = record.InArchive && source->GetInfo(after) &&
+                      source->GetIdentity(afterIdentity) && afterIdentity == record.Identity &&
+                      before.size == after.size && before.lastWrite == after.lastWrite &&
                       before.lastWriteNsec == after.lastWriteNsec;
     return record;
 }
 
 struct Archiving {
-    int archived = 0;          // listed files that exist
+    int archived = 0;          // members the archive holds
     bool outputFailed = false; // the archive itself could not be written
 };
 
 // Adds the first count listed files, with each one's number in the caption,
-// and records in SentFiles what went in whole.
+// and records in SentFiles what went in whole. An existing file that cannot
+// go in is journalled with the reason and left out; the others go on.
 Archiving AddListedFiles(TForm1& form, ArchiveHandle* archive, int count) {
     const std::string savedCaption = form.Caption();
     const std::string ofCount = " / celkově " + std::to_string(count) + " soubory(ů)";
@@ -66,14 +94,29 @@ Archiving AddListedFiles(TForm1& form, ArchiveHandle* archive, int count) {
         // (a line gone from the end reads as empty and adds nothing).
         const std::string line = form.ListFiles->Item(i);
         ArchiveResult result = ArchiveOk;
-        form.SentFiles.Add(AddListedFile(archive, line, result));
+        ArchivedFile record = AddListedFile(archive, line, result);
         // The archive itself could not be written (a full disk): it no longer
         // holds what the list says, so it must not go out at all.
-        if (result == ArchiveWriteFailed || result == ArchiveErrorRecorded)
+        if (!archive || result == ArchiveWriteFailed || result == ArchiveErrorRecorded) {
             archiving.outputFailed = true;
-        if (platform::FileExists(line))
-            ++archiving.archived;
+        } else if (const std::string why = LeftOutBecause(result);
+                   !why.empty() && platform::FileExists(line)) {
+            // (A missing file was journalled by the file check.)
+            record.LeftOut = "Soubor " + line + why;
+            form.WriteLog(record.LeftOut, true);
+        }
+        form.SentFiles.Add(std::move(record));
     }
+    // Unpacked, one would replace the other: they stay where they are.
+    for (const auto& group : form.SentFiles.KeepSameNamed()) {
+        std::string names;
+        for (const std::string& path : group)
+            names += (names.empty() ? "" : ", ") + path;
+        form.WriteLog("Soubory " + names +
+                          " mají v archivu stejný název, nebudou smazány ani přesunuty.",
+                      true);
+    }
+    archiving.archived = form.SentFiles.Members();
     form.WriteLog("Zazipováno celkem " + std::to_string(archiving.archived), true);
     form.SetCaption(savedCaption);
     return archiving;
@@ -122,10 +165,10 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     const Archiving archiving = AddListedFiles(*this, archive, count);
 
     const bool closed = archive && ArchiveClose(archive) == ArchiveOk;
-    if (archive && (!closed || archiving.outputFailed)) {
+    if (archive && (!closed || archiving.outputFailed || archiving.archived == 0)) {
         // The directory at the end could not be written: the file is no
-        // valid archive. Remove it so it is never encrypted and sent, and
-        // record that nothing went out.
+        // valid archive (or it holds nothing worth sending). Remove it so it
+        // is never encrypted and sent, and record that nothing went out.
         platform::DeleteFile(archivePath);
         SentFiles.MarkNothingArchived();
     }

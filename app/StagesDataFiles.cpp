@@ -1,10 +1,11 @@
 // Post-send handling of the data files: deleting them, or moving them into a
 // folder named after the date below the configured folder.
 //
-// Only a file that went whole into the archive just sent, and that has not
-// changed since it was read (SentFiles), is deleted or moved. Every other
-// listed file stays where it is and the operation reports false, so data
-// that did not reach the server are never lost.
+// Only a file that went whole into the archive just sent, that no other
+// member shares its name with, and that is still the file that was read,
+// unchanged (SentFiles), is deleted or moved. Every other listed file stays
+// where it is and the operation reports false, so data that did not reach
+// the server are never lost.
 #include "app/FreeFileName.h"
 #include "app/Umain.h"
 
@@ -63,8 +64,9 @@ bool TForm1::MoveDataFiles() {
         // Never over an earlier copy (a run earlier the same day, or another
         // listed file of the same name): the copy takes the next free name.
         // The source goes only once its copy is complete on disk.
+        // Still the file that was sent, also after the copy took its time.
         const std::string Copy = CopyToFreeName(Path, Target + platform::ExtractFileName(Path));
-        if (Copy.empty() || !platform::DeleteFile(Path))
+        if (Copy.empty() || !SentFiles.IsSentUnchanged(Path) || !platform::DeleteFile(Path))
             AllDone = false;
     }
     SetCaption(SavedCaption);

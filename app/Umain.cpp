@@ -12,6 +12,7 @@
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 #include "ui/Prompts.h"
+#include "zip/MemberName.h"
 
 #include <algorithm>
 #include <utility>
@@ -137,6 +138,14 @@ bool TForm1::IsInList(const std::string& path) const {
     return false;
 }
 
+bool TForm1::HasListedName(const std::string& path) const {
+    const std::string wanted = zip::MemberNameKey(platform::ExtractFileName(Trim(path)));
+    for (int i = 0; i < ListFiles->Count(); ++i)
+        if (zip::MemberNameKey(platform::ExtractFileName(ListFiles->Item(i))) == wanted)
+            return true;
+    return false;
+}
+
 void TForm1::CheckAutoStart() {
     // Index loop: every matching argument runs once, in order.
     for (std::size_t i = 0; i < Params.size(); ++i) {
@@ -173,15 +182,22 @@ void TForm1::ButtonAddFilesClick(ui::Control*) {
     // Settings.ini, the journal and the archive keep names in Windows-1250;
     // a path it cannot hold would be mangled there, so it is not listed, nor
     // is one whose name would unpack outside the archive's folder.
+    // Nor is one whose file name a listed file has already (letter case
+    // aside): both would be members of that name, one lost on unpacking.
     std::string refused;
     std::string unsafe;
+    std::string sameName;
     for (const std::string& path : files) {
         const ListablePath listable = CheckListablePath(path);
         if (listable == ListablePath::NotStorable)
             refused += "\n" + path;
         else if (listable == ListablePath::UnsafeInArchive)
             unsafe += "\n" + path;
-        else if (!IsInList(path))
+        else if (IsInList(path))
+            continue;
+        else if (HasListedName(path))
+            sameName += "\n" + path;
+        else
             ListFiles->Add(path);
     }
     if (CheckListablePath(candidate) != ListablePath::NotStorable)
@@ -194,6 +210,11 @@ void TForm1::ButtonAddFilesClick(ui::Control*) {
         ui::ShowMessage("Tyto soubory nelze přidat do seznamu, jejich název obsahuje zpětná "
                         "lomítka, která by v archivu ZIP vedla mimo jeho složku:" +
                         unsafe);
+    if (!sameName.empty())
+        ui::ShowMessage("Tyto soubory nelze přidat do seznamu, v seznamu už je soubor stejného "
+                        "názvu (velká a malá písmena se nerozlišují) a v archivu ZIP by je nešlo "
+                        "rozlišit:" +
+                        sameName);
 }
 
 void TForm1::ButtonRemoveFilesClick(ui::Control*) {

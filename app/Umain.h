@@ -80,6 +80,9 @@ public:
     void LoadFileList();
     void SaveFileList();
     bool IsInList(const std::string& path) const;
+    // A listed file has the same file name, compared as archive members are
+    // (letter case aside): the registry could not tell the two apart.
+    bool HasListedName(const std::string& path) const;
     void CheckAutoStart();
     void SetRunning(bool running);
 

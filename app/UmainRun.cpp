@@ -211,6 +211,14 @@ bool SendRun::FailOn(int result, const std::vector<StageFailure>& failures) {
 bool SendRun::Archive() {
     BeginStage("Zipování souborů...");
     const int result = form_.ZipFiles(transferFile_, transferSize_);
+    // A file left out is told as a missing file is: the last one (the stage
+    // journalled each), before the archive's own outcome.
+    std::string leftOut;
+    for (const ArchivedFile& file : form_.SentFiles.Files())
+        if (!file.LeftOut.empty())
+            leftOut = file.LeftOut;
+    if (!leftOut.empty())
+        ShowUnlessAuto(leftOut);
     return FailOn(result, {{kZipOlderFileInTheWay, InTheWay(transferFile_)},
                            {kZipListEmpty, kMsgArchiveNotFound},
                            {kZipArchiveMissing, NoResult("Zipování", transferFile_)}});
@@ -322,6 +330,9 @@ int TForm1::CheckFiles(std::string& BadFile) {
         return kFilesListEmpty;
     int result = kFilesAllUsable;
     int unusable = 0; // missing or empty
+    // Empty by the size the file system keeps: a file that cannot be read
+    // (held open by another program) is not empty, and the archive stage
+    // says why it is not sent.
     for (int i = 0; i < count; ++i) {
         const std::string line = ListFiles->Item(i);
         if (!platform::FileExists(line)) {
@@ -329,7 +340,7 @@ int TForm1::CheckFiles(std::string& BadFile) {
             WriteLog("Soubor " + line + " neexistuje.", true);
             ++unusable;
             result = kFilesSomeUnusable;
-        } else if (GetFileSize(line) == 0) {
+        } else if (platform::FileSize(line) == 0) {
             BadFile = line;
             WriteLog("Soubor " + line + " má nulovou velikost.", true);
             ++unusable;

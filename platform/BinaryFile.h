@@ -34,6 +34,8 @@ public:
     bool Truncate(int64_t size);
     // Information of the open file (same fields as GetFileInfo).
     bool GetInfo(FileInfo& info) const;
+    // Identity of the open file (same fields as GetFileIdentity).
+    bool GetIdentity(FileIdentity& identity) const;
     // False when the system reports a failure on closing (data may be lost).
     bool Close();
 

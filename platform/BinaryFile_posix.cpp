@@ -102,6 +102,14 @@ bool BinaryFile::GetInfo(FileInfo& info) const {
     return true;
 }
 
+bool BinaryFile::GetIdentity(FileIdentity& identity) const {
+    struct stat st;
+    if (::fstat(Fd(handle_), &st) != 0)
+        return false;
+    identity = FileIdentityFromStat(st);
+    return true;
+}
+
 bool BinaryFile::Close() {
     if (handle_ < 0)
         return true;

@@ -124,6 +124,10 @@ bool BinaryFile::GetInfo(FileInfo& info) const {
     return true;
 }
 
+bool BinaryFile::GetIdentity(FileIdentity& identity) const {
+    return FileIdentityOfHandle(H(handle_), identity);
+}
+
 bool BinaryFile::Close() {
     if (handle_ == -1)
         return true;

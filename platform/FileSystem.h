@@ -26,6 +26,20 @@ struct FileInfo {
 // False when the file cannot be examined.
 bool GetFileInfo(const std::string& path, FileInfo& info);
 
+// Which file it is, as the system tells files apart: another file put in its
+// place (renamed over it, or written anew) differs here even with the same
+// size and last-write time, and so does the same file written meanwhile.
+struct FileIdentity {
+    uint64_t volume = 0;   // device (POSIX) or volume serial number (Windows)
+    uint64_t fileLow = 0;  // inode number, or the low half of the file ID
+    uint64_t fileHigh = 0; // 0, or the high half of Windows' 128-bit file ID
+    int64_t changed = 0;   // status-change time: seconds since 1970, UTC
+    int32_t changedNsec = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// Of the file the path leads to now; false when it cannot be examined.
+bool GetFileIdentity(const std::string& path, FileIdentity& identity);
+
 bool DeleteFile(const std::string& path);
 // Renames; fails (does not replace) when the destination exists.
 bool RenameFile(const std::string& from, const std::string& to);

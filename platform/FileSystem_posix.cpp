@@ -127,6 +127,14 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
     return true;
 }
 
+bool GetFileIdentity(const std::string& path, FileIdentity& identity) {
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return false;
+    identity = FileIdentityFromStat(st);
+    return true;
+}
+
 bool DeleteFile(const std::string& path) {
     struct stat st;
     if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))

@@ -148,6 +148,18 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
     return true;
 }
 
+bool GetFileIdentity(const std::string& path, FileIdentity& identity) {
+    auto wide = ToWide(path);
+    if (!wide || wide->empty())
+        return false;
+    // Attributes only, sharing everything: this works also on a file another
+    // program holds open without sharing, and stands in nobody's way.
+    ScopedHandle h(::CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return h.Valid() && FileIdentityOfHandle(h.Get(), identity);
+}
+
 bool DeleteFile(const std::string& path) {
     // Fails for a folder, a read-only file and a file another program holds
     // open without sharing deletion.

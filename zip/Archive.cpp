@@ -38,6 +38,15 @@ ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const std::string& name,
     return ArchiveAddFile(handle, name.c_str(), source.c_str());
 }
 
+ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const std::string& name,
+                             platform::BinaryFile& source) {
+    if (!handle)
+        return ArchiveBadArgument;
+    if (handle->kind != ArchiveKindCreate || !handle->zip)
+        return ArchiveWrongHandle;
+    return handle->zip->AddFile(name, source);
+}
+
 void ArchiveSetEventPump(ArchiveHandle* handle, std::function<void()> pump) {
     if (handle && handle->kind == ArchiveKindCreate && handle->zip)
         handle->zip->SetEventPump(std::move(pump));

@@ -28,6 +28,10 @@ ArchiveHandle* ArchiveCreateNew(const std::string& path);
 ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const char* name, const char* source);
 ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const std::string& name,
                              const std::string& source);
+// The same from a source the caller opened (read from its start), so that
+// the caller can tell from that handle which file went into the archive.
+ArchiveResult ArchiveAddFile(ArchiveHandle* handle, const std::string& name,
+                             platform::BinaryFile& source);
 
 // Has pump called while an addition waits for the worker threads (see
 // TZip::SetEventPump), so a window stays alive while a large file is

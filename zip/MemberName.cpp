@@ -1,5 +1,7 @@
 #include "zip/MemberName.h"
 
+#include "platform/CodePage.h"
+
 namespace zip {
 
 bool IsSafeMemberName(const std::string& name) {
@@ -16,6 +18,16 @@ bool IsSafeMemberName(const std::string& name) {
         start = end + 1;
     }
     return true;
+}
+
+std::string MemberNameKey(const std::string& name) {
+    // Compared as stored, in Windows-1250. A name that code page cannot hold
+    // never becomes a member; it keys as it is.
+    std::string key = platform::Utf8ToCp1250(name).value_or(name);
+    for (char& c : key)
+        c = c == '\\' ? '/'
+                      : static_cast<char>(platform::Cp1250ToLower(static_cast<unsigned char>(c)));
+    return key;
 }
 
 } // namespace zip

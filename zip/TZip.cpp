@@ -92,7 +92,7 @@ ArchiveResult TZip::Begin(std::unique_ptr<platform::BinaryFile> output) {
     return ArchiveOk;
 }
 
-ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
+ArchiveResult TZip::CheckAddition(const std::string& name, std::string& stored) const {
     if (recordedError_ != ArchiveOk)
         return ArchiveErrorRecorded;
     if (ended_)
@@ -106,29 +106,50 @@ ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
     // cannot hold, or one longer than the record allows, is refused rather
     // than stored mangled or cut short, and so is one that would unpack
     // outside the extracting folder.
-    auto stored = platform::Utf8ToCp1250(name);
-    if (!stored || stored->size() > kMaxNameBytes || !IsSafeMemberName(name))
+    auto converted = platform::Utf8ToCp1250(name);
+    if (!converted || converted->size() > kMaxNameBytes || !IsSafeMemberName(name))
         return ArchiveBadArgument;
-    std::replace(stored->begin(), stored->end(), '\\', '/');
+    stored = std::move(*converted);
+    std::replace(stored.begin(), stored.end(), '\\', '/');
+    return ArchiveOk;
+}
 
+ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
+    std::string stored;
+    if (const ArchiveResult refused = CheckAddition(name, stored); refused != ArchiveOk)
+        return refused;
     if (!source)
         return ArchiveBadArgument;
     auto input = platform::BinaryFile::OpenForReading(source);
     if (!input)
         return ArchiveNoFile;
+    return AddOpened(std::move(stored), *input);
+}
+
+ArchiveResult TZip::AddFile(const std::string& name, platform::BinaryFile& source) {
+    std::string stored;
+    if (const ArchiveResult refused = CheckAddition(name, stored); refused != ArchiveOk)
+        return refused;
+    return AddOpened(std::move(stored), source);
+}
+
+ArchiveResult TZip::AddOpened(std::string stored, platform::BinaryFile& input) {
     platform::FileInfo info;
-    if (!input->GetInfo(info) || info.size < 0)
+    if (!input.GetInfo(info) || info.size < 0 || !input.Seek(0))
         return ArchiveNoFile;
 
-    // Refuse up front what the format cannot hold, before a byte is written.
+    // Refuse up front what the format cannot hold, before a byte is read or
+    // written; the archive goes on without it.
     const std::uint64_t expectedSize = static_cast<std::uint64_t>(info.size);
-    const std::uint64_t headerSize = kLocalHeaderSize + stored->size() + kLocalExtraSize;
-    const bool storedMethod = IsStoredExtension(*stored);
-    if (entries_.size() >= limits_.maxEntries || expectedSize > limits_.maxOffset)
-        return ArchiveWriteFailed;
+    const std::uint64_t headerSize = kLocalHeaderSize + stored.size() + kLocalExtraSize;
+    const bool storedMethod = IsStoredExtension(stored);
+    if (entries_.size() >= limits_.maxEntries)
+        return ArchiveTooManyEntries;
+    if (expectedSize > limits_.maxOffset)
+        return ArchiveSourceTooLarge;
     const std::uint64_t entryStart = initialOffset_ + writeOffset_;
     if (entryStart + headerSize + (storedMethod ? expectedSize : 0) > limits_.maxOffset)
-        return ArchiveWriteFailed;
+        return ArchiveFull;
 
     EntryRecord entry;
     entry.flags = kFlagDataDescriptor;
@@ -140,21 +161,19 @@ ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
     entry.uncompressedSize = static_cast<std::uint32_t>(expectedSize);
     entry.externalAttributes = ExternalAttributes(info.ownerWritable);
     entry.localHeaderOffset = static_cast<std::uint32_t>(entryStart);
-    entry.name = std::move(*stored);
+    entry.name = std::move(stored);
     FillTimestampFields(entry, ExtendedTimeFromUtc(info.lastWrite),
                         ExtendedTimeFromUtc(info.lastAccess), ExtendedTimeFromUtc(info.created));
 
     ArchiveResult result;
     try {
-        result = WriteEntry(entry, *input);
+        result = WriteEntry(entry, input);
     } catch (...) {
         // Out of memory, or the event pump threw: the archive stays valid
         // without this entry.
-        input->Close();
         DropPartialEntry(entryStart);
         throw;
     }
-    input->Close();
     if (result != ArchiveOk) {
         DropPartialEntry(entryStart);
         return recordedError_ != ArchiveOk ? recordedError_ : result;
@@ -164,9 +183,13 @@ ArchiveResult TZip::AddFile(const std::string& name, const char* source) {
 }
 
 ArchiveResult TZip::WriteEntry(EntryRecord& entry, platform::BinaryFile& source) {
+    entryFailure_ = ArchiveOk;
+    const auto failure = [this] {
+        return entryFailure_ != ArchiveOk ? entryFailure_ : ArchiveWriteFailed;
+    };
     const std::string header = LocalHeaderBytes(entry);
     if (!Emit(header.data(), header.size()))
-        return ArchiveWriteFailed;
+        return failure();
 
     const std::uint64_t dataStart = writeOffset_;
     std::uint32_t crc = UpdateCrc(0, nullptr, 0);
@@ -174,12 +197,12 @@ ArchiveResult TZip::WriteEntry(EntryRecord& entry, platform::BinaryFile& source)
     const bool ok = entry.method == kMethodStored ? CopyStored(source, crc, read)
                                                   : CopyDeflated(source, crc, read);
     if (!ok)
-        return ArchiveWriteFailed;
+        return failure();
 
     // The size read wins over the size seen when opening (the file may have
     // changed in between); both must still fit the 32-bit fields.
     if (read > limits_.maxOffset)
-        return ArchiveWriteFailed;
+        return ArchiveSourceTooLarge;
     entry.crc = crc;
     entry.compressedSize = static_cast<std::uint32_t>(writeOffset_ - dataStart);
     entry.uncompressedSize = static_cast<std::uint32_t>(read);
@@ -210,13 +233,15 @@ bool TZip::CopyStored(platform::BinaryFile& source, std::uint32_t& crc, std::uin
     for (;;) {
         const std::int64_t n = source.Read(buffer_.data(), buffer_.size());
         if (n < 0)
-            return false; // a read error must not pass for the end of the file
+            return EntryFailed(ArchiveReadFailed); // not to pass for the end of the file
         if (n == 0)
             return true;
         const auto count = static_cast<std::size_t>(n);
         crc = UpdateCrc(crc, buffer_.data(), count);
         read += count;
-        if (read > limits_.maxOffset || !Emit(buffer_.data(), count))
+        if (read > limits_.maxOffset)
+            return EntryFailed(ArchiveSourceTooLarge);
+        if (!Emit(buffer_.data(), count))
             return false;
     }
 }
@@ -270,12 +295,12 @@ bool TZip::DeflateSerial(platform::BinaryFile& source, const std::vector<Deflate
     for (;;) {
         const std::int64_t n = source.Read(buffer_.data(), buffer_.size());
         if (n < 0)
-            return false;
+            return EntryFailed(ArchiveReadFailed);
         const auto count = static_cast<std::size_t>(n);
         crc = UpdateCrc(crc, buffer_.data(), count);
         read += count;
         if (read > limits_.maxOffset)
-            return false;
+            return EntryFailed(ArchiveSourceTooLarge);
         if (!deflater_.Feed(buffer_.data(), count, count == 0, sink))
             return false;
         if (count == 0)
@@ -349,13 +374,13 @@ bool TZip::FillBlock(platform::BinaryFile& source, DeflateBlock& block, std::uin
         const std::int64_t n =
             source.Read(block.input.data() + block.inputSize, kDeflateBlockSize - block.inputSize);
         if (n < 0)
-            return false;
+            return EntryFailed(ArchiveReadFailed);
         if (n == 0)
             break;
         block.inputSize += static_cast<std::size_t>(n);
         read += static_cast<std::uint64_t>(n);
         if (read > limits_.maxOffset)
-            return false;
+            return EntryFailed(ArchiveSourceTooLarge);
     }
     return true;
 }
@@ -399,10 +424,15 @@ void TZip::PumpEvents() {
 
 bool TZip::Emit(const void* data, std::size_t size) {
     if (initialOffset_ + writeOffset_ + size > limits_.maxOffset)
-        return false;
+        return EntryFailed(ArchiveFull);
     const std::size_t written = output_->Write(data, size);
     writeOffset_ += written;
     return written == size;
+}
+
+bool TZip::EntryFailed(ArchiveResult why) {
+    entryFailure_ = why;
+    return false;
 }
 
 void TZip::DropPartialEntry(std::uint64_t entryStart) {

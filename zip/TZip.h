@@ -42,6 +42,9 @@ public:
     // Adds the file at source (UTF-8 path; null means none given) under name
     // (UTF-8, stored in Windows-1250 with '\' turned into '/').
     ArchiveResult AddFile(const std::string& name, const char* source);
+    // The same from a file the caller opened, read from its start; the
+    // caller can then tell from the same handle which file was read.
+    ArchiveResult AddFile(const std::string& name, platform::BinaryFile& source);
     // Writes the central directory and the end record and closes the file.
     ArchiveResult Close();
 
@@ -61,6 +64,9 @@ public:
 
 private:
     ArchiveResult Begin(std::unique_ptr<platform::BinaryFile> output);
+    // The checks before any source is opened; stored := the name as stored.
+    ArchiveResult CheckAddition(const std::string& name, std::string& stored) const;
+    ArchiveResult AddOpened(std::string stored, platform::BinaryFile& source);
     ArchiveResult WriteEntry(EntryRecord& entry, platform::BinaryFile& source);
     bool CopyStored(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read);
     bool CopyDeflated(platform::BinaryFile& source, std::uint32_t& crc, std::uint64_t& read);
@@ -79,8 +85,11 @@ private:
     void StopWorkers();
     void PumpEvents();
     // Appends bytes at the write offset; false when they would pass the
-    // format's limits or the output takes fewer of them.
+    // format's limits (ArchiveFull) or the output takes fewer of them.
     bool Emit(const void* data, std::size_t size);
+    // Notes why the entry being written failed, other than a short write;
+    // returns false.
+    bool EntryFailed(ArchiveResult why);
     // Cuts the output back to the start of a failed entry so the archive
     // stays valid without it; records an error when that is impossible.
     void DropPartialEntry(std::uint64_t entryStart);
@@ -92,6 +101,7 @@ private:
     std::uint64_t writeOffset_ = 0;
     bool seekable_ = false;
     ArchiveResult recordedError_ = ArchiveOk;
+    ArchiveResult entryFailure_ = ArchiveOk; // of the entry being written
     bool ended_ = false;
     std::vector<EntryRecord> entries_;
     RawDeflater deflater_;

@@ -33,8 +33,10 @@ protected:
     }
     void Record(const std::string& path) {
         platform::FileInfo info;
-        ASSERT_TRUE(platform::GetFileInfo(path, info));
-        form->SentFiles.Add({path, true, info.size, info.lastWrite, info.lastWriteNsec});
+        platform::FileIdentity id;
+        ASSERT_TRUE(platform::GetFileInfo(path, info) && platform::GetFileIdentity(path, id));
+        form->SentFiles.Add(
+            {path, true, info.size, info.lastWrite, info.lastWriteNsec, id, true, {}});
     }
 
     std::vector<std::string> Journal() const {
@@ -74,7 +76,7 @@ TEST_F(DataFiles, DeleteLeavesFilesThatWereNotSentOrChanged) {
     const auto sent = Sent("a/sent.csv", "sent");
     const auto notSent = DataFile("a/notsent.csv", "not sent");
     form->ListFiles->Add(notSent);
-    form->SentFiles.Add({notSent, false, 8, 0});
+    form->SentFiles.Add({notSent, false, 8, 0, 0, {}, false, {}});
     const auto changed = Sent("a/changed.csv", "old");
     testsupport::WriteBytes(changed, "written after the archive");
     const auto unrecorded = DataFile("a/unrecorded.csv", "x");

@@ -426,6 +426,28 @@ TEST_F(Stages, SameNameInTwoFoldersGivesTwoMembersOfThatName) {
     EXPECT_EQ(testsupport::ReadBytes(out + "/1"), "from b");
 }
 
+// A file the writer refuses (past its 4 GiB: sparse, never read) is left out
+// and shown as a missing file is; without a member there is nothing to send.
+TEST_F(Stages, AFileTooLargeForTheArchiveIsLeftOutAndTold) {
+    WriteGoodSettings();
+    PutGpg();
+    const std::string big = DataFile("big.csv", "");
+    std::filesystem::resize_file(big, int64_t{5} << 30);
+    const std::string leftOut = "Soubor " + big +
+                                " je větší než 4 GB, archiv ZIP jej nepojme; "
+                                "nebude odeslán.";
+    form->ListFiles->Add(big);
+    EXPECT_EQ(form->ZipFiles(transferFile, transferSize), 3);
+    EXPECT_FALSE(platform::PathExists(transferFile));
+    EXPECT_EQ(JournalLines(),
+              (std::vector<std::string>{Stamped(leftOut), Stamped("Zazipováno celkem 0"),
+                                        Stamped("Zazipováno celkem 0; celková velikost 0 bytů")}));
+    AddData("good.csv", "good");
+    form->ButtonStartClick(nullptr);
+    EXPECT_EQ(prompts.Messages(),
+              (std::vector<std::string>{leftOut, "Šifrovací aplikaci nelze spustit. "}));
+}
+
 TEST_F(Stages, EmptyListGivesTwoWithoutTouchingTheCaption) {
     form->SetCaption("before");
     EXPECT_EQ(form->ZipFiles(transferFile, transferSize), 2);
@@ -443,8 +465,8 @@ TEST_F(Stages, UnwritableTemporaryDirectoryGivesThreeWithSizeZero) {
     EXPECT_EQ(form->ZipFiles(transferFile, transferSize), 3);
     EXPECT_EQ(transferSize, 0);
     EXPECT_EQ(JournalLines(),
-              (std::vector<std::string>{Stamped("Zazipováno celkem 1"),
-                                        Stamped("Zazipováno celkem 1; celková velikost 0 bytů")}));
+              (std::vector<std::string>{Stamped("Zazipováno celkem 0"),
+                                        Stamped("Zazipováno celkem 0; celková velikost 0 bytů")}));
     EXPECT_FALSE(form->SentFiles.Files().at(0).Archived);
 }
 

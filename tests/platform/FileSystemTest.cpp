@@ -122,6 +122,29 @@ TEST(FileSystem, FileInfoGivesUtcLastWriteAndOwnerWrite) {
     EXPECT_FALSE(fromHandle.ownerWritable);
 }
 
+// The identity of the handle a file was read through is its path's; a file
+// put in its place with the same size and times differs, and so does the
+// same file rewritten with its times put back.
+TEST(FileSystem, IdentityTellsAReplacedOrRewrittenFile) {
+    TempFolder dir;
+    const std::string path = dir / "data.csv";
+    const auto identityAfter = [&](const char* bytes, bool replace) {
+        WriteBytes(replace ? dir / "new" : path, bytes);
+        testsupport::SetFileTimes(replace ? dir / "new" : path, 1000000000, 1234567890, 500);
+        EXPECT_TRUE(!replace || (DeleteFile(path) && RenameFile(dir / "new", path)));
+        FileIdentity fromPath, fromHandle;
+        auto open = BinaryFile::OpenForReading(path);
+        EXPECT_TRUE(open && open->GetIdentity(fromHandle) && GetFileIdentity(path, fromPath));
+        EXPECT_EQ(fromHandle, fromPath);
+        return fromPath;
+    };
+    FileIdentity first = identityAfter("1;a", false);
+    const FileIdentity replaced = identityAfter("2;b", true);
+    EXPECT_FALSE(replaced == first) << "another file in its place";
+    EXPECT_FALSE(identityAfter("3;c", false) == replaced) << "rewritten in place";
+    EXPECT_FALSE(GetFileIdentity(dir / "missing", first));
+}
+
 TEST(FileSystem, CzechNamesThroughEveryOperation) {
     TempFolder dir;
     const std::string name = "Příliš žluťoučký kůň.csv";

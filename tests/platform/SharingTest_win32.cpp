@@ -52,6 +52,15 @@ TEST(Sharing, ASourceBeingWrittenIsNotReadButOtherReadersShare) {
         EXPECT_FALSE(BinaryFile::OpenForReading(path));
     }
     {
+        // Held with no sharing at all: its size and identity are still known,
+        // so the file check does not take it for empty.
+        HeldOpen exclusive(path, GENERIC_WRITE, 0);
+        ASSERT_TRUE(exclusive.Valid());
+        FileIdentity identity;
+        EXPECT_EQ(FileSize(path), 4);
+        EXPECT_TRUE(GetFileIdentity(path, identity));
+    }
+    {
         // Another reader: both read.
         HeldOpen reader(path, GENERIC_READ, FILE_SHARE_READ);
         ASSERT_TRUE(reader.Valid());

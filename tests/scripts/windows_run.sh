@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# windows_run.sh WINE_RUN RODERUV_EXE GPG_EXE FAKE_GPG KEY
+# windows_run.sh WINE_RUN RODERUV_EXE GPG_EXE FAKE_GPG KEY HOLD_OPEN
 # Whole unattended runs of roderuv.exe under Wine, as an administrator's
 # scheduled task makes them: the program and the gpg.exe launcher in a folder
 # whose name holds blanks and Czech letters, a Windows-1250 Settings.ini with
@@ -7,20 +7,23 @@
 # registry's server. GnuPG for Windows is stood in for by FAKE_GPG, found by
 # the launcher on PATH: it records its arguments and "encrypts" by copying,
 # so what arrives on the server is the archive itself. One row per way of
-# handling the data files after the upload (FilesMoveTo 0, 1, 2).
+# handling the data files after the upload (FilesMoveTo 0, 1, 2), and one
+# with a fourth data file that another program (HOLD_OPEN) holds open for
+# writing without read sharing: it is neither sent nor deleted, the others are.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s '-screen 0 1024x768x24' bash "$0" "$@"
 fi
-wine_run=$1 roderuv=$2 launcher=$3 fake_gpg=$4 key=$5
+wine_run=$1 roderuv=$2 launcher=$3 fake_gpg=$4 key=$5 hold_open=$6
 fail() {
     echo "FAILED ($row): $*" >&2
     exit 1
 }
 tmp=$(mktemp -d)
-ftpd=
-trap '[ -z "$ftpd" ] || kill "$ftpd" 2>/dev/null || true; rm -rf "$tmp"' EXIT
+ftpd= holder=
+trap 'exec 6>&-; [ -z "$holder" ] || wait "$holder" 2>/dev/null || true
+      [ -z "$ftpd" ] || kill "$ftpd" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 winpath() { "$wine_run" winepath -w "$1" 2>/dev/null; }
 cp1250() { iconv -f UTF-8 -t CP1250; }
 
@@ -41,14 +44,16 @@ cp "$fake_gpg" "$tmp/GnuPG/gpg.exe"
 export WINEPATH="$(winpath "$tmp/GnuPG")" FAKE_GPG_RECORD="$tmp/gpg-record.txt" FAKE_GPG_ENCRYPT=1
 password=$(printf 'tajné heslo' | cp1250 | base64 -w0)
 
-# FilesMoveTo | the journal's line about the data files
+# FilesMoveTo | the journal's line about the data files | a file held open
 rows=(
-    "0|"
-    "1|Datové soubory smazány. "
-    "2|Datové soubory byly přesunuty. "
+    "0||"
+    "1|Datové soubory smazány. |"
+    "2|Datové soubory byly přesunuty. |"
+    "1|Datové soubory se nepodařilo smazány. |held"
 )
 for entry in "${rows[@]}"; do
-    row=FilesMoveTo=${entry%%|*} journalled=${entry#*|}
+    IFS='|' read -r mode journalled held <<<"$entry"
+    row="FilesMoveTo=$mode${held:+ $held}"
     app="$tmp/Odesílání dat $row/program" data="$tmp/Data pacientů" moved="$tmp/Odeslaná data"
     rm -rf "$tmp/ftp"/* "$data" "$moved" "$FAKE_GPG_RECORD"
     mkdir -p "$app" "$data" "$moved"
@@ -58,15 +63,33 @@ for entry in "${rows[@]}"; do
     head -c 300000 /dev/urandom >"$data/výsledky 2026.bin"
     seq 1 20000 >"$data/léčba.csv"
     cp -a "$data" "$tmp/originals"
+    files=3
+    if [ -n "$held" ]; then
+        head -c 300000 /dev/urandom >"$data/držený.bin"
+        cp "$data/držený.bin" "$tmp/held-original"
+        files=4
+    fi
     {
         printf '[General]\r\nFTPServer=127.0.0.1:%s\r\nLogin=klinika\r\nHeslo=%s\r\n' "$port" "$password"
         printf 'Proxy=0\r\nUseLog=1\r\nCestaLog=%s\r\nDeleteLog=0\r\n' "$(winpath "$app/Deník odesílání.log")"
-        printf 'FilesMoveTo=%s\r\nFilesMoveToDir=%s\\\r\n' "${row#*=}" "$(winpath "$moved")"
-        printf 'PocetSouboru=3\r\n[Files]\r\n'
+        printf 'FilesMoveTo=%s\r\nFilesMoveToDir=%s\\\r\n' "$mode" "$(winpath "$moved")"
+        printf 'PocetSouboru=%s\r\n[Files]\r\n' "$files"
         printf 'File0=%s\r\n' "$(winpath "$data/pacienti_září.csv")"
         printf 'File1=%s\r\n' "$(winpath "$data/výsledky 2026.bin")"
         printf 'File2=%s\r\n' "$(winpath "$data/léčba.csv")"
+        [ -z "$held" ] || printf 'File3=%s\r\n' "$(winpath "$data/držený.bin")"
     } | cp1250 >"$app/Settings.ini"
+    if [ -n "$held" ]; then
+        mkfifo "$tmp/release"
+        "$wine_run" "$hold_open" "$(winpath "$data/držený.bin")" <"$tmp/release" >"$tmp/held" &
+        holder=$!
+        exec 6>"$tmp/release"
+        for _ in $(seq 100); do
+            grep -q held "$tmp/held" 2>/dev/null && break
+            sleep 0.1
+        done
+        grep -q held "$tmp/held" || fail "the file is not held open"
+    fi
 
     status=0
     (cd "$app" && timeout 120 "$wine_run" ./roderuv.exe /auto) || status=$?
@@ -78,6 +101,19 @@ for entry in "${rows[@]}"; do
     grep -qF "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. " <<<"$text" ||
         fail "no success in the journal: $text"
     [ -z "$journalled" ] || grep -qF "$journalled" <<<"$text" || fail "journal lacks '$journalled'"
+    if [ -n "$held" ]; then
+        exec 6>&-
+        wait "$holder" || fail "the holding program failed"
+        holder=
+        rm "$tmp/release"
+        # Not taken for empty, left out with its reason, not counted.
+        grep -qF "Soubor $(winpath "$data/držený.bin") nelze číst (je otevřen jiným programem" \
+            <<<"$text" || fail "the held file is not journalled as unreadable: $text"
+        ! grep -qF "nulovou velikost" <<<"$text" || fail "the held file is taken for empty: $text"
+        grep -qF "Zazipováno celkem 3; " <<<"$text" || fail "the count is not the archive's: $text"
+        cmp -s "$tmp/held-original" "$data/držený.bin" || fail "the held file did not stay"
+        rm "$tmp/held-original"
+    fi
 
     # What gpg was given: batch mode, the registry's key, the archive.
     grep -qx 'stdin=null' "$FAKE_GPG_RECORD" && grep -qx 'arg=--batch' "$FAKE_GPG_RECORD" &&
@@ -106,10 +142,10 @@ PY
     # The data files: left, deleted, or moved intact.
     for f in "$tmp/originals"/*; do
         name=$(basename "$f")
-        case $row in
-        FilesMoveTo=0) cmp -s "$f" "$data/$name" || fail "$name not left in place" ;;
-        FilesMoveTo=1) [ ! -e "$data/$name" ] || fail "$name not deleted" ;;
-        FilesMoveTo=2) cmp -s "$f" "$moved/$day/$name" && [ ! -e "$data/$name" ] || fail "$name not moved" ;;
+        case $mode in
+        0) cmp -s "$f" "$data/$name" || fail "$name not left in place" ;;
+        1) [ ! -e "$data/$name" ] || fail "$name not deleted" ;;
+        2) cmp -s "$f" "$moved/$day/$name" && [ ! -e "$data/$name" ] || fail "$name not moved" ;;
         esac
     done
     rm -rf "$tmp/originals"

@@ -304,8 +304,8 @@ TEST_F(ZipStructure, ReadErrorIsNotTakenForTheEnd) {
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(ArchiveAddFile(h, "first.txt", Source("first.txt", "first")), ArchiveOk);
     const size_t before = ReadBytes(archivePath).size();
-    EXPECT_EQ(ArchiveAddFile(h, "mem.txt", "/proc/self/mem"), ArchiveWriteFailed);
-    EXPECT_EQ(ArchiveAddFile(h, "mem.zip", "/proc/self/mem"), ArchiveWriteFailed);
+    EXPECT_EQ(ArchiveAddFile(h, "mem.txt", "/proc/self/mem"), ArchiveReadFailed);
+    EXPECT_EQ(ArchiveAddFile(h, "mem.zip", "/proc/self/mem"), ArchiveReadFailed);
     EXPECT_EQ(ReadBytes(archivePath).size(), before);
     EXPECT_EQ(ArchiveAddFile(h, "last.txt", Source("last.txt", "last")), ArchiveOk);
     EXPECT_EQ(ArchiveClose(h), ArchiveOk);
