@@ -4,6 +4,9 @@
 // wait (the socket layer's waits are 2 ms at most anyway), so no extra
 // socket is needed for it.
 //
+// Sockets are made non-inheritable: a process the program starts (gpg.exe)
+// must not hold the control connection open or be able to use it.
+//
 // A connection the peer reset must read as a reset (10054), never as an
 // orderly end: an upload whose data the server dropped would otherwise pass
 // for a good one. Some Winsock implementations (Wine's) report the reset
@@ -100,7 +103,15 @@ int LastError() {
 }
 
 THandle OpenStream() {
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    // As socket() makes it (overlapped), but not inherited by new processes.
+    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
+        // Systems before Windows 7 SP1 do not know the flag.
+        s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        if (s != INVALID_SOCKET)
+            SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    }
     if (s == INVALID_SOCKET)
         return kNoSocket;
     u_long nonBlocking = 1;
@@ -180,9 +191,11 @@ THandle Accept(THandle Socket, uint32_t& Addr, uint16_t& Port) {
     const SOCKET s = accept(Raw(Socket), reinterpret_cast<sockaddr*>(&peer), &len);
     if (s == INVALID_SOCKET)
         return kNoSocket;
-    // An accepted socket inherits the listener's mode; say it anyway.
+    // An accepted socket inherits the listener's mode and its inheritance;
+    // say both anyway.
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     Addr = peer.sin_addr.s_addr;
     Port = peer.sin_port;
     return static_cast<THandle>(s);
