@@ -1,12 +1,14 @@
 // What the socket layer does with Winsock: the lines it keeps of the
 // start-up, the process-wide count of users that ends Winsock with the last
-// instance, and sockets no started process inherits.
+// instance, sockets no started process inherits, and waits that sleep on the
+// sockets and the window messages together.
 #include "LoopbackPeer.h"
 #include "net/Psock.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <winsock2.h>
 
 namespace {
@@ -91,4 +93,39 @@ TEST(PsockWinsock, SocketsAreNotInherited) {
     EXPECT_FALSE(Inheritable(accepted)) << "accepted";
     listener.SetSocket(accepted);
     sockapi::Close(client);
+}
+
+// A window message that comes while a wait sleeps is handled then: the wait
+// sleeps on its sockets and the thread's message queue together, and the
+// handler can end it (as the window's buttons do).
+TEST(PsockWinsock, WindowMessageDuringAWaitIsHandled) {
+    constexpr UINT kStop = WM_APP + 7;
+    nettest::LoopbackPeer peer(nettest::HoldOpen);
+    TPowersock s;
+    s.Host = "127.0.0.1";
+    s.Port = peer.Port();
+    s.Connect();
+    s.TimeOut = 10000;
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE); // makes the thread's queue
+    const DWORD self = GetCurrentThreadId();
+    int handled = 0;
+    int passes = 0;
+    SetPumpMessagesHook([&] {
+        ++passes;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            if (msg.message == kStop && ++handled)
+                s.Cancel();
+    });
+    std::thread poster([self] {
+        nettest::SleepFor(300);
+        PostThreadMessageW(self, kStop, 0, 0);
+    });
+    EXPECT_THROW(s.ReadLn(), EAbortError);
+    poster.join();
+    SetPumpMessagesHook({});
+    EXPECT_EQ(handled, 1);
+    EXPECT_FALSE(s.TimedOut) << "the wait ran until its time-out";
+    // It slept meanwhile (a pass every 2 ms would make some 150).
+    EXPECT_LT(passes, 3 * 300 / kWaitPassMs + 5);
 }
