@@ -26,9 +26,24 @@ void PollTerminationRequest() {
         // Nobody is there to answer a box: the run ends as an unattended one.
         target->AutoMode = true;
         target->WriteLog(kRunStoppedJournal, true);
-        target->FormClose(nullptr); // cancels the waits and asks the program to end
+        target->StopRun(); // cancels the waits and asks the program to end
     } else if (!running && !endRequested) {
         endRequested = true;
         ui::Terminate();
     }
+}
+
+void RequestTermination() {
+    platform::NoteTerminationRequest();
+    PollTerminationRequest();
+}
+
+bool RunStoppedOnRequest() {
+    return runStopped;
+}
+
+void ForgetTerminationRequests() {
+    platform::ForgetTerminationRequest();
+    runStopped = false;
+    endRequested = false;
 }

@@ -69,6 +69,9 @@ TForm1::TForm1(std::vector<std::string> commandLine) {
     ButtonSave->OnClick([this] { ButtonSaveClick(ButtonSave); });
     SetOnFirstActivate([this] { FormActivate(this); });
     SetOnCloseRequest([this] { FormClose(this); });
+    // The system's own request to end reaches a Windows program without a
+    // console only as a message to its window.
+    SetOnSessionEnd([] { RequestTermination(); });
 
     Params = std::move(commandLine);
 
@@ -85,7 +88,14 @@ TForm1::~TForm1() {
 }
 
 void TForm1::FormClose(ui::Control*) {
-    if (!ButtonStart->Enabled() && NMFTP != nullptr) {
+    // Whoever closes the window during a run (the operator, or taskkill,
+    // whose message is the same) wants the program to end, as the system does.
+    if (!ButtonStart->Enabled())
+        RequestTermination();
+}
+
+void TForm1::StopRun() {
+    if (NMFTP != nullptr) {
         // The run goes on to its end (the data files are only touched after
         // a good upload); every wait of the client from now on is cancelled
         // at its first step, also the QUIT after a failed log-in.
@@ -95,8 +105,8 @@ void TForm1::FormClose(ui::Control*) {
                 NMFTP->Cancel();
         });
         NMFTP->Cancel();
-        ui::Terminate();
     }
+    ui::Terminate();
 }
 
 void TForm1::FormActivate(ui::Control*) {

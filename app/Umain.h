@@ -72,9 +72,12 @@ public:
     void ButtonSaveClick(ui::Control* Sender);
     // One send run; returns when it has ended.
     void ButtonStartClick(ui::Control* Sender);
-    // Closing the window during a run ends the program: the FTP client's
-    // waits, unbounded with time-out 0, are cancelled so the run can end.
+    // Closing the window during a run stops it as a request from the system
+    // does (TerminationWatch.h), and the program ends.
     void FormClose(ui::Control* Sender);
+    // Ends the running run: the FTP client's waits, unbounded with time-out
+    // 0, are cancelled so the run can end, and the program is asked to end.
+    void StopRun();
 
     // ---- list and start-up ---------------------------------------------
     void LoadFileList();

@@ -5,6 +5,7 @@
 
 #include "app/RunLock.h"
 #include "app/StageResults.h"
+#include "app/TerminationWatch.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/KonfiguraceInput.h"
@@ -117,6 +118,10 @@ void SendRun::ShowUnlessAuto(const std::string& message) {
 }
 
 bool SendRun::Fail(const std::string& message, Order order) {
+    // A stopped run fails because its waits were cancelled; the journal
+    // already says that it was stopped, and no box may follow.
+    if (RunStoppedOnRequest())
+        return false;
     if (order == kShownFirst)
         ShowUnlessAuto(message);
     form_.WriteLog(message, true);

@@ -1,5 +1,5 @@
 // Throughput of TPowersock::SendFile over loopback next to a plain blocking
-// send loop, and the CPU the waits use while the peer does not read.
+// send loop (the CPU its waits use while nothing happens: wait_bench.cpp).
 //
 //   psock_bench [size in MiB, default 1024]
 //
@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,20 +30,10 @@ double Seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-// A reader on 127.0.0.1 that discards everything; it can start paused.
+// A reader on 127.0.0.1 that discards everything.
 class DiscardReader {
 public:
-    explicit DiscardReader(int PauseMs = 0)
-        : Peer([this, PauseMs](nettest::LoopbackPeer& P, int Fd) {
-              P.SleepMs(PauseMs);
-              P.Discard(Fd, Bytes);
-          }) {}
+    DiscardReader() : Peer([this](nettest::LoopbackPeer& P, int Fd) { P.Discard(Fd, Bytes); }) {}
     int Port() const { return Peer.Port(); }
     std::atomic<int64_t> Bytes{0};
 
@@ -108,53 +97,6 @@ double PowersockSendFile(const std::string& Path, int64_t Size) {
     return Size / 1048576.0 / secs;
 }
 
-// Sender CPU while the reader does not read for PauseMs: measured from the
-// moment the socket buffers are full (0.5 s in) to the end of the pause.
-double SendFileCpuWhilePaused(const std::string& Path, int PauseMs) {
-    DiscardReader reader(PauseMs + 2000);
-    TPowersock s;
-    s.Host = "127.0.0.1";
-    s.Port = reader.Port();
-    s.Connect();
-    const auto start = Clock::now();
-    double cpuFrom = -1, cpuTo = -1, wallFrom = 0, wallTo = 0;
-    SetPumpMessagesHook([&] {
-        const double t = Seconds(start);
-        if (cpuFrom < 0 && t >= 0.5) {
-            cpuFrom = ThreadCpuSeconds();
-            wallFrom = t;
-        } else if (cpuFrom >= 0 && cpuTo < 0 && t >= PauseMs / 1000.0) {
-            cpuTo = ThreadCpuSeconds();
-            wallTo = t;
-            s.Cancel();
-        }
-    });
-    try {
-        s.SendFile(Path);
-    } catch (const EAbortError&) {
-    }
-    SetPumpMessagesHook({});
-    std::printf("    (%.1f MiB sent before the reader's buffers were full)\n",
-                s.BytesSent / 1048576.0);
-    return 100.0 * (cpuTo - cpuFrom) / (wallTo - wallFrom);
-}
-
-double ReadLnCpuOnSilentPeer(int WaitMs) {
-    DiscardReader silent(WaitMs + 5000); // accepts and never sends
-    TPowersock s;
-    s.Host = "127.0.0.1";
-    s.Port = silent.Port();
-    s.Connect();
-    s.TimeOut = WaitMs;
-    const double cpu0 = ThreadCpuSeconds();
-    const auto start = Clock::now();
-    try {
-        s.ReadLn();
-    } catch (const EAbortError&) {
-    }
-    return 100.0 * (ThreadCpuSeconds() - cpu0) / Seconds(start);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -183,13 +125,6 @@ int main(int argc, char** argv) {
         sockBest = std::max(sockBest, sock);
     }
     std::printf("  best: SendFile / plain = %.2f (target >= 0.90)\n", sockBest / plainBest);
-
-    const double sendCpu = SendFileCpuWhilePaused(path, 5000);
-    std::printf("Sender CPU while the reader pauses 5 s: %.2f %% of a core (target < 5 %%)\n",
-                sendCpu);
-    const double readCpu = ReadLnCpuOnSilentPeer(5000);
-    std::printf("ReadLn waiting 5 s on a silent peer:    %.2f %% of a core (target < 5 %%)\n",
-                readCpu);
     std::remove(path.c_str());
     return 0;
 }

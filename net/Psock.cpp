@@ -239,7 +239,7 @@ void TPowersock::Wndproc(int Message, int Event, int Error) {
 
 void TPowersock::WaitStep(TSocket Fd, short Events) {
     sockevents::RunPumpHook();
-    sockevents::Deliver(2, Fd, Events);
+    sockevents::Deliver(kWaitPassMs, Fd, Events);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,7 +5,8 @@
 // instances for its data connections.
 //
 // Every wait lets the program's events run (see SocketEvents.h) and never
-// spins: a loop with nothing to do polls its socket for at most 2 ms.
+// spins: a loop with nothing to do waits for its socket (at most 2 ms on
+// POSIX, until something happens on Windows).
 // Single-threaded: use an instance only on the user-interface thread.
 #pragma once
 #include "net/SockError.h"
@@ -204,7 +205,7 @@ private:
     void ReplaceSocket();
     int CaptureError(); // the last error as a Winsock number, kept for ErrorManager
     int SocketError();  // the socket's pending error as a Winsock number
-    // One pass of a wait: the program's events, then up to 2 ms for Fd.
+    // One pass of a wait: the program's events, then up to kWaitPassMs for Fd.
     void WaitStep(TSocket Fd = INVALID_SOCKET, short Events = 0);
     // Sends Length bytes of Buffer; false when send() returned 0 and StopOnZero.
     bool SendChunk(size_t Length, bool StopOnZero);

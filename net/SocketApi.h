@@ -67,8 +67,23 @@ struct TPollEntry {
 // is ready or WakePoll() is called. Returns the number of ready entries, or
 // a negative number when the wait itself failed (the caller comes round again).
 int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs);
-// Ends a running Poll() early; callable from any thread.
+// Ends a running Poll() or WaitForEvents() early; callable from any thread.
 void WakePoll();
+
+// The wait of the event delivery, on the user-interface thread only: as
+// Poll, and on Windows it also ends as soon as a window message arrives for
+// the calling thread, so it can wait for as long as nothing happens. A POSIX
+// wait cannot see the window events (they come through the toolkit's own
+// connection): the caller must look at them at least every
+// kLongestEventWaitMs.
+int WaitForEvents(std::vector<TPollEntry>& Entries, int TimeoutMs);
+#ifdef _WIN32
+// Only a bound against a wake-up nobody foresaw; every expected event ends
+// the wait by itself.
+inline constexpr int kLongestEventWaitMs = 100;
+#else
+inline constexpr int kLongestEventWaitMs = 2;
+#endif
 
 // ---- names -------------------------------------------------------------------
 // A dotted IPv4 address ("127.0.0.1"); false for anything else.

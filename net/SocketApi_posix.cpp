@@ -4,6 +4,7 @@
 
 #include "net/SockError.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -172,6 +173,10 @@ int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
         ready += Entries[i].Ready != 0;
     }
     return ready;
+}
+
+int WaitForEvents(std::vector<TPollEntry>& Entries, int TimeoutMs) {
+    return Poll(Entries, std::min(TimeoutMs, kLongestEventWaitMs));
 }
 
 void WakePoll() {

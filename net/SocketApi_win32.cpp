@@ -1,8 +1,14 @@
 // The sockets of net/ on Windows: Winsock 2 with WSAPoll. Winsock's own
 // error numbers are the ones the layer reports, so they pass through as they
-// are. A running poll is woken from another thread by a short cap on every
-// wait (the socket layer's waits are 2 ms at most anyway), so no extra
-// socket is needed for it.
+// are. A plain Poll() waits at most 2 ms at a time, which is how another
+// thread's WakePoll() reaches it. The delivery's wait (WaitForEvents) sleeps
+// instead until a socket, a window message or WakePoll() wakes it: the
+// sockets signal one event of the thread (WSAEventSelect) and
+// MsgWaitForMultipleObjectsEx waits for that event, the wake-up event and
+// the thread's message queue together.
+//
+// Sockets are made non-inheritable: a process the program starts (gpg.exe)
+// must not hold the control connection open or be able to use it.
 //
 // A connection the peer reset must read as a reset (10054), never as an
 // orderly end: an upload whose data the server dropped would otherwise pass
@@ -100,7 +106,15 @@ int LastError() {
 }
 
 THandle OpenStream() {
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    // As socket() makes it (overlapped), but not inherited by new processes.
+    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
+        // Systems before Windows 7 SP1 do not know the flag.
+        s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        if (s != INVALID_SOCKET)
+            SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    }
     if (s == INVALID_SOCKET)
         return kNoSocket;
     u_long nonBlocking = 1;
@@ -180,9 +194,11 @@ THandle Accept(THandle Socket, uint32_t& Addr, uint16_t& Port) {
     const SOCKET s = accept(Raw(Socket), reinterpret_cast<sockaddr*>(&peer), &len);
     if (s == INVALID_SOCKET)
         return kNoSocket;
-    // An accepted socket inherits the listener's mode; say it anyway.
+    // An accepted socket inherits the listener's mode and its inheritance;
+    // say both anyway.
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     Addr = peer.sin_addr.s_addr;
     Port = peer.sin_port;
     return static_cast<THandle>(s);
@@ -203,12 +219,10 @@ int PendingError(THandle Socket) {
     return error == 0 && WasReset(Socket) ? WSAECONNRESET : error;
 }
 
-int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
-    const int wait = std::clamp(TimeoutMs, 0, kWakeCapMs);
-    if (Entries.empty()) {
-        Sleep(static_cast<DWORD>(wait));
-        return 0;
-    }
+namespace {
+
+// One WSAPoll over the entries, waiting at most WaitMs.
+int PollOnce(std::vector<TPollEntry>& Entries, int WaitMs) {
     std::vector<WSAPOLLFD> fds(Entries.size());
     for (size_t i = 0; i < Entries.size(); ++i) {
         fds[i].fd = Raw(Entries[i].Socket);
@@ -216,7 +230,7 @@ int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
                                            ((Entries[i].Events & kWritable) ? POLLWRNORM : 0));
         fds[i].revents = 0;
     }
-    const int r = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), wait);
+    const int r = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), WaitMs);
     if (r < 0)
         return r;
     int ready = 0;
@@ -239,8 +253,86 @@ int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
     return ready;
 }
 
+// An event handle that lives as long as its owner.
+class TEvent {
+public:
+    TEvent() : Handle(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~TEvent() {
+        if (Handle != nullptr)
+            CloseHandle(Handle);
+    }
+    TEvent(const TEvent&) = delete;
+    TEvent& operator=(const TEvent&) = delete;
+    HANDLE Handle;
+};
+
+// Set by WakePoll(). Never destroyed: a lookup thread may still wake the
+// delivery while the process ends.
+HANDLE WakeEvent() {
+    static const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return event;
+}
+
+// The network events that end a wait for these Poll events. A closed
+// connection counts only for readers: it makes a socket readable (the end of
+// the data) but not writable, so a sender waiting for room would be woken
+// again at every pass by a peer that only ended its own direction.
+long NetworkEvents(short Events) {
+    long mask = 0;
+    if (Events & kReadable)
+        mask |= FD_READ | FD_ACCEPT | FD_CLOSE;
+    if (Events & kWritable)
+        mask |= FD_WRITE | FD_CONNECT;
+    return mask;
+}
+
+} // namespace
+
+int Poll(std::vector<TPollEntry>& Entries, int TimeoutMs) {
+    const int wait = std::clamp(TimeoutMs, 0, kWakeCapMs);
+    if (Entries.empty()) {
+        Sleep(static_cast<DWORD>(wait));
+        return 0;
+    }
+    return PollOnce(Entries, wait);
+}
+
+int WaitForEvents(std::vector<TPollEntry>& Entries, int TimeoutMs) {
+    const int wait = std::clamp(TimeoutMs, 0, kLongestEventWaitMs);
+    const auto look = [&Entries] { return Entries.empty() ? 0 : PollOnce(Entries, 0); };
+    int ready = look();
+    if (ready != 0 || wait == 0)
+        return ready;
+    // Armed, then looked at again: what happens from now on sets the event,
+    // what happened before shows in the second look. Events recorded
+    // earlier are dropped (some Winsocks keep reporting a connect long
+    // done), as what they mean is in the look too.
+    static thread_local TEvent socketEvent;
+    bool armed = socketEvent.Handle != nullptr;
+    for (const TPollEntry& e : Entries) {
+        WSANETWORKEVENTS seen{};
+        armed = WSAEventSelect(Raw(e.Socket), socketEvent.Handle, NetworkEvents(e.Events)) == 0 &&
+                WSAEnumNetworkEvents(Raw(e.Socket), nullptr, &seen) == 0 && armed;
+    }
+    ResetEvent(socketEvent.Handle);
+    ready = look();
+    if (ready == 0) {
+        const HANDLE handles[2] = {WakeEvent(), socketEvent.Handle};
+        const DWORD count = armed ? 2 : 1;
+        // A socket that cannot signal is looked at as often as a plain Poll does.
+        const DWORD ms = static_cast<DWORD>(armed ? wait : std::min(wait, kWakeCapMs));
+        MsgWaitForMultipleObjectsEx(count, handles, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        ready = look();
+    }
+    // Unhooked again, so that a socket nobody waits for signals nothing.
+    for (const TPollEntry& e : Entries)
+        WSAEventSelect(Raw(e.Socket), nullptr, 0);
+    return ready;
+}
+
 void WakePoll() {
-    // Every poll ends within kWakeCapMs: nothing to do.
+    // A plain Poll() ends within kWakeCapMs by itself.
+    SetEvent(WakeEvent());
 }
 
 bool ParseDotted(const std::string& Text, uint32_t& Addr) {

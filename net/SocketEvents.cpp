@@ -120,7 +120,7 @@ void DispatchSocketEvents() {
 
 void PumpMessages(int MaxWaitMs) {
     sockevents::RunPumpHook();
-    sockevents::Deliver(std::clamp(MaxWaitMs, 0, 2));
+    sockevents::Deliver(std::clamp(MaxWaitMs, 0, kWaitPassMs));
 }
 
 namespace sockevents {
@@ -178,7 +178,7 @@ void Deliver(int MaxWaitMs, sockapi::THandle ExtraFd, short ExtraEvents) {
         polled.push_back(e);
     }
 
-    if (sockapi::Poll(fds, UntilNextTimer(std::max(MaxWaitMs, 0))) < 0)
+    if (sockapi::WaitForEvents(fds, UntilNextTimer(std::max(MaxWaitMs, 0))) < 0)
         return; // interrupted: the caller simply comes round again
     RunPosted();
     for (size_t i = first; i < fds.size(); ++i) {

@@ -3,9 +3,9 @@
 //
 // Nothing here runs on its own: notifications are delivered while an
 // operation of the socket layer waits (it pumps the program's events through
-// the installed hook and polls the sockets with a short timeout), and while
-// no operation waits, by DispatchSocketEvents(), which the program's event
-// loop must call regularly (for example from a 20 ms timer). So an idle
+// the installed hook, then waits for its sockets, see kWaitPassMs), and
+// while no operation waits, by DispatchSocketEvents(), which the program's
+// event loop must call regularly (for example from a 20 ms timer). So an idle
 // connection that the server closes is noticed and leaves Connected false.
 #pragma once
 #include "net/SocketApi.h"
@@ -24,9 +24,16 @@ void SetPumpMessagesHook(std::function<void()> Hook);
 // not run the pump hook. Safe to call from event handlers and while a wait runs.
 void DispatchSocketEvents();
 
+// The longest one pass of a wait waits for its sockets before the program's
+// events run again. On POSIX 2 ms: the wait cannot see the window events, so
+// it looks at them that often. On Windows the wait also ends as soon as a
+// window message comes, a timer is due or another thread posts work, so a
+// wait on a silent server sleeps; the bound is only a safety net.
+inline constexpr int kWaitPassMs = sockapi::kLongestEventWaitMs;
+
 // One step of a wait: runs the pump hook once, then delivers notifications,
-// waiting at most MaxWaitMs for something to happen (0: no wait). Waits are
-// capped at 2 ms so that the program's events keep running.
+// waiting at most MaxWaitMs (capped at kWaitPassMs; 0: no wait) for
+// something to happen.
 void PumpMessages(int MaxWaitMs = 0);
 
 // Internal interface between the sockets/timers and the delivery.
@@ -55,8 +62,9 @@ void RunPumpHook();
 // delivery; safe to call from any thread (wakes a waiting poll).
 void Post(std::function<void()> Work);
 
-// One delivery pass (used by the waits); ExtraFd/ExtraEvents let a wait
-// include its own socket (for example writable) in the same poll.
+// One delivery pass (used by the waits): waits at most MaxWaitMs, or until
+// the next timer is due, for a watched socket; ExtraFd/ExtraEvents let a
+// wait include its own socket (for example writable) in the same wait.
 void Deliver(int MaxWaitMs, sockapi::THandle ExtraFd = sockapi::kNoSocket, short ExtraEvents = 0);
 
 } // namespace sockevents

@@ -15,7 +15,10 @@ void CatchTerminationRequests();
 bool TerminationRequested();
 
 // Notes a request that reached the program another way (Windows tells a
-// window that the session ends).
+// window that the session ends; its window was closed during a run).
 void NoteTerminationRequest();
+
+// Forgets a noted request: for tests, which run many windows in one process.
+void ForgetTerminationRequest();
 
 } // namespace platform

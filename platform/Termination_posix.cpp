@@ -35,4 +35,8 @@ void NoteTerminationRequest() {
     requested = 1;
 }
 
+void ForgetTerminationRequest() {
+    requested = 0;
+}
+
 } // namespace platform

@@ -33,4 +33,8 @@ void NoteTerminationRequest() {
     requested = true;
 }
 
+void ForgetTerminationRequest() {
+    requested = false;
+}
+
 } // namespace platform

@@ -112,6 +112,11 @@ struct WindowEvents {
     // Main window: the close box (or Alt+F4); the window closes afterwards,
     // and with the last window the event loop ends.
     Callback closeRequested;
+    // Main window: the system's session ends (log-off, shutdown). Called
+    // when the system asks and again when it tells that the session ends;
+    // the program may be ended soon after. Win32 only: a Linux session's end
+    // reaches the program as SIGTERM.
+    Callback sessionEnding;
     // Dialogs: Esc or the close box. The dialog stays open; the layer above
     // ends it with EndModal.
     Callback rejectRequested;

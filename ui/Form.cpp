@@ -77,6 +77,10 @@ Form::Form() : Window(nullptr) {
         if (closeRequest_)
             RunGuarded(closeRequest_);
     };
+    events.sessionEnding = [this] {
+        if (sessionEnd_)
+            RunGuarded(sessionEnd_);
+    };
     SetWindowImpl(backend::CreateMainWindow(std::move(events)));
 }
 

@@ -62,9 +62,14 @@ public:
     // Runs when the user closes the window (close box, Alt+F4); the window
     // then closes, and with it the program's event loop.
     void SetOnCloseRequest(Handler handler) { closeRequest_ = std::move(handler); }
+    // Runs when the system's session ends (Windows: log-off, shutdown), once
+    // when the system asks and once when it ends it; the window stays. The
+    // system may end the program soon after the second call.
+    void SetOnSessionEnd(Handler handler) { sessionEnd_ = std::move(handler); }
 
 private:
     Handler closeRequest_;
+    Handler sessionEnd_;
 };
 
 // The modal dialog kind: fixed frame with a close box, shown with

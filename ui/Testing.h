@@ -36,6 +36,10 @@ void TypeText(Edit& edit, const std::string& text);
 void PressKey(Window& window, Key key);
 // The window's close box. True when the window closed.
 bool PressCloseBox(Window& window);
+// Tells the main window that the session ends, as Windows does at a log-off
+// (it asks, then says the session ends). True when the window let it end.
+// Qt: delivers nothing and returns false (see Backend.h).
+bool EndSession(Window& window);
 
 // ---- the event loop ------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "AppFixture.h"
 
+#include "app/TerminationWatch.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -10,12 +11,14 @@ AppFixture::AppFixture() {
     platform::SetApplicationDirOverride(tmp.Path());
     platform::SetClockSource([] { return platform::DateTime{2026, 3, 5, 9, 5, 7}; });
     ui::ResetTerminateCount();
+    ForgetTerminationRequests();
 }
 
 AppFixture::~AppFixture() {
     platform::SetClockSource({});
     platform::SetApplicationDirOverride("");
     ui::ResetTerminateCount();
+    ForgetTerminationRequests();
 }
 
 std::unique_ptr<TForm1> AppFixture::MakeForm(std::vector<std::string> params) {

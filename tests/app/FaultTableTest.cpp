@@ -8,6 +8,7 @@
 // files are gone and that the server got the right bytes.
 #include "WholeRunFixture.h"
 
+#include "app/TerminationWatch.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
@@ -113,9 +114,16 @@ TEST_F(FaultRun, Greeting421) {
 
 // The greeting never comes and the client's time-out is 0: the run waits
 // without end, the window keeps working (a timer fires during the wait), and
-// closing the window ends the wait and the program. The server would close
-// the connection after 12 s; the run must end long before that.
-TEST_F(FaultRun, GreetingNeverSentThenTheWindowIsClosed) {
+// closing the window stops the run as a request from the system does, in an
+// unattended run and in one the operator started: the wait and the program
+// end, the journal says the run was stopped, and no box follows. The server
+// would close the connection after 12 s; the run must end long before that.
+class WindowClosedRun : public FaultRun, public ::testing::WithParamInterface<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(StartedBy, WindowClosedRun, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Operator" : "Cron"; });
+
+TEST_P(WindowClosedRun, GreetingNeverSentThenTheWindowIsClosed) {
     FakeFtpServer silent(20000);
     WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(silent.Port()));
     silent.SilentGreeting(12000);
@@ -135,7 +143,7 @@ TEST_F(FaultRun, GreetingNeverSentThenTheWindowIsClosed) {
         }
     });
     watch.Start(50);
-    const int64_t ms = RunAuto();
+    const int64_t ms = GetParam() ? RunInteractive() : RunAuto();
     watch.Stop();
 
     EXPECT_TRUE(closed);
@@ -147,7 +155,7 @@ TEST_F(FaultRun, GreetingNeverSentThenTheWindowIsClosed) {
     const auto journal = Journal();
     ASSERT_EQ(journal.size(), UpToConnect().size() + 1);
     EXPECT_EQ(std::vector<std::string>(journal.begin(), journal.end() - 1), UpToConnect());
-    EXPECT_EQ(journal.back(), std::string(kConnectError) + "Socket readln aborted");
+    EXPECT_EQ(journal.back(), kRunStoppedJournal);
     EXPECT_EQ(silent.Connections(), 1);
     EXPECT_TRUE(silent.Commands().empty());
 }

@@ -118,6 +118,9 @@ TEST_F(Program, SecondRunWhileOneHangsThenTheHungOneIsStopped) {
     ASSERT_EQ(::kill(hung, SIGTERM), 0);
     EXPECT_TRUE(EndsWithZero(hung, 5s));
     EXPECT_EQ(Count(kRunStoppedJournal), 1);
+    const std::string last = JournalLines().back();
+    EXPECT_EQ(last.substr(last.find(' ', last.find(' ') + 1) + 1), kRunStoppedJournal)
+        << "the cancelled wait's own failure is not journalled after it";
     EXPECT_EQ(silent.Connections(), 1);
     EXPECT_TRUE(silent.Commands().empty());
     EXPECT_TRUE(testsupport::ReadBytes(tmp / "léčba.csv") == data);

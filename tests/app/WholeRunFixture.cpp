@@ -54,6 +54,15 @@ int64_t WholeRunFixture::RunAuto() {
     return MsSince(start);
 }
 
+int64_t WholeRunFixture::RunInteractive() {
+    testsupport::ScopedEnv tmpdir("TMPDIR", tmp / "temp");
+    form = MakeForm();
+    form->FormActivate(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    form->ButtonStartClick(form->ButtonStart);
+    return MsSince(start);
+}
+
 int64_t WholeRunFixture::MsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start)

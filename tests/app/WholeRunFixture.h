@@ -53,6 +53,8 @@ protected:
     // finds the switch. The window stays in form afterwards, so timers can
     // watch it during the run. Returns the run's wall time in milliseconds.
     int64_t RunAuto();
+    // One run the operator starts with the start button, likewise.
+    int64_t RunInteractive();
     static int64_t MsSince(std::chrono::steady_clock::time_point start);
 
     std::string Encrypted() const; // the encrypted file in temp

@@ -65,6 +65,23 @@ TEST(Form, CloseBoxRunsTheCloseRequestAndCloses) {
     EXPECT_FALSE(form.Visible());
 }
 
+// Windows' log-off or shutdown reaches the handler when the system asks and
+// when it ends the session; the window lets the session end and stays.
+TEST(Form, SessionEndRunsTheHandlerAndLetsTheSessionEnd) {
+#ifndef _WIN32
+    GTEST_SKIP() << "a Linux session's end reaches the program as SIGTERM";
+#endif
+    ui::Form form;
+    form.SetClientSize(100, 50);
+    int ends = 0;
+    form.SetOnSessionEnd([&] { ++ends; });
+    form.Show();
+    ui::ProcessMessages();
+    EXPECT_TRUE(EndSession(form));
+    EXPECT_EQ(ends, 2);
+    EXPECT_TRUE(form.Visible());
+}
+
 // The operator closes the window while a run waits with events running: the
 // handler runs at once (it cancels the waits), and the event loop ends once
 // the run has returned to it.

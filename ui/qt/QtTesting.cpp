@@ -87,6 +87,10 @@ bool PressCloseBox(Window& window) {
     return QOf(window)->close();
 }
 
+bool EndSession(Window&) {
+    return false;
+}
+
 bool ShowActive(Window& window) {
     QWidget* w = QOf(window);
     w->show();

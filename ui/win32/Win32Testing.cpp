@@ -209,6 +209,14 @@ bool PressCloseBox(Window& window) {
     return !window.Visible();
 }
 
+bool EndSession(Window& window) {
+    const HWND hwnd = HwndOf(window);
+    const bool mayEnd = SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) != FALSE;
+    if (mayEnd)
+        SendMessageW(hwnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    return mayEnd;
+}
+
 bool ShowActive(Window& window) {
     const HWND hwnd = HwndOf(window);
     ShowWindow(hwnd, SW_SHOW);

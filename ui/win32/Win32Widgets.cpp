@@ -410,6 +410,16 @@ public:
             else
                 CloseMain();
             return 0;
+        case WM_QUERYENDSESSION:
+            // The session may end: the program ends its work first and does
+            // not stand in the way.
+            if (!dialog_)
+                Call(events_.sessionEnding);
+            return TRUE;
+        case WM_ENDSESSION:
+            if (!dialog_ && w != FALSE)
+                Call(events_.sessionEnding);
+            return 0;
         case WM_SHOWWINDOW:
             if (w != FALSE && l == 0)
                 Call(events_.shown);
