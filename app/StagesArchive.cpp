@@ -1,19 +1,19 @@
 // Archive and encryption stages: the listed data files go into one ZIP
 // archive in the temporary directory, which gpg.exe then encrypts for the
 // registry's key under the date's name.
+#include "app/GpgRun.h"
 #include "app/StageResults.h"
 #include "app/Umain.h"
 
 #include "platform/BinaryFile.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/NewFile.h"
 #include "platform/Paths.h"
-#include "platform/Process.h"
 #include "ui/Application.h"
 #include "zip/Archive.h"
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -182,57 +182,64 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
 }
 
 int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
+    const std::string archive = TransferFile;
     const std::string dateText = platform::DateText(platform::Now());
     const std::string datedArchive =
-        platform::ExtractFileDir(TransferFile) + platform::kPathSeparator + dateText + ".zip";
+        platform::ExtractFileDir(archive) + platform::kPathSeparator + dateText + ".zip";
     const std::string encrypted = datedArchive + ".gpg";
+    // The archive holds the day's patient data in the clear: it never stays
+    // behind, whether encryption works or not. The encrypted file stays.
+    const auto fail = [&](int result, const std::string& named, const std::string& plain) {
+        platform::DeleteFile(plain);
+        TransferFile = named;
+        return result;
+    };
 
-    // Files of an earlier run on the same day are replaced.
-    if (SomethingAt(datedArchive) && !platform::DeleteFile(datedArchive)) {
-        TransferFile = datedArchive;
-        return kEncryptOlderFileInTheWay;
-    }
-    if (!platform::RenameFile(TransferFile, datedArchive)) {
-        TransferFile = datedArchive;
-        return kEncryptOlderFileInTheWay;
-    }
-    if (SomethingAt(encrypted) && !platform::DeleteFile(encrypted)) {
-        TransferFile = encrypted;
-        return kEncryptOlderFileInTheWay;
-    }
+    // Files of an earlier run on the same day are replaced. The rename
+    // never replaces, so a name taken meanwhile (a planted link) fails.
+    if (SomethingAt(datedArchive) && !platform::DeleteFile(datedArchive))
+        return fail(kEncryptOlderFileInTheWay, datedArchive, archive);
+    if (!platform::RenameFile(archive, datedArchive))
+        return fail(kEncryptOlderFileInTheWay, datedArchive, archive);
+    // gpg's output is made here first, new and the owner's only, so gpg
+    // (told --yes) writes into this file and never through a planted link.
+    if ((SomethingAt(encrypted) && !platform::DeleteFile(encrypted)) ||
+        !platform::CreateNewPrivateFile(encrypted))
+        return fail(kEncryptOlderFileInTheWay, encrypted, datedArchive);
 
     // An argument vector, no shell: a path with blanks, quotes or '$' is
-    // passed as it is. The thread blocks until gpg ends, however long it
-    // takes.
-    const std::string program =
-        platform::IncludeTrailingSeparator(platform::ApplicationDir()) + "gpg.exe";
-    const std::vector<std::string> args = {"-r", kGpgRecipientKey, "-e", datedArchive};
-    const platform::ProcessResult gpg = platform::RunAndWait(program, args, nullptr);
+    // passed as it is.
+    const GpgRun gpg = RunGpg(*this, {"-r", kGpgRecipientKey, "-e", datedArchive});
+    platform::DeleteFile(datedArchive);
     if (!gpg.started) {
+        platform::DeleteFile(encrypted);
         TransferFile.clear();
         return kEncryptCannotStart;
     }
-
-    // About two seconds for the file to settle, with the window kept alive.
-    for (int i = 0; i < 4; ++i) {
+    // About two seconds for the file to settle, with the window kept alive;
+    // a stopped run ends at once.
+    for (int i = 0; i < 4 && !gpg.stopped; ++i) {
         ui::ProcessMessages();
         platform::SleepMs(500);
     }
     ui::ProcessMessages();
 
     TransferFile = encrypted;
-    // gpg that failed or was killed may have left part of its output, which
-    // would pass the size checks and be sent in place of the data: it is
-    // removed, and the encryption counts as having made no file.
-    if (gpg.exitCode != 0) {
+    const auto failed = [&] {
+        for (const std::string& line : gpg.reason)
+            WriteLog(line, true);
         platform::DeleteFile(encrypted);
         return kEncryptOutputMissing;
-    }
-    if (!platform::FileExists(encrypted))
-        return kEncryptOutputMissing;
+    };
+    // gpg that failed, was killed or was ended may have left part of its
+    // output, which would pass the size checks and be sent in place of the
+    // data: the encryption counts as having made no file. Its status
+    // decides, not its error output (GnuPG under Wine always writes some).
+    if (!gpg.succeeded || !platform::FileExists(encrypted))
+        return failed();
     const int64_t size = GetFileSize(encrypted);
     TransferSize = size;
     WriteLog("Šifrovaný soubor " + encrypted + " o velikosti " + std::to_string(size) + " bytů",
              true);
-    return size != 0 ? kEncryptDone : kEncryptOutputMissing;
+    return size != 0 ? kEncryptDone : failed();
 }

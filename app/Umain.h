@@ -78,6 +78,8 @@ public:
     // Ends the running run: the FTP client's waits, unbounded with time-out
     // 0, are cancelled so the run can end, and the program is asked to end.
     void StopRun();
+    // True once the window was closed during a run: the run's waits end.
+    bool ClosedDuringRun() const { return closedDuringRun_; }
 
     // ---- list and start-up ---------------------------------------------
     void LoadFileList();
@@ -91,7 +93,9 @@ public:
 
     // ---- checks of the run (also used by ButtonSaveClick) ----------------
     bool CheckSettings();
-    bool CheckGpg();
+    // gpg.exe is beside the program and answers: it can find GnuPG. When
+    // not, *Reason gets the journal lines that say why (gpg's own words).
+    bool CheckGpg(std::vector<std::string>* Reason = nullptr);
     // FilesCheckResult (StageResults.h): 0 list empty, 1 all usable, 2 some
     // missing or empty (BadFile = the last of them), 3 no usable file at all.
     int CheckFiles(std::string& BadFile);

@@ -3,6 +3,7 @@
 // hand on to each other.
 #include "app/Umain.h"
 
+#include "app/GpgRun.h"
 #include "app/RunLock.h"
 #include "app/StageResults.h"
 #include "app/TerminationWatch.h"
@@ -170,7 +171,12 @@ bool SendRun::CheckSettings() {
 
 bool SendRun::CheckGpg() {
     form_.WriteLog("Kontrola GNU PG", true); // the caption stays
-    return form_.CheckGpg() || Fail(kMsgNoGpg);
+    std::vector<std::string> reason;
+    if (form_.CheckGpg(&reason))
+        return true;
+    for (const std::string& line : reason)
+        form_.WriteLog(line, true);
+    return Fail(kMsgNoGpg);
 }
 
 bool SendRun::CheckFiles() {
@@ -324,9 +330,15 @@ bool TForm1::CheckSettings() {
     return true;
 }
 
-bool TForm1::CheckGpg() {
-    const std::string dir = platform::IncludeTrailingSeparator(platform::ApplicationDir());
-    return platform::FileExists(dir + "gpg.exe");
+bool TForm1::CheckGpg(std::vector<std::string>* Reason) {
+    if (!platform::FileExists(GpgProgramPath()))
+        return false;
+    // The file alone proves nothing: on Windows it is a launcher, which
+    // works only where GnuPG for Windows is installed.
+    GpgRun run = RunGpg(*this, {"--version"});
+    if (!run.succeeded && Reason)
+        *Reason = std::move(run.reason);
+    return run.succeeded;
 }
 
 int TForm1::CheckFiles(std::string& BadFile) {

@@ -121,8 +121,28 @@ std::wstring Environment(const wchar_t* name) {
     return value;
 }
 
-// The first gpg.exe in the folders of PATH other than this launcher (whose
-// folder may well be on PATH, since it bears the same name).
+// A folder named from a drive's root or a share: never one that depends on
+// the current folder ("tools", ".", "C:tools", "\tools").
+bool IsAbsoluteFolder(const std::wstring& folder) {
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (folder.size() >= 3 && folder[1] == L':' && separator(folder[2]))
+        return (folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z');
+    return folder.size() >= 3 && separator(folder[0]) && separator(folder[1]);
+}
+
+// A gpg.exe in that absolute folder that is not this launcher, by its full
+// long path.
+std::wstring UsableGpg(const std::wstring& folder, const std::wstring& self) {
+    if (!IsAbsoluteFolder(folder))
+        return {};
+    const std::wstring candidate = FullLongPath(Join(folder, L"gpg.exe"));
+    return IsFile(candidate) && !SamePath(candidate, self) ? candidate : std::wstring();
+}
+
+// The first gpg.exe in the absolute folders of PATH other than this
+// launcher (whose folder may well be on PATH, since it bears the same name).
+// Relative entries are passed over: they would take the folder the program
+// happens to be started in, where anyone may have put a gpg.exe.
 std::wstring GpgOnPath(const std::wstring& self) {
     const std::wstring path = Environment(L"PATH");
     size_t start = 0;
@@ -134,25 +154,37 @@ std::wstring GpgOnPath(const std::wstring& self) {
         start = end + 1;
         if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
             folder = folder.substr(1, folder.size() - 2);
-        if (folder.empty())
-            continue;
-        const std::wstring candidate = Join(folder, L"gpg.exe");
-        if (IsFile(candidate) && !SamePath(FullLongPath(candidate), self))
-            return FullLongPath(candidate);
+        const std::wstring gpg = UsableGpg(folder, self);
+        if (!gpg.empty())
+            return gpg;
     }
     return {};
 }
 
+// Where GnuPG's installer and Gpg4win's put gpg.exe: GnuPG 2 in
+// GnuPG\bin, Gpg4win 2 in GNU\GnuPG\pub, in either Program Files folder.
+std::wstring GpgInStandardFolders(const std::wstring& self) {
+    for (const wchar_t* root : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+        const std::wstring folder = Environment(root);
+        for (const wchar_t* sub : {L"GnuPG\\bin", L"Gpg4win\\bin", L"GNU\\GnuPG\\pub"}) {
+            const std::wstring gpg = UsableGpg(Join(folder, sub), self);
+            if (!gpg.empty())
+                return gpg;
+        }
+    }
+    return {};
+}
+
+// The installed GnuPG: the registry first, then the standard folders, then
+// PATH's absolute folders.
 std::wstring FindGnuPG(const std::wstring& self) {
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        const std::wstring folder = RegisteredInstallFolder(view);
-        if (folder.empty())
-            continue;
-        const std::wstring gpg = Join(Join(folder, L"bin"), L"gpg.exe");
-        if (IsFile(gpg) && !SamePath(FullLongPath(gpg), self))
+        const std::wstring gpg = UsableGpg(Join(RegisteredInstallFolder(view), L"bin"), self);
+        if (!gpg.empty())
             return gpg;
     }
-    return GpgOnPath(self);
+    const std::wstring standard = GpgInStandardFolders(self);
+    return standard.empty() ? GpgOnPath(self) : standard;
 }
 
 // A handle the child can inherit: a copy of ours, or the null device when we
@@ -221,8 +253,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring self = FullLongPath(own);
     const std::wstring gpg = FindGnuPG(self);
     if (gpg.empty()) {
-        ReportError("GnuPG for Windows was not found (neither \"Install Directory\" under "
-                    "HKLM\\SOFTWARE\\GnuPG nor a gpg.exe on PATH); install GnuPG for Windows");
+        ReportError("GnuPG for Windows was not found (not under \"Install Directory\" of "
+                    "HKLM\\SOFTWARE\\GnuPG, not in Program Files\\GnuPG\\bin, not in an "
+                    "absolute folder on PATH); install GnuPG for Windows");
         return kExitFailed;
     }
 

@@ -7,6 +7,8 @@
 #include "settings/Unitpom.h"
 #include "ui/Application.h"
 
+#include <sys/stat.h>
+
 AppFixture::AppFixture() {
     platform::SetApplicationDirOverride(tmp.Path());
     platform::SetClockSource([] { return platform::DateTime{2026, 3, 5, 9, 5, 7}; });
@@ -42,7 +44,17 @@ void AppFixture::UseOpenProxy(const std::string& address, const std::string& por
 }
 
 void AppFixture::PutGpg() {
-    testsupport::WriteBytes(tmp / "gpg.exe", "");
+#ifdef RODERUV_FAKE_GPG
+    platform::CopyFile(RODERUV_FAKE_GPG, tmp / "gpg.exe", true);
+#else
+    testsupport::WriteBytes(
+        tmp / "gpg.exe", "#!/bin/sh\n"
+                         "[ -z \"$FAKE_GPG_STDERR\" ] || printf '%s\\n' \"$FAKE_GPG_STDERR\" >&2\n"
+                         "[ -z \"$FAKE_GPG_SLEEP\" ] || sleep \"$(printf %d.%03d "
+                         "$((FAKE_GPG_SLEEP / 1000)) $((FAKE_GPG_SLEEP % 1000)))\"\n"
+                         "exit \"${FAKE_GPG_EXIT:-0}\"\n");
+    ::chmod((tmp / "gpg.exe").c_str(), 0755);
+#endif
 }
 
 std::string AppFixture::DataFile(const std::string& name, const std::string& content) {

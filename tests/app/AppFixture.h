@@ -28,7 +28,9 @@ protected:
     void WriteGoodSettings(bool journal = true);
     // The proxy switched on at that address and port (no proxy log-in).
     void UseOpenProxy(const std::string& address, const std::string& port);
-    void PutGpg(); // an empty gpg.exe in the application folder
+    // A stand-in gpg.exe in the application folder: writes FAKE_GPG_STDERR
+    // to its error output, sleeps FAKE_GPG_SLEEP ms, exits FAKE_GPG_EXIT (0).
+    void PutGpg();
     // A data file with the given content in the temp folder; returns its path.
     std::string DataFile(const std::string& name, const std::string& content = "data");
 

@@ -13,6 +13,8 @@
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/System.h"
 #include "ui/Application.h"
 #include "ui/Timer.h"
 
@@ -23,6 +25,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <linux/capability.h>
+#include <filesystem>
 #include <optional>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -90,13 +93,20 @@ protected:
         timer->OnTick([this, timer, &server, pace] {
             // The first tick after gpg ended falls into the pause that
             // follows it, when the file is complete.
-            if (!form || !platform::FileExists(Encrypted()))
+            if (!form || !GpgEnded())
                 return;
             server.Reply(kSize, "213 " + std::to_string(EncryptedSize()), pace);
             timer->Stop();
         });
         timer->Start(20);
         sizeTimer.reset(timer);
+    }
+
+    // The encrypted file is complete: gpg has ended, and the archive it
+    // read is gone.
+    bool GpgEnded() const {
+        return platform::FileSize(Encrypted()) > 0 &&
+               !platform::PathExists(tmp / "temp/20260305.zip");
     }
 
     FakeFtpServer ftp;
@@ -393,11 +403,19 @@ TEST_F(FaultRun, ProxyRefusesOpen) {
 
 // ---- local faults --------------------------------------------------------------
 
-// gpg.exe fails: its status, not the file it may leave, decides. Partial
-// output is removed and never sent; every data file stays.
+// gpg.exe fails, hangs or is stopped: its status, not the file it may leave,
+// decides. Nothing is sent, every data file stays, the temporary folder is
+// left empty (no archive in the clear, no partial output), nothing gpg
+// started lives on, and the journal says why before the failure.
 struct GpgCase {
     const char* name;
-    const char* script; // $4 is the dated archive
+    // Stands in for gpg.exe past the GnuPG check ($4 is the dated archive; a
+    // child writes its pid into child.pid); empty: real gpg, whose home
+    // knows the test key under another name.
+    const char* script;
+    std::vector<std::string> reason; // how the lines before the failure end
+    int timeOut = 0;
+    bool closeWindow = false; // closed once gpg has run a second
 };
 
 void PrintTo(const GpgCase& c, std::ostream* os) {
@@ -406,24 +424,79 @@ void PrintTo(const GpgCase& c, std::ostream* os) {
 
 class GpgFails : public FaultRun, public testing::WithParamInterface<GpgCase> {};
 
-TEST_P(GpgFails, NothingIsSent) {
+TEST_P(GpgFails, NothingIsSentAndNothingStays) {
+    const GpgCase& row = GetParam();
     const std::string script = tmp / "failing-gpg.sh";
-    testsupport::WriteBytes(script, std::string("#!/bin/sh\n") + GetParam().script);
+    testsupport::WriteBytes(script, std::string("#!/bin/sh\n[ \"$1\" = --version ] && exit 0\n"
+                                                "cd \"$(dirname \"$0\")\"\n") +
+                                        row.script);
     ::chmod(script.c_str(), 0755);
-    gpg.SetUpApplicationFolder(tmp.Path(), "5E2B7C19", script);
-    RunAuto();
-    ExpectFailed(Plus(UpToEncrypt(), {"Šifrovaní se nezdařilo. Výsledný soubor " + Encrypted() +
-                                      " neexistuje nebo má nulovou velikost."}));
-    EXPECT_FALSE(platform::PathExists(Encrypted()));
+    if (*row.script)
+        gpg.SetUpApplicationFolder(tmp.Path(), "5E2B7C19", script);
+    else
+        gpg.SetUpApplicationFolder(tmp.Path(), "0BADC0DE");
+    WriteSettingInteger("TimeOut", row.timeOut);
+    testsupport::ScopedEnv english("LC_ALL", "C");
+    const auto child = [&] { return std::atol(testsupport::ReadBytes(tmp / "child.pid").c_str()); };
+    int ticks = 0; // while gpg's child runs
+    ui::Timer watch;
+    watch.OnTick([&] {
+        if (platform::FileExists(tmp / "child.pid") && !testsupport::ProcessEnded(child(), 0) &&
+            ++ticks == 20 && row.closeWindow)
+            ui::testing::PressCloseBox(*form);
+    });
+    watch.Start(50);
+    EXPECT_LT(RunAuto(), 15000) << "gpg's wait ends by itself";
+    watch.Stop();
+
+    const auto journal = Journal();
+    auto expected = Plus(UpToEncrypt(), {"Šifrovaní se nezdařilo. Výsledný soubor " + Encrypted() +
+                                         " neexistuje nebo má nulovou velikost."});
+    ASSERT_EQ(journal.size(), expected.size() + row.reason.size())
+        << testing::PrintToString(journal);
+    const auto reason = journal.end() - 1 - static_cast<std::ptrdiff_t>(row.reason.size());
+    for (std::size_t i = 0; i < row.reason.size(); ++i)
+        EXPECT_TRUE(reason[i].ends_with(row.reason[i])) << reason[i];
+    expected.insert(expected.end() - 1, reason, journal.end() - 1);
+    ExpectFailed(expected);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp / "temp")) << "no archive in the clear, no output";
     EXPECT_EQ(ftp.Connections(), 0);
+    if (platform::FileExists(tmp / "child.pid")) {
+        EXPECT_GE(ticks, 10) << "the window's timers ran while gpg ran";
+        EXPECT_TRUE(testsupport::ProcessEnded(child(), 3000)) << "gpg's child lives on";
+    }
 }
+
+const char* const kSleeper = "sleep 60 & echo $! > child.pid; wait\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, GpgFails,
-    testing::Values(GpgCase{"ExitsNonZeroWithoutOutput", "exit 2\n"},
-                    GpgCase{"PartialOutputThenExit2", "head -c 1000 \"$4\" > \"$4.gpg\"; exit 2\n"},
-                    GpgCase{"PartialOutputThenKilled",
-                            "head -c 1000 \"$4\" > \"$4.gpg\"; kill -KILL $$\n"}),
+    testing::Values(
+        GpgCase{"ExitsNonZeroWithoutOutput", "exit 2\n", {}},
+        GpgCase{"PartialOutputThenExit2", "head -c 1000 \"$4\" > \"$4.gpg\"; exit 2\n", {}},
+        GpgCase{"PartialOutputThenKilled", "head -c 1000 \"$4\" > \"$4.gpg\"; kill -KILL $$\n", {}},
+        // The last lines of its error output, as much as fits, in the
+        // journal's code page (what it lacks as '?').
+        GpgCase{"SaysWhy",
+                "printf 'gpg: %03000d\\n%0500d\\n' 0 0 >&2\n"
+                "echo 'gpg: klíč nenalezen ✓' >&2; exit 2\n",
+                {"Hlášení GNU PG: gpg: klíč nenalezen ?"}},
+        GpgCase{"HangsPastTheTimeOut",
+                kSleeper,
+                {"Program gpg.exe neskončil do 1 s a byl ukončen."},
+                1},
+        GpgCase{"WindowClosedWhileItRuns",
+                kSleeper,
+                {"Odesílání přerušeno - okno programu bylo zavřeno."},
+                0,
+                true},
+        GpgCase{"LeavesAChildRunning",
+                "(sleep 60; echo late > \"$4.gpg\") & echo $! > child.pid\n"
+                "head -c 1000 \"$4\" > \"$4.gpg\"; sleep 1; exit 2\n",
+                {}},
+        GpgCase{"MissingRecipientKey",
+                "",
+                {"gpg: 5E2B7C19: skipped: No public key", ": encryption failed: No public key"}}),
     [](const testing::TestParamInfo<GpgCase>& info) { return std::string(info.param.name); });
 
 // A data file rewritten between archiving and the post-send handling, with
@@ -447,7 +520,7 @@ TEST_P(RewrittenAfterArchiving, StaysInPlace) {
     content[0] = content[0] == 'X' ? 'Y' : 'X';
     ui::Timer rewrite;
     rewrite.OnTick([&] {
-        if (!platform::FileExists(Encrypted()))
+        if (!GpgEnded())
             return;
         testsupport::WriteBytes(changed, content);
         setTime(changed, 600000000);

@@ -9,10 +9,12 @@
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/GpgHome.h"
+#include "tests/support/System.h"
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -153,6 +155,25 @@ TEST_F(Program, LockThatCannotBeMadeStopsTheRun) {
         << JournalBytes();
     EXPECT_EQ(Count("Start "), 0);
     EXPECT_EQ(silent.Connections(), 0);
+}
+
+// A request while gpg hangs (it started a child): gpg and its child end at
+// once, nothing stays in the clear, the journal says the run was stopped.
+TEST_F(Program, RequestWhileGpgHangsEndsGpgAndItsChild) {
+    testsupport::WriteBytes(tmp / "gpg.exe",
+                            "#!/bin/sh\n[ \"$1\" = --version ] && exit 0\ncd \"$(dirname "
+                            "\"$0\")\"; sleep 60 & echo $! > child.pid; wait\n");
+    const std::string pidFile = tmp / "child.pid";
+    const pid_t run = Start("/auto");
+    ASSERT_TRUE(Until([&] { return platform::FileSize(pidFile) > 0; }, 60s));
+    ASSERT_EQ(::kill(run, SIGTERM), 0);
+    EXPECT_TRUE(EndsWithZero(run, 5s));
+    EXPECT_EQ(Count(kRunStoppedJournal), 1);
+    EXPECT_TRUE(testsupport::ProcessEnded(std::stol(testsupport::ReadBytes(pidFile)), 3000));
+    for (const auto& entry : std::filesystem::directory_iterator(tmp.Path()))
+        EXPECT_EQ(entry.path().string().find(".zip"), std::string::npos) << entry.path();
+    EXPECT_EQ(silent.Connections(), 0);
+    EXPECT_TRUE(testsupport::ReadBytes(tmp / "léčba.csv") == data);
 }
 
 // Outside a run a request just ends the program, with status 0.

@@ -7,7 +7,9 @@
 #include "app/RunLock.h"
 #include "platform/FileSystem.h"
 #include "settings/Unitpom.h"
+#include "tests/support/ScopedEnv.h"
 #include "ui/Application.h"
+#include "ui/Timer.h"
 
 #include <filesystem>
 #include <functional>
@@ -262,6 +264,25 @@ TEST_F(Run, MissingGpg) {
               Expected({"Start ", "Kontrola nastavení", "Kontrola GNU PG", kNoGpg}));
     EXPECT_TRUE(Stages().calls.empty());
     ExpectIdle();
+}
+
+// gpg.exe is there but cannot find GnuPG: the check asks it, and the run
+// fails with gpg's own reason in the journal. The window lives meanwhile.
+TEST_F(Run, GpgThatCannotFindGnuPGFailsTheCheckWithItsReason) {
+    const char* reason = "gpg.exe (RODERUV): GnuPG for Windows was not found";
+    testsupport::ScopedEnv say("FAKE_GPG_STDERR", reason);
+    testsupport::ScopedEnv status("FAKE_GPG_EXIT", "2");
+    testsupport::ScopedEnv slow("FAKE_GPG_SLEEP", "1000");
+    int ticks = 0;
+    ui::Timer timer;
+    timer.OnTick([&] { ++ticks; });
+    timer.Start(50);
+    Start();
+    EXPECT_GE(ticks, 10) << "a timer of the window ran while gpg ran";
+    EXPECT_EQ(prompts.Messages(), (std::vector<std::string>{kNoGpg}));
+    EXPECT_EQ(JournalLines(), Expected({"Start ", "Kontrola nastavení", "Kontrola GNU PG",
+                                        std::string("Hlášení GNU PG: ") + reason, kNoGpg}));
+    EXPECT_TRUE(Stages().calls.empty());
 }
 
 TEST_F(Run, EmptyList) {

@@ -52,9 +52,9 @@ std::vector<std::string> ZipMembers(const std::string& archive, const std::strin
     return names;
 }
 
-// A script standing in for gpg.exe.
+// A script standing in for gpg.exe; it passes the GnuPG check.
 void WriteScript(const std::string& path, const std::string& body) {
-    testsupport::WriteBytes(path, "#!/bin/sh\n" + body);
+    testsupport::WriteBytes(path, "#!/bin/sh\n[ \"$1\" = --version ] && exit 0\n" + body);
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
 }
 
@@ -169,11 +169,11 @@ TEST_F(Stages, ThreeFilesAreZippedEncryptedAndDecryptBackByteIdentical) {
     const int64_t encryptedSize = platform::FileSize(encrypted);
     EXPECT_GT(encryptedSize, 0);
     EXPECT_EQ(transferSize, encryptedSize);
-    EXPECT_TRUE(platform::FileExists(InTemp("20260305.zip"))); // left in place
-    EXPECT_FALSE(platform::FileExists(InTemp("_ftp_file.zip")));
-    EXPECT_EQ(platform::FileSize(InTemp("20260305.zip")), zipSize);
-    // The four pauses each let events run, and once more after them.
-    EXPECT_EQ(captions.size(), 5u);
+    // Nothing in the clear stays: only the encrypted file.
+    EXPECT_FALSE(platform::PathExists(InTemp("20260305.zip")));
+    EXPECT_FALSE(platform::PathExists(InTemp("_ftp_file.zip")));
+    // Events run while gpg runs, at each of the four pauses and once more.
+    EXPECT_GE(captions.size(), 6u);
 
     EXPECT_EQ(JournalLines(), (std::vector<std::string>{
                                   Stamped("Mazání starého souboru " + InTemp("_ftp_file.zip")),
@@ -189,6 +189,7 @@ TEST_F(Stages, ThreeFilesAreZippedEncryptedAndDecryptBackByteIdentical) {
     EXPECT_EQ(testsupport::ReadBytes(out + "/0"), testsupport::ReadBytes(a));
     EXPECT_EQ(testsupport::ReadBytes(out + "/1"), testsupport::ReadBytes(b));
     EXPECT_EQ(testsupport::ReadBytes(out + "/2"), random);
+    EXPECT_EQ(platform::FileSize(out + "/plain.zip"), zipSize);
     (void)c;
 
     // The record of what went into the archive.
@@ -223,7 +224,7 @@ TEST_F(Stages, WithoutTmpdirTheUsersOwnFolderHoldsOwnerOnlyFiles) {
     ASSERT_EQ(std::make_pair(zipResult, encryptResult), std::make_pair(1, 1));
     EXPECT_EQ(transferFile, own + "/20260305.zip.gpg");
     EXPECT_EQ(modeOf(own), 0700u);
-    EXPECT_EQ(modeOf(own + "/20260305.zip"), 0600u);
+    EXPECT_FALSE(platform::PathExists(own + "/20260305.zip"));
     EXPECT_EQ(modeOf(own + "/20260305.zip.gpg"), 0600u);
 
     // Once others may look in, the folder is left as it is, and the files go
@@ -241,10 +242,10 @@ TEST_F(Stages, WithoutTmpdirTheUsersOwnFolderHoldsOwnerOnlyFiles) {
 
 TEST_F(Stages, SecondRunOnTheSameDayReplacesTheFirstRunsFiles) {
     UseRealGpg();
-    // gpg.exe notes whether an encrypted file of that name was still there.
+    // gpg.exe notes whether the earlier encrypted file was still there.
     std::filesystem::rename(tmp / "gpg.exe", tmp / "gpg-launcher");
     WriteScript(tmp / "gpg.exe",
-                "[ -e \"$4.gpg\" ] && echo \"$4.gpg\" >> \"$(dirname \"$0\")/stale\"\n"
+                "[ -s \"$4.gpg\" ] && echo \"$4.gpg\" >> \"$(dirname \"$0\")/stale\"\n"
                 "exec \"$(dirname \"$0\")/gpg-launcher\" \"$@\"\n");
     const std::string data = AddData("data.txt", "first run");
     SetDate(2026, 3, 5);
@@ -261,13 +262,12 @@ TEST_F(Stages, SecondRunOnTheSameDayReplacesTheFirstRunsFiles) {
     EXPECT_EQ(DecryptedMembers(gpg1, out), std::vector<std::string>{"data.txt"});
     EXPECT_EQ(testsupport::ReadBytes(out + "/0"), "second run, same day");
 
-    // A run on the next day leaves the earlier day's pair alone.
+    // A run on the next day leaves the earlier day's encrypted file alone.
     SetDate(2026, 3, 6);
     ASSERT_EQ(ZipAndEncrypt(), std::make_pair(1, 1));
     EXPECT_EQ(transferFile, InTemp("20260306.zip.gpg"));
-    EXPECT_TRUE(platform::FileExists(zip1));
     EXPECT_TRUE(platform::FileExists(gpg1));
-    EXPECT_TRUE(platform::FileExists(InTemp("20260306.zip")));
+    EXPECT_FALSE(platform::PathExists(zip1));
 }
 
 TEST_F(Stages, DatedArchiveThatCannotBeDeletedGivesZeroWithItsPath) {

@@ -88,9 +88,21 @@ std::vector<std::string> WholeRunFixture::UpToArchive() {
             "Zipování souborů..."};
 }
 
+std::string WholeRunFixture::JournalledArchiveSize() const {
+    const std::string before =
+        "Zazipováno celkem " + std::to_string(files.size()) + "; celková velikost ";
+    const std::string after = " bytů";
+    for (const std::string& line : Journal()) {
+        const std::size_t at = line.find(before); // after a stamp of the real clock too
+        if (at != std::string::npos && line.size() > at + before.size() + after.size())
+            return line.substr(at + before.size(), line.size() - at - before.size() - after.size());
+    }
+    return "(none)";
+}
+
 std::vector<std::string> WholeRunFixture::UpToEncrypt() const {
     const std::string n = std::to_string(files.size());
-    const std::string z = std::to_string(platform::FileSize(tmp / "temp/20260305.zip"));
+    const std::string z = JournalledArchiveSize();
     return Plus(UpToArchive(), {"Zazipováno celkem " + n,
                                 "Zazipováno celkem " + n + "; celková velikost " + z + " bytů",
                                 "Šifrování souboru..."});
@@ -175,6 +187,10 @@ void WholeRunFixture::ExpectDecryptsToSoundArchive(const std::string& encrypted,
                                                    const std::string& zip) const {
     std::string log;
     ASSERT_TRUE(gpg.Decrypt(encrypted, zip, &log)) << log;
+    // The size the journal gives (a journal on a full disk may lack it).
+    if (JournalledArchiveSize() != "(none)") {
+        EXPECT_EQ(std::to_string(platform::FileSize(zip)), JournalledArchiveSize());
+    }
     std::string out;
     EXPECT_EQ(testsupport::RunShell("unzip -tq " + ShellQuote(zip) + " 2>&1", &out), 0) << out;
 }

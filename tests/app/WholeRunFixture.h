@@ -64,6 +64,9 @@ protected:
     // each point (the sizes read from the files the run left in temp).
     std::vector<std::string> Journal() const { return JournalUnstamped(); }
     static std::vector<std::string> UpToArchive();
+    // The archive's size as the run journalled it: the archive itself is
+    // gone once encrypted (what it held is checked after decrypting).
+    std::string JournalledArchiveSize() const;
     std::vector<std::string> UpToEncrypt() const;
     std::vector<std::string> UpToConnect() const;
     std::vector<std::string> Sent() const; // up to the bytes sent

@@ -11,6 +11,8 @@ int RunArgsChild(const std::vector<std::string>& args) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(args[1])));
         return 0;
     }
+    if (args.size() == 3 && args[0] == "--probe")
+        return HandleRefersTo(args[1], args[2]) ? 10 : 11;
     if (args.empty())
         return 2;
     std::string out;

@@ -1,6 +1,22 @@
 #include "ArgsChild.h"
 
+#include "tests/support/Files.h"
+
 #include <windows.h>
+
+#include <cstdint>
+
+bool HandleRefersTo(const std::string& handle, const std::string& path) {
+    HANDLE file = CreateFileW(testsupport::NativePath(path).c_str(), 0, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION a{}, b{};
+    const bool same =
+        GetFileInformationByHandle(reinterpret_cast<HANDLE>(std::stoll(handle)), &a) &&
+        GetFileInformationByHandle(file, &b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+        a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(file);
+    return same;
+}
 
 // The arguments as the C runtime split the command line, in UTF-16, turned
 // into UTF-8 so that no letter is lost to the ANSI code page.

@@ -3,6 +3,9 @@
 // FAKE_GPG_RECORD and exits with the status in FAKE_GPG_EXIT. With
 // FAKE_GPG_ENCRYPT set it "encrypts" the last argument by copying it to the
 // same name with ".gpg" added, replacing any file there as gpg --yes does.
+// With "--version" last (the GnuPG check) it does neither. It writes
+// FAKE_GPG_STDERR to standard error, with FAKE_GPG_CHILD set starts a copy
+// of itself that sleeps a minute, and sleeps FAKE_GPG_SLEEP ms before it ends.
 #include <windows.h>
 
 #include <cstdio>
@@ -32,6 +35,26 @@ bool InputIsNullDevice() {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (_wgetenv(L"FAKE_GPG_CHILD") != nullptr) {
+        wchar_t self[MAX_PATH * 4];
+        GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+        std::wstring line = L"\"" + std::wstring(self) + L"\" --version";
+        SetEnvironmentVariableW(L"FAKE_GPG_CHILD", nullptr);
+        SetEnvironmentVariableW(L"FAKE_GPG_SLEEP", L"60000");
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessW(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                            &startup, &child))
+            return 97;
+    }
+    if (const wchar_t* text = _wgetenv(L"FAKE_GPG_STDERR"))
+        std::fprintf(stderr, "%s\n", Utf8(text).c_str());
+    if (const wchar_t* ms = _wgetenv(L"FAKE_GPG_SLEEP"))
+        Sleep(static_cast<DWORD>(_wtoi(ms)));
+    const wchar_t* status = _wgetenv(L"FAKE_GPG_EXIT");
+    if (std::wstring(argv[argc - 1]) == L"--version")
+        return status ? _wtoi(status) : 0;
     const wchar_t* record = _wgetenv(L"FAKE_GPG_RECORD");
     if (record == nullptr)
         return 99;
@@ -50,6 +73,5 @@ int wmain(int argc, wchar_t** argv) {
         if (!CopyFileW(input.c_str(), (input + L".gpg").c_str(), FALSE))
             return 2;
     }
-    const wchar_t* status = _wgetenv(L"FAKE_GPG_EXIT");
     return status ? _wtoi(status) : 0;
 }

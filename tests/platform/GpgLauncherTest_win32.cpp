@@ -1,6 +1,8 @@
 // The gpg.exe launcher started as the program starts it, with a stand-in for
 // an installed GnuPG (fake-gpg.exe, which records what it was given) found
-// through the registry or PATH. Both executables lie beside this test.
+// through the registry, the standard install folders or PATH, and never in
+// a folder that depends on where it was started. Both executables lie
+// beside this test.
 #include "platform/Paths.h"
 #include "tests/support/System.h"
 #include "tests/support/TempFolder.h"
@@ -16,8 +18,10 @@ using testsupport::NativePath;
 
 namespace {
 
-// LauncherOnPath: a second installation's launcher is the only gpg.exe on PATH.
-enum class Found { Registry64, Registry32, Path, LauncherOnPath, Nowhere };
+// From LauncherOnPath on nothing may run: a second installation's launcher
+// is the only gpg.exe on PATH; a gpg.exe planted in a relative PATH entry,
+// or in the folder the launcher is started in; none at all.
+enum class Found { Registry64, Registry32, Standard, Path, LauncherOnPath, Relative, Cwd, Nowhere };
 
 struct Row {
     const char* name;
@@ -64,6 +68,17 @@ protected:
         std::filesystem::copy_file(
             NativePath(here + (launcher ? "gpg-launcher.exe" : "fake-gpg.exe")),
             NativePath(dir_ / "tools\\gpg.exe"));
+        // The standard folder is the system's own (Wine sets ProgramFiles
+        // for each process itself), so the row cleans up after itself.
+        const Found found = GetParam().found;
+        if (found == Found::Standard)
+            planted_ = std::string(getenv("ProgramFiles")) + "\\GnuPG\\bin\\gpg.exe";
+        if (found == Found::Cwd)
+            planted_ = dir_ / "work\\gpg.exe";
+        if (!planted_.empty()) {
+            std::filesystem::create_directories(NativePath(planted_).parent_path());
+            std::filesystem::copy_file(NativePath(here + "fake-gpg.exe"), NativePath(planted_));
+        }
     }
     void TearDown() override {
         SetInstallDirectory(KEY_WOW64_64KEY, "");
@@ -71,6 +86,10 @@ protected:
         // Wine's console host of the finished stand-in leaves its working
         // folder a moment later; until then the folder cannot go.
         std::error_code busy;
+        if (!planted_.empty())
+            std::filesystem::remove(NativePath(planted_), busy);
+        if (GetParam().found == Found::Standard) // the GnuPG folder made for it
+            std::filesystem::remove_all(NativePath(planted_).parent_path().parent_path(), busy);
         for (int i = 0; i < 100 && !std::filesystem::remove(NativePath(dir_ / "work"), busy); ++i)
             Sleep(20);
     }
@@ -122,6 +141,7 @@ protected:
     }
 
     testsupport::TempFolder dir_;
+    std::string planted_; // a gpg.exe put where the row says
 };
 
 TEST_P(GpgLauncher, RunsInstalledGnuPG) {
@@ -136,11 +156,15 @@ TEST_P(GpgLauncher, RunsInstalledGnuPG) {
     std::string path = (dir_ / "app") + ";C:\\windows\\system32";
     if (row.found == Found::Path || row.found == Found::LauncherOnPath)
         path += ";" + (dir_ / "tools");
+    if (row.found == Found::Relative)
+        path += ";..\\tools;tools";
+    if (row.found == Found::Cwd)
+        path += ";.";
 
     std::string errors;
     const DWORD status = RunLauncher(path, &errors);
 
-    if (row.found == Found::Nowhere || row.found == Found::LauncherOnPath) {
+    if (row.found >= Found::LauncherOnPath) {
         EXPECT_EQ(status, 2u);
         EXPECT_FALSE(std::filesystem::exists(NativePath(dir_ / "record.txt")));
         EXPECT_NE(errors.find("install GnuPG for Windows"), std::string::npos) << errors;
@@ -160,7 +184,10 @@ TEST_P(GpgLauncher, RunsInstalledGnuPG) {
 INSTANTIATE_TEST_SUITE_P(Table, GpgLauncher,
                          ::testing::Values(Row{"Registry", Found::Registry64, false, 0},
                                            Row{"RegistryWow6432Node", Found::Registry32, true, 7},
+                                           Row{"StandardFolder", Found::Standard, false, 0},
                                            Row{"PathPastItself", Found::Path, true, 3},
+                                           Row{"RelativePathEntry", Found::Relative, false, 0},
+                                           Row{"CurrentFolder", Found::Cwd, false, 0},
                                            Row{"AnotherLauncherOnPath", Found::LauncherOnPath,
                                                false, 0},
                                            Row{"NotFound", Found::Nowhere, false, 0}),

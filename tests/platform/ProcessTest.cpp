@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 #include "platform/Paths.h"
 #include "tests/support/Files.h"
+#include "tests/support/System.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -68,4 +69,12 @@ TEST(Process, WaitingLetsTheIdleHookRun) {
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_GE(idleCalls, 2);
+}
+
+// A handle (descriptor) of ours that a child would inherit by default.
+TEST(Process, InheritsNoOtherHandle) {
+    testsupport::TempFolder dir;
+    testsupport::WriteBytes(dir / "open", "x");
+    const std::string handle = testsupport::OpenInheritable(dir / "open");
+    EXPECT_EQ(RunAndWait(Child(), {"--probe", handle, dir / "open"}).exitCode, 11);
 }

@@ -6,10 +6,13 @@
 # CR LF line ends, data files with Czech names, pyftpdlib on 127.0.0.1 as the
 # registry's server. GnuPG for Windows is stood in for by FAKE_GPG, found by
 # the launcher on PATH: it records its arguments and "encrypts" by copying,
-# so what arrives on the server is the archive itself. One row per way of
-# handling the data files after the upload (FilesMoveTo 0, 1, 2), and one
+# so what arrives on the server is the archive itself; it also writes what
+# GnuPG writes under Wine on standard error, which is no failure. One row per
+# way of handling the data files after the upload (FilesMoveTo 0, 1, 2), one
 # with a fourth data file that another program (HOLD_OPEN) holds open for
-# writing without read sharing: it is neither sent nor deleted, the others are.
+# writing without read sharing (it is neither sent nor deleted, the others
+# are), then the GnuPG check fails: gpg hangs (with a child), the launcher
+# finds none.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 if [ -z "${DISPLAY:-}" ]; then
@@ -35,13 +38,14 @@ mkdir -p "$tmp/ftp" "$tmp/GnuPG"
 ftpd=$!
 port=
 for _ in $(seq 100); do
-    port=$(sed -n 's/^port //p' "$tmp/ftpd.log")
+    port=$(sed -n 's/^port //p' "$tmp/ftpd.log" 2>/dev/null) || true # the server may not have made it yet
     [ -n "$port" ] && break
     sleep 0.1
 done
 [ -n "$port" ] || { row=start fail "pyftpdlib: $(cat "$tmp/ftpd.log")"; }
 cp "$fake_gpg" "$tmp/GnuPG/gpg.exe"
 export WINEPATH="$(winpath "$tmp/GnuPG")" FAKE_GPG_RECORD="$tmp/gpg-record.txt" FAKE_GPG_ENCRYPT=1
+export FAKE_GPG_STDERR="SetConsoleCP failed: Invalid access"
 password=$(printf 'tajné heslo' | cp1250 | base64 -w0)
 
 # FilesMoveTo | the journal's line about the data files | a file held open
@@ -51,10 +55,10 @@ rows=(
     "2|Datové soubory byly přesunuty. |"
     "1|Datové soubory se nepodařilo smazány. |held"
 )
-for entry in "${rows[@]}"; do
-    IFS='|' read -r mode journalled held <<<"$entry"
-    row="FilesMoveTo=$mode${held:+ $held}"
-    app="$tmp/Odesílání dat $row/program" data="$tmp/Data pacientů" moved="$tmp/Odeslaná data"
+# make_app ROW MOVETO [SETTING] [held]: the installed layout, data files and
+# settings; with held, a fourth data file that HOLD_OPEN holds open.
+make_app() {
+    app="$tmp/Odesílání dat $1/program" data="$tmp/Data pacientů" moved="$tmp/Odeslaná data"
     rm -rf "$tmp/ftp"/* "$data" "$moved" "$FAKE_GPG_RECORD"
     mkdir -p "$app" "$data" "$moved"
     cp "$roderuv" "$app/roderuv.exe"
@@ -63,7 +67,7 @@ for entry in "${rows[@]}"; do
     head -c 300000 /dev/urandom >"$data/výsledky 2026.bin"
     seq 1 20000 >"$data/léčba.csv"
     cp -a "$data" "$tmp/originals"
-    files=3
+    local held=${4:-} files=3
     if [ -n "$held" ]; then
         head -c 300000 /dev/urandom >"$data/držený.bin"
         cp "$data/držený.bin" "$tmp/held-original"
@@ -72,7 +76,8 @@ for entry in "${rows[@]}"; do
     {
         printf '[General]\r\nFTPServer=127.0.0.1:%s\r\nLogin=klinika\r\nHeslo=%s\r\n' "$port" "$password"
         printf 'Proxy=0\r\nUseLog=1\r\nCestaLog=%s\r\nDeleteLog=0\r\n' "$(winpath "$app/Deník odesílání.log")"
-        printf 'FilesMoveTo=%s\r\nFilesMoveToDir=%s\\\r\n' "$mode" "$(winpath "$moved")"
+        printf 'FilesMoveTo=%s\r\nFilesMoveToDir=%s\\\r\n' "$2" "$(winpath "$moved")"
+        [ -z "${3:-}" ] || printf '%s\r\n' "$3"
         printf 'PocetSouboru=%s\r\n[Files]\r\n' "$files"
         printf 'File0=%s\r\n' "$(winpath "$data/pacienti_září.csv")"
         printf 'File1=%s\r\n' "$(winpath "$data/výsledky 2026.bin")"
@@ -90,14 +95,29 @@ for entry in "${rows[@]}"; do
         done
         grep -q held "$tmp/held" || fail "the file is not held open"
     fi
+}
 
+# run_app [NAME=VALUE...]: one unattended run with those in its environment;
+# its journal in $text. The day's archive (as the journal names it) is gone.
+run_app() {
     status=0
-    (cd "$app" && timeout 120 "$wine_run" ./roderuv.exe /auto) || status=$?
+    (cd "$app" && env "$@" timeout 120 "$wine_run" ./roderuv.exe /auto) || status=$?
     journal="$app/Deník odesílání.log"
     [ -f "$journal" ] || fail "no journal (status $status)"
     text=$(iconv -f CP1250 -t UTF-8 "$journal") || fail "journal is not Windows-1250"
     [ "$status" = 0 ] || fail "status $status; journal: $text"
     [ "$(grep -c $'\r$' "$journal")" = "$(wc -l <"$journal")" ] || fail "journal lines without CR LF"
+    archive=$(sed -n 's/.*Výsledný soubor \(.*\)\.gpg neexistuje.*/\1/p; s/.*Šifrovaný soubor \(.*\)\.gpg o velikosti.*/\1/p' <<<"$text" | tr -d '\r')
+    [ -z "$archive" ] || [ ! -e "$("$wine_run" winepath -u "$archive" 2>/dev/null)" ] ||
+        fail "the archive stayed in the clear: $archive"
+}
+
+
+for entry in "${rows[@]}"; do
+    IFS='|' read -r mode journalled held <<<"$entry"
+    row="FilesMoveTo=$mode${held:+ $held}"
+    make_app "$row" "$mode" "" "$held"
+    run_app
     grep -qF "Odeslání dat na FTP server proběhlo v pořádku. Program bude ukončen. " <<<"$text" ||
         fail "no success in the journal: $text"
     [ -z "$journalled" ] || grep -qF "$journalled" <<<"$text" || fail "journal lacks '$journalled'"
@@ -114,7 +134,6 @@ for entry in "${rows[@]}"; do
         cmp -s "$tmp/held-original" "$data/držený.bin" || fail "the held file did not stay"
         rm "$tmp/held-original"
     fi
-
     # What gpg was given: batch mode, the registry's key, the archive.
     grep -qx 'stdin=null' "$FAKE_GPG_RECORD" && grep -qx 'arg=--batch' "$FAKE_GPG_RECORD" &&
         grep -A1 -x 'arg=-r' "$FAKE_GPG_RECORD" | grep -qx "arg=$key" &&
@@ -151,4 +170,23 @@ PY
     rm -rf "$tmp/originals"
     echo "ok: $row"
 done
-echo "windows runs: ${#rows[@]} unattended runs against pyftpdlib passed"
+
+# Name | environment for the stand-in | the journal's reason. gpg that hangs
+# is ended at the time-out with the child it started.
+failures=(
+    "GpgHangs|FAKE_GPG_SLEEP=60000 FAKE_GPG_CHILD=1|Program gpg.exe neskončil do 1 s a byl ukončen."
+    "NoGnuPG|WINEPATH=|Hlášení GNU PG: gpg.exe (RODERUV): GnuPG for Windows was not found"
+)
+for entry in "${failures[@]}"; do
+    IFS='|' read -r row environment reason <<<"$entry"
+    make_app "$row" 1 "TimeOut=1"
+    run_app $environment
+    grep -qF "$reason" <<<"$text" && grep -qF 'Program "gpg.exe" nebyl nalezen v adresáři aplikace.' <<<"$text" ||
+        fail "journal: $text"
+    [ -z "$(ls "$tmp/ftp")" ] && diff -r "$tmp/originals" "$data" >/dev/null || fail "data sent or touched"
+    sleep 0.5
+    ! pgrep -f "$(basename "$tmp").GnuPG.gpg\.exe" >/dev/null || fail "gpg or its child lives on"
+    rm -rf "$tmp/originals"
+    echo "ok: $row"
+done
+echo "windows runs: $((${#rows[@]} + ${#failures[@]})) unattended runs against pyftpdlib passed"

@@ -29,4 +29,12 @@ std::string SystemTempRoot();
 // Makes a file read-only for everyone (or writable again).
 void SetReadOnly(const std::string& path, bool readOnly);
 
+// POSIX: true once the process with that id has ended (a zombie counts as
+// ended), waiting up to waitMs for it.
+bool ProcessEnded(long pid, int waitMs);
+
+// Opens path so that a child would inherit the handle (descriptor) by
+// default; its number as text. It stays open until this process ends.
+std::string OpenInheritable(const std::string& path);
+
 } // namespace testsupport

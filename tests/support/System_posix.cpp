@@ -1,9 +1,12 @@
 #include "tests/support/System.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 
 namespace testsupport {
 
@@ -35,6 +38,22 @@ void UnsetEnvironment(const char* name) {
 void SetReadOnly(const std::string& path, bool readOnly) {
     if (chmod(path.c_str(), readOnly ? 0444 : 0644) != 0)
         throw std::runtime_error("chmod failed on " + path);
+}
+
+bool ProcessEnded(long pid, int waitMs) {
+    for (int waited = 0;; waited += 20) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string pidText, name, state;
+        if (!(stat >> pidText >> name >> state) || state == "Z" || state == "X")
+            return true;
+        if (waited >= waitMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string OpenInheritable(const std::string& path) {
+    return std::to_string(::open(path.c_str(), O_RDONLY));
 }
 
 } // namespace testsupport

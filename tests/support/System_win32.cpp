@@ -69,4 +69,11 @@ void SetReadOnly(const std::string& path, bool readOnly) {
         throw std::runtime_error("SetFileAttributes failed on " + path);
 }
 
+std::string OpenInheritable(const std::string& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, OPEN_EXISTING, 0, nullptr);
+    return std::to_string(reinterpret_cast<intptr_t>(file));
+}
+
 } // namespace testsupport
