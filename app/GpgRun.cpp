@@ -1,7 +1,6 @@
 #include "app/GpgRun.h"
 
 #include "app/TimeOutSetting.h"
-#include "app/Umain.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Termination.h"
@@ -66,12 +65,13 @@ std::vector<std::string> GpgReasonLines(const std::string& errorOutput) {
     return lines;
 }
 
-GpgRun RunGpg(const TForm1& form, const std::vector<std::string>& args) {
+GpgRun RunGpg(const std::vector<std::string>& args) {
     platform::ProcessOptions options;
     // The window repaints and its other buttons work while gpg runs; a
-    // request to end the program is noticed there too.
+    // request to end the program (closing the window is one) is noticed
+    // there too.
     options.idle = [] { ui::ProcessMessages(); };
-    options.stop = [&form] { return platform::TerminationRequested() || form.ClosedDuringRun(); };
+    options.stop = [] { return platform::TerminationRequested(); };
     options.timeoutMs = GpgTimeOutMs();
     options.errorTail = kErrorTailBytes;
     const platform::ProcessResult result = platform::RunAndWait(GpgProgramPath(), args, options);
@@ -82,9 +82,7 @@ GpgRun RunGpg(const TForm1& form, const std::vector<std::string>& args) {
     run.succeeded = result.started && !result.stopped && !result.timedOut && result.exitCode == 0;
     if (run.succeeded || !run.started)
         return run;
-    // A request from the system has been journalled where it was noticed.
-    if (result.stopped && !platform::TerminationRequested())
-        run.reason.push_back("Odesílání přerušeno - okno programu bylo zavřeno.");
+    // A stop has been journalled where the request was noticed.
     if (result.timedOut)
         run.reason.push_back("Program gpg.exe neskončil do " +
                              std::to_string(options.timeoutMs / 1000) + " s a byl ukončen.");

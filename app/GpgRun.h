@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-class TForm1;
-
 struct GpgRun {
     bool started = false;   // false: gpg.exe could not be started at all
     bool succeeded = false; // it ended by itself with exit status 0
@@ -21,7 +19,7 @@ struct GpgRun {
 std::string GpgProgramPath();
 
 // Runs gpg.exe with args and waits for its end, letting events run.
-GpgRun RunGpg(const TForm1& form, const std::vector<std::string>& args);
+GpgRun RunGpg(const std::vector<std::string>& args);
 
 // The last lines of a program's error output (UTF-8) as journal lines: at
 // most a few hundred bytes, empty lines left out, control characters made

@@ -8,7 +8,6 @@
 #include "platform/BinaryFile.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
-#include "platform/NewFile.h"
 #include "platform/Paths.h"
 #include "ui/Application.h"
 #include "zip/Archive.h"
@@ -204,12 +203,12 @@ int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
     // gpg's output is made here first, new and the owner's only, so gpg
     // (told --yes) writes into this file and never through a planted link.
     if ((SomethingAt(encrypted) && !platform::DeleteFile(encrypted)) ||
-        !platform::CreateNewPrivateFile(encrypted))
+        !platform::BinaryFile::CreateNew(encrypted))
         return fail(kEncryptOlderFileInTheWay, encrypted, datedArchive);
 
     // An argument vector, no shell: a path with blanks, quotes or '$' is
     // passed as it is.
-    const GpgRun gpg = RunGpg(*this, {"-r", kGpgRecipientKey, "-e", datedArchive});
+    const GpgRun gpg = RunGpg({"-r", kGpgRecipientKey, "-e", datedArchive});
     platform::DeleteFile(datedArchive);
     if (!gpg.started) {
         platform::DeleteFile(encrypted);

@@ -78,8 +78,6 @@ public:
     // Ends the running run: the FTP client's waits, unbounded with time-out
     // 0, are cancelled so the run can end, and the program is asked to end.
     void StopRun();
-    // True once the window was closed during a run: the run's waits end.
-    bool ClosedDuringRun() const { return closedDuringRun_; }
 
     // ---- list and start-up ---------------------------------------------
     void LoadFileList();

@@ -335,7 +335,7 @@ bool TForm1::CheckGpg(std::vector<std::string>* Reason) {
         return false;
     // The file alone proves nothing: on Windows it is a launcher, which
     // works only where GnuPG for Windows is installed.
-    GpgRun run = RunGpg(*this, {"--version"});
+    GpgRun run = RunGpg({"--version"});
     if (!run.succeeded && Reason)
         *Reason = std::move(run.reason);
     return run.succeeded;
