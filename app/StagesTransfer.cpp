@@ -18,12 +18,18 @@
 namespace {
 
 // The time-out of every FTP wait from the optional setting TimeOut (whole
-// seconds): missing, 0 or negative waits without bound, as before the
-// setting existed; a huge value stays the largest wait the client can hold.
+// seconds). Missing, unreadable or negative gives the default, so that a
+// silent server cannot hold an unattended run (and the run lock) for ever;
+// only an explicit 0 waits without bound. A huge value stays the largest
+// wait the client can hold.
+constexpr int kDefaultTimeOutSeconds = 120;
+
 int FtpTimeOutMs() {
-    const int Seconds = ReadSettingInteger("TimeOut", 0);
-    if (Seconds <= 0)
+    const int Seconds = ReadSettingInteger("TimeOut", kDefaultTimeOutSeconds);
+    if (Seconds == 0)
         return 0;
+    if (Seconds < 0)
+        return kDefaultTimeOutSeconds * 1000;
     return Seconds > INT_MAX / 1000 ? INT_MAX : Seconds * 1000;
 }
 
@@ -151,14 +157,23 @@ bool TForm1::CheckUpload(const std::string& RemoteName, int64_t ExpectedSize) {
     if (Sent != ExpectedSize)
         return false;
 
-    // What arrived, where the server can say. A server without SIZE, or one
-    // that has already taken the file away (550), cannot tell: the 2xx after
-    // the data stands then.
+    // What arrived, where the server can say: SIZE, else MLST where FEAT
+    // offers it. Only a well-formed "not implemented" (500, 502, 504) or
+    // "no such file" (550, the file already taken away) means it cannot
+    // tell; then the 226 or 250 after the data and the server's orderly end
+    // of the data connection, which Upload checked, decide. Any other answer
+    // leaves the upload unproven.
     std::optional<int64_t> OnServer;
     try {
         OnServer = NMFTP->Size(RemoteName);
-    } catch (const std::exception&) {
-        return true;
+        if (!OnServer)
+            OnServer = NMFTP->MlstSize(RemoteName);
+    } catch (const std::exception& Error) {
+        std::string Why = Error.what();
+        while (!Why.empty() && (Why.back() == '\n' || Why.back() == '\r'))
+            Why.pop_back();
+        WriteLog("Velikost souboru na serveru nelze ověřit: " + Why, true);
+        return false;
     }
     if (!OnServer)
         return true;
