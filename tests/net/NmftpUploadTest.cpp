@@ -435,13 +435,13 @@ TEST_F(NmftpUpload, SizeReportsTheNumberOrNotSupported) {
 }
 
 // MLST is asked only when FEAT offers it with the size fact on by default,
-// and judged as SIZE is.
+// and judged as SIZE is (reply text may hold a TAB).
 TEST_F(NmftpUpload, MlstSizeWhereFeatOffersIt) {
     const std::string feat =
         Lines({"211-Features:", " SIZE", " MLST type*;size*;modify*;", " UTF8", "211 End"});
     ftp.Reply("FEAT", feat)
         .Reply("MLST a.gpg",
-               Lines({"250-Listing a.gpg", " Type=file;Size=300000; a.gpg", "250 End."}))
+               Lines({"250-Listing\ta.gpg", " Type=file;Size=300000; a.gpg", "250 End."}))
         .Reply("FEAT", "502 Not implemented.")
         .Reply("FEAT", Lines({"211-Features:", " MLST type*;size;", "211 End"}))
         .Reply("FEAT", feat)
