@@ -5,27 +5,17 @@
 // again by the next (Connect returns at once; "TYPE L 8" is sent again).
 #include "app/ConvertError.h"
 #include "app/FtpServerAddress.h"
+#include "app/TimeOutSetting.h"
 #include "app/Umain.h"
 
 #include "net/Nmftp.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
 
-#include <climits>
 #include <exception>
 #include <optional>
 
 namespace {
-
-// The time-out of every FTP wait from the optional setting TimeOut (whole
-// seconds): missing, 0 or negative waits without bound, as before the
-// setting existed; a huge value stays the largest wait the client can hold.
-int FtpTimeOutMs() {
-    const int Seconds = ReadSettingInteger("TimeOut", 0);
-    if (Seconds <= 0)
-        return 0;
-    return Seconds > INT_MAX / 1000 ? INT_MAX : Seconds * 1000;
-}
 
 // Where a fresh connection goes: to the proxy, which is told the server,
 // or straight to the server.
@@ -151,14 +141,23 @@ bool TForm1::CheckUpload(const std::string& RemoteName, int64_t ExpectedSize) {
     if (Sent != ExpectedSize)
         return false;
 
-    // What arrived, where the server can say. A server without SIZE, or one
-    // that has already taken the file away (550), cannot tell: the 2xx after
-    // the data stands then.
+    // What arrived, where the server can say: SIZE, else MLST where FEAT
+    // offers it. Only a well-formed "not implemented" (500, 502, 504) or
+    // "no such file" (550, the file already taken away) means it cannot
+    // tell; then the 226 or 250 after the data and the server's orderly end
+    // of the data connection, which Upload checked, decide. Any other answer
+    // leaves the upload unproven.
     std::optional<int64_t> OnServer;
     try {
         OnServer = NMFTP->Size(RemoteName);
-    } catch (const std::exception&) {
-        return true;
+        if (!OnServer)
+            OnServer = NMFTP->MlstSize(RemoteName);
+    } catch (const std::exception& Error) {
+        std::string Why = Error.what();
+        while (!Why.empty() && (Why.back() == '\n' || Why.back() == '\r'))
+            Why.pop_back();
+        WriteLog("Velikost souboru na serveru nelze ověřit: " + Why, true);
+        return false;
     }
     if (!OnServer)
         return true;

@@ -2,8 +2,16 @@
 
 #include "settings/Unitpom.h"
 
+#include <climits>
+
 int ReadTimeOutSeconds() {
-    return ReadSettingInteger("TimeOut", kDefaultTimeOutSeconds);
+    const int seconds = ReadSettingInteger("TimeOut", kDefaultTimeOutSeconds);
+    return seconds < 0 ? kDefaultTimeOutSeconds : seconds;
+}
+
+int FtpTimeOutMs() {
+    const int seconds = ReadTimeOutSeconds();
+    return seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000;
 }
 
 int64_t GpgTimeOutMs() {

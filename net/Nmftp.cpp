@@ -1,6 +1,7 @@
 #include "net/Nmftp.h"
 
 #include "net/ReplyCode.h"
+#include "net/SocketApi.h"
 
 #include "platform/BinaryFile.h"
 #include "platform/CodePage.h"
@@ -19,6 +20,36 @@ std::string FromWire(const std::string& Line) {
 
 bool IsDigit(char C) {
     return C >= '0' && C <= '9';
+}
+
+// A whole reply, all its lines and any 1xx before the final one, is at most
+// this long: a server that sends an endless reply fails instead of holding
+// the run until the time-out (or for ever without one).
+constexpr size_t kMaxReplyBytes = 65536;
+
+// The reply line for a message: control bytes shown as '?', the line end kept.
+std::string Shown(const std::string& Line) {
+    std::string Text = Line;
+    size_t End = Text.size();
+    while (End > 0 && (Text[End - 1] == '\n' || Text[End - 1] == '\r'))
+        --End;
+    for (size_t I = 0; I < End; ++I) {
+        const unsigned char C = static_cast<unsigned char>(Text[I]);
+        if ((C < 0x20 && C != '\t') || C == 0x7f)
+            Text[I] = '?';
+    }
+    return FromWire(Text);
+}
+
+// Replies that say "cannot tell" to a size question: the command is not
+// implemented (500, 502, 504) or the file is no longer there (550, a server
+// that takes uploads away at once).
+bool CannotTell(int N) {
+    return N == 500 || N == 502 || N == 504 || N == 550;
+}
+
+bool Is200(int N) {
+    return N == 200;
 }
 
 // A field of a passive reply as a number: decimal digits only, with blanks
@@ -66,7 +97,10 @@ std::string TNMFTP::Transaction(const std::string& Command) {
     // The command itself is never part of the message: it may be a PASS.
     std::string Wire = FtpWireText(Command, "The command");
     try {
+        TDeadline Deadline(*this); // from the command to the reply's last line
+        StartReply();
         std::string First = TPowersock::Transaction(Wire);
+        TakeReplyLine(First);
         ReadExtraLines(First);
         return First;
     } catch (const ETimeOutError&) {
@@ -80,37 +114,91 @@ void TNMFTP::CloseOutOfStep() {
         TPowersock::Disconnect();
 }
 
-// A reply continues while its current line starts with a blank or carries
-// "-" in the fourth place. A reply opened by "ddd-" runs on to a line of
-// three digits and a blank, so that middle lines without a mark (allowed by
-// the protocol) cannot leave the rest of the reply to be taken for the
-// answer to the next command. The closing code is not compared with the
-// opening one: a server that closes with another code must not leave the
-// client waiting for a line that never comes.
+void TNMFTP::StartReply() {
+    ReplyBytes = 0;
+    ReplyLines.clear();
+    ReplyProblem.clear();
+}
+
+void TNMFTP::TakeReplyLine(const std::string& Line) {
+    ReplyBytes += Line.size();
+    if (ReplyBytes > kMaxReplyBytes) {
+        // The rest of it is still coming: the conversation is out of step.
+        CloseOutOfStep();
+        throw ESockError("Reply longer than 65536 bytes");
+    }
+    if (!Line.empty())
+        ReplyLines.push_back(Line);
+}
+
+std::string TNMFTP::ReadReplyLine() {
+    std::string Line = ReadLn();
+    TakeReplyLine(Line);
+    return Line;
+}
+
+void TNMFTP::NoteBadLine(const std::string& Line) {
+    if (ReplyProblem.empty())
+        ReplyProblem = "Invalid reply from the server: " + Shown(Line);
+}
+
+// A reply is its first line alone, or, when that line has "-" after its
+// code, every line up to one of three digits and a blank (middle lines may
+// hold anything, digits first too). The end is taken at any code, so a
+// server that closes with another one does not leave the client waiting;
+// but such a reply, one cut short, or a line with control bytes, is no
+// valid reply.
 void TNMFTP::ReadExtraLines(const std::string& Line) {
-    auto HasCode = [](const std::string& L) {
-        return L.size() >= 3 && IsDigit(L[0]) && IsDigit(L[1]) && IsDigit(L[2]);
-    };
-    const bool Opened = HasCode(Line) && Line.size() >= 4 && Line[3] == '-';
-    auto Continues = [&](const std::string& Current) {
-        if (Opened && &Current != &Line) {
-            bool Closing = HasCode(Current) && (Current.size() == 3 || Current[3] == ' ' ||
-                                                Current[3] == '\r' || Current[3] == '\n');
-            return !Closing;
-        }
-        return !Current.empty() &&
-               (Current[0] == ' ' || (Current.size() >= 4 && Current[3] == '-'));
-    };
-    if (!Continues(Line))
+    if (Line.empty())
+        return;
+    if (!HasReplyCode(Line) || !IsReplyText(Line))
+        NoteBadLine(Line);
+    if (!HasReplyCode(Line) || Line.size() < 4 || Line[3] != '-')
         return;
     for (;;) {
-        std::string Next = ReadLn();
-        if (Next.empty())
-            return; // the server closed the connection
-        StatusMessage(1, FromWire(Next));
-        if (!Continues(Next))
+        std::string Next = ReadReplyLine();
+        if (Next.empty()) {
+            if (ReplyProblem.empty())
+                ReplyProblem = "Connection closed by the server within its reply";
             return;
+        }
+        StatusMessage(1, FromWire(Next));
+        if (!IsReplyText(Next))
+            NoteBadLine(Next);
+        if (EndsReply(Next)) {
+            if (Next.compare(0, 3, Line, 0, 3) != 0)
+                NoteBadLine(Next);
+            return;
+        }
     }
+}
+
+void TNMFTP::ReadReply() {
+    ReplyLines.clear();
+    std::string Line = ReadReplyLine();
+    TransactionReply = Line;
+    ReplyNumber = Line.empty() ? 0 : ParseReplyNumber(Line);
+    if (!Line.empty()) {
+        StatusMessage(1, FromWire(Line));
+        ReadExtraLines(Line);
+    }
+}
+
+void TNMFTP::FollowPreliminary() {
+    // "120 ready in n minutes" comes before the real reply, within the same
+    // time-out.
+    while (ReplyNumber == 120 && ReplyProblem.empty() && !TransactionReply.empty())
+        ReadReply();
+}
+
+std::string TNMFTP::ReplyFault(bool (*Accepts)(int)) const {
+    if (TransactionReply.empty())
+        return "Connection closed by the server";
+    if (!ReplyProblem.empty())
+        return ReplyProblem;
+    if (!Accepts(ReplyNumber))
+        return FromWire(TransactionReply);
+    return "";
 }
 
 void TNMFTP::DropWaitingInput() {
@@ -129,6 +217,10 @@ void TNMFTP::Fail(TCmdType Kind, const std::string& Message, bool& Handled) {
 }
 
 void TNMFTP::DoCommand(const std::string& Command) {
+    RunCommand(Command, IsPositiveCompletion);
+}
+
+void TNMFTP::RunCommand(const std::string& Command, bool (*Accepts)(int)) {
     std::string Word = Command.substr(0, Command.find(' ')) + " ";
     TCmdType Kind = cmdDoCommand;
     if (Word == "CWD ")
@@ -146,17 +238,13 @@ void TNMFTP::DoCommand(const std::string& Command) {
     CertifyConnect();
     StatusMessage(1, Command);
     DropWaitingInput();
-    std::string Reply = Transaction(Command);
-    bool Handled = false;
-    if (Reply.empty()) {
-        // No reply at all: the server closed the connection.
-        Fail(Kind, "Connection closed by the server", Handled);
-        return;
-    }
-    if (IsRefusal(ReplyNumber)) {
-        if (IsUnsupported(ReplyNumber) && OnUnSupportedFunction)
+    Transaction(Command);
+    const std::string Fault = ReplyFault(Accepts);
+    if (!Fault.empty()) {
+        if (ReplyProblem.empty() && IsUnsupported(ReplyNumber) && OnUnSupportedFunction)
             OnUnSupportedFunction(Kind);
-        Fail(Kind, FromWire(Reply), Handled);
+        bool Handled = false;
+        Fail(Kind, Fault, Handled);
         return;
     }
     if (OnSuccess)
@@ -166,30 +254,23 @@ void TNMFTP::DoCommand(const std::string& Command) {
 void TNMFTP::Mode(int TheMode) {
     switch (TheMode) {
     case 1:
-        DoCommand("TYPE A");
+        RunCommand("TYPE A", Is200);
         break;
     case 2:
-        DoCommand("TYPE I");
+        RunCommand("TYPE I", Is200);
         break;
     case 3:
-        DoCommand("TYPE L 8");
+        RunCommand("TYPE L 8", Is200);
         break;
     default:
         break;
     }
 }
 
-// A refusal fails the log-in; a reply of exactly 400 to a log-in step does
-// not (some proxies answer a step they only pass on with it).
-void TNMFTP::CheckLoginReply() {
-    std::string Message;
-    if (TransactionReply.empty())
-        Message = "Connection closed by the server";
-    else if (IsRefusal(ReplyNumber) && ReplyNumber != 400)
-        Message = FromWire(TransactionReply);
-    else
-        return;
-    FailConnection(Message);
+void TNMFTP::CheckLoginReply(bool (*Accepts)(int)) {
+    const std::string Fault = ReplyFault(Accepts);
+    if (!Fault.empty())
+        FailConnection(Fault);
 }
 
 void TNMFTP::FailConnection(const std::string& Message) {
@@ -199,27 +280,13 @@ void TNMFTP::FailConnection(const std::string& Message) {
 }
 
 void TNMFTP::ReadGreeting() {
-    std::string Line = ReadLn();
-    for (;;) {
-        TransactionReply = Line;
-        ReplyNumber = ParseReplyNumber(Line);
-        if (Line.empty())
-            break;
-        StatusMessage(1, FromWire(Line));
-        ReadExtraLines(Line);
-        // "120 ready in n minutes" is followed by the real greeting.
-        if (!IsPositivePreliminary(ReplyNumber))
-            break;
-        Line = ReadLn();
-    }
-    std::string Message;
+    TDeadline Deadline(*this); // the whole greeting within one time-out of the connection
+    StartReply();
+    ReadReply();
+    FollowPreliminary();
     if (TransactionReply.empty())
-        Message = "Connection closed by the server before its greeting";
-    else if (!IsPositive(ReplyNumber))
-        Message = FromWire(TransactionReply);
-    else
-        return;
-    FailConnection(Message);
+        FailConnection("Connection closed by the server before its greeting");
+    CheckLoginReply([](int N) { return N == 220; });
 }
 
 void TNMFTP::Connect() {
@@ -249,16 +316,31 @@ void TNMFTP::Connect() {
         OnConnect(this);
 }
 
+namespace {
+
+bool UserAccepted(int N) {
+    return N == 230 || N == 331;
+}
+
+bool PassAccepted(int N) {
+    return N == 230 || N == 202;
+}
+
+} // namespace
+
 // The log-in commands after the greeting: at the proxy first when asked,
-// then directly or in the proxy's style. Raises on a refusal.
+// then directly or in the proxy's style. Each step expects its own replies
+// and fails on anything else: USER 230 or 331, PASS 230 or 202; the proxy's
+// OPEN or SITE a 2xx (the server's greeting that the proxy passes on),
+// after any 120.
 void TNMFTP::LogIn() {
     if (FWAuthenticate) {
         Transaction("USER " + FWUserID);
-        CheckLoginReply();
+        CheckLoginReply(UserAccepted);
         if (ReplyNumber == 331) {
             StatusMessage(1, "PASS ");
             Transaction("PASS " + FWPassword);
-            CheckLoginReply();
+            CheckLoginReply(PassAccepted);
         }
     }
     if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
@@ -267,32 +349,29 @@ void TNMFTP::LogIn() {
     }
     bool ProxyUser = !Proxy.empty() && FirewallType == FTUser;
     if (!Proxy.empty()) {
-        switch (FirewallType) {
-        case FTUser:
-            StatusMessage(1, "USER " + UserID + "@" + Host);
-            Transaction("USER " + UserID + "@" + Host);
-            // This USER is the log-in itself: a refusal must not pass.
-            CheckLoginReply();
-            break;
-        case FtOpen:
-            StatusMessage(1, "OPEN " + Host);
-            Transaction("OPEN " + Host);
-            break;
-        case FtSite:
-            StatusMessage(1, "SITE " + Host);
-            Transaction("SITE " + Host);
-            break;
+        const std::string Command = FirewallType == FTUser   ? "USER " + UserID + "@" + Host
+                                    : FirewallType == FtOpen ? "OPEN " + Host
+                                                             : "SITE " + Host;
+        StatusMessage(1, Command);
+        if (FirewallType == FTUser) {
+            Transaction(Command);
+            CheckLoginReply(UserAccepted);
+        } else {
+            TDeadline Deadline(*this);
+            Transaction(Command);
+            FollowPreliminary();
+            CheckLoginReply(IsPositiveCompletion);
         }
     }
     if (!ProxyUser) {
         StatusMessage(1, "USER " + UserID);
         Transaction("USER " + UserID);
-        CheckLoginReply();
+        CheckLoginReply(UserAccepted);
     }
     if (ReplyNumber == 331) {
         StatusMessage(1, "PASS "); // the password itself is never reported
         Transaction("PASS " + Password);
-        CheckLoginReply();
+        CheckLoginReply(PassAccepted);
     }
 }
 
@@ -359,19 +438,97 @@ std::optional<int64_t> TNMFTP::Size(const std::string& RemoteName) {
     CertifyConnect();
     StatusMessage(1, "SIZE " + RemoteName);
     DropWaitingInput();
-    std::string Reply = Transaction("SIZE " + RemoteName);
-    if (Reply.empty())
-        throw FTPException("Connection closed by the server");
-    if (ReplyNumber == 500 || ReplyNumber == 502 || ReplyNumber == 550)
-        return std::nullopt;
+    Transaction("SIZE " + RemoteName);
+    const std::string Fault = ReplyFault([](int N) { return N == 213 || CannotTell(N); });
+    if (!Fault.empty())
+        throw FTPException(Fault);
     if (ReplyNumber != 213)
-        throw FTPException(FromWire(Reply));
-    std::string Text = Reply.substr(3);
-    size_t B = Text.find_first_not_of(' ');
-    size_t E = B == std::string::npos ? B : Text.find_first_not_of("0123456789", B);
-    if (B == std::string::npos || E == B || E - B > 18)
+        return std::nullopt;
+    // "213", a blank and the decimal number, on one line of its own.
+    const std::string& Reply = TransactionReply;
+    size_t End = Reply.find_first_of("\r\n");
+    size_t Digits = End > 4 ? End - 4 : 0;
+    if (ReplyLines.size() != 1 || Reply[3] != ' ' || Digits == 0 || Digits > 18 ||
+        Reply.find_first_not_of("0123456789", 4) != End)
         throw FTPException("Unreadable size in the reply: " + FromWire(Reply));
-    return std::stoll(Text.substr(B, E - B));
+    return std::stoll(Reply.substr(4, Digits));
+}
+
+namespace {
+
+std::string Lower(std::string Text) {
+    for (char& C : Text)
+        if (C >= 'A' && C <= 'Z')
+            C = static_cast<char>(C - 'A' + 'a');
+    return Text;
+}
+
+// The facts of an MLST line (RFC 3659): "fact=value;" pairs up to the
+// blank before the name, or the feature list of FEAT's MLST line. The value
+// of Fact (lower case), or nullopt when it is not there; with Fact "size*"
+// in a feature list, "" when the size is among the facts on by default.
+std::optional<std::string> FactValue(const std::string& Facts, const std::string& Fact) {
+    size_t Start = 0;
+    while (Start < Facts.size()) {
+        size_t End = Facts.find(';', Start);
+        if (End == std::string::npos)
+            End = Facts.size();
+        const std::string Pair = Lower(Facts.substr(Start, End - Start));
+        const size_t Eq = Pair.find('=');
+        if (Pair.substr(0, Eq) == Fact)
+            return Eq == std::string::npos ? std::string() : Pair.substr(Eq + 1);
+        Start = End + 1;
+    }
+    return std::nullopt;
+}
+
+// A line's text without its line end.
+std::string Text(const std::string& Line) {
+    return Line.substr(0, Line.find_first_of("\r\n"));
+}
+
+} // namespace
+
+std::optional<int64_t> TNMFTP::MlstSize(const std::string& RemoteName) {
+    FtpWireText(RemoteName, "The file name \"" + RemoteName + "\"");
+    Canceled = false;
+    CertifyConnect();
+    StatusMessage(1, "FEAT");
+    DropWaitingInput();
+    Transaction("FEAT");
+    std::string Fault = ReplyFault([](int N) { return N == 211 || CannotTell(N); });
+    if (!Fault.empty())
+        throw FTPException(Fault);
+    // A feature line is a blank, the feature's name and its parameters
+    // (RFC 2389); MLST's parameters list the facts, '*' marking those the
+    // server gives without being asked.
+    bool Offered = false;
+    for (size_t I = 1; ReplyNumber == 211 && I + 1 < ReplyLines.size(); ++I) {
+        const std::string Line = Text(ReplyLines[I]);
+        if (Line.size() > 5 && Line[0] == ' ' && Lower(Line.substr(1, 5)) == "mlst ")
+            Offered = FactValue(Line.substr(6), "size*").has_value();
+    }
+    if (!Offered)
+        return std::nullopt;
+
+    StatusMessage(1, "MLST " + RemoteName);
+    Transaction("MLST " + RemoteName);
+    Fault = ReplyFault([](int N) { return N == 250 || CannotTell(N); });
+    if (!Fault.empty())
+        throw FTPException(Fault);
+    if (ReplyNumber != 250)
+        return std::nullopt;
+    // "250-...", then one line of a blank, the facts, a blank and the name,
+    // then "250 ...".
+    std::optional<std::string> Value;
+    if (ReplyLines.size() == 3 && ReplyLines[1].size() > 1 && ReplyLines[1][0] == ' ') {
+        const std::string Line = Text(ReplyLines[1]);
+        Value = FactValue(Line.substr(1, Line.find(' ', 1) - 1), "size");
+    }
+    if (!Value || Value->empty() || Value->size() > 18 ||
+        Value->find_first_not_of("0123456789") != std::string::npos)
+        throw FTPException("Unreadable size in the reply: " + FromWire(TransactionReply));
+    return std::stoll(*Value);
 }
 
 // ---- upload -------------------------------------------------------------------
@@ -456,8 +613,8 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
 
     std::string Problem = OpenDataConnection(LocalFile, RemoteName, Name);
     if (Problem.empty()) {
-        const bool DataReset = SendData(LocalFile);
-        Problem = ReadFinalReply(DataReset);
+        SendData(LocalFile);
+        Problem = AwaitUploadEnd();
     }
     if (Problem.empty())
         return true;
@@ -473,14 +630,19 @@ std::string TNMFTP::OpenDataConnection(const std::string& LocalFile, const std::
                                        const std::string& Name) {
     if (Passive) {
         std::string Reply = Transaction("PASV");
-        // A number beyond the reply classes fails too, at the latest when
-        // its text is read for the port.
-        if (IsPermanentRefusal(ReplyNumber) || ReplyNumber > 599)
-            return FromWire(Reply);
+        std::string Fault = ReplyFault([](int N) { return N == 227; });
+        if (!Fault.empty())
+            return Fault;
         uint16_t DataPort = PassivePort(Reply);
-        // The port belongs to the machine that answered: through a proxy
-        // that is the proxy, not Host.
-        DataConnection->Host = Proxy.empty() ? Host : Proxy;
+        // The port belongs to the machine the control connection reached
+        // (through a proxy: the proxy). Its address, not its name: a name
+        // looked up again may give another machine.
+        if (RemoteAddress.Addr == 0)
+            throw ESockError("Null Remote Address");
+        const uint32_t A = sockapi::NetToHost32(RemoteAddress.Addr);
+        DataConnection->Host = std::to_string(A >> 24) + "." + std::to_string((A >> 16) & 0xff) +
+                               "." + std::to_string((A >> 8) & 0xff) + "." +
+                               std::to_string(A & 0xff);
         DataConnection->Port = DataPort;
         try {
             DataConnection->Connect();
@@ -492,27 +654,25 @@ std::string TNMFTP::OpenDataConnection(const std::string& LocalFile, const std::
     } else {
         DataConnection->Port = 0;
         DataConnection->Listen(true);
-        std::string Reply =
-            Transaction("PORT " + GetLocalAddress() + DataConnection->GetPortString());
-        if (IsIntermediateOrRefusal(ReplyNumber))
-            return FromWire(Reply);
+        Transaction("PORT " + GetLocalAddress() + DataConnection->GetPortString());
+        std::string Fault = ReplyFault(Is200);
+        if (!Fault.empty())
+            return Fault;
     }
 
     StatusMessage(1, "STOR " + (RemoteName.empty() ? LocalFile : RemoteName));
-    std::string StorReply = Transaction("STOR " + Name);
-    if (StorReply.empty())
-        return "Connection closed by the server";
-    if (IsIntermediateOrRefusal(ReplyNumber)) {
-        if (IsUnsupported(ReplyNumber) && OnUnSupportedFunction)
+    Transaction("STOR " + Name);
+    // The data connection is to be used now: 125 or 150, nothing else.
+    std::string Fault = ReplyFault([](int N) { return N == 125 || N == 150; });
+    if (!Fault.empty()) {
+        if (ReplyProblem.empty() && IsUnsupported(ReplyNumber) && OnUnSupportedFunction)
             OnUnSupportedFunction(cmdUpload);
-        return FromWire(StorReply);
+        return Fault;
     }
     return "";
 }
 
-// Sends the file and ends the data connection. True when the server reset
-// the data connection instead of reading to the end.
-bool TNMFTP::SendData(const std::string& LocalFile) {
+void TNMFTP::SendData(const std::string& LocalFile) {
     if (!Passive)
         DataConnection->SetSocket(DataConnection->Accept());
     if (OnTransactionStart)
@@ -521,91 +681,89 @@ bool TNMFTP::SendData(const std::string& LocalFile) {
         DataConnection->SendFile(LocalFile);
     if (OnTransactionStop)
         OnTransactionStop(this);
-    // What send() accepted may still lie in the system's buffers; a server
-    // that stopped reading resets the connection, and may still say 226.
-    const bool DataReset = !Canceled && !TimedOut && !DataEndedInOrder();
-    // Linger off: the close hands the remaining data to the system and ends
-    // the connection normally; the server sees the end of the file by it.
-    DataConnection->SetLinger(false, 0);
-    DataConnection->RequestCloseSocket();
-    return DataReset;
 }
 
-// The server's final reply and what it, the bytes sent and the end of the
-// data connection say together. Returns the failure's message, or "".
-std::string TNMFTP::ReadFinalReply(bool DataReset) {
-    std::string Final;
-    if (!Canceled && !TimedOut) {
-        Final = ReadLn();
-        TransactionReply = Final;
-        ReplyNumber = ParseReplyNumber(Final);
-        if (!Final.empty()) {
-            StatusMessage(1, FromWire(Final));
-            if (!Canceled && !TimedOut)
-                ReadExtraLines(Final);
-        }
-    }
-    // Only the server's 2xx confirms the file; 4xx/5xx (426, 451, 452,
-    // 552 ...) or no reply at all means it may be missing or damaged.
-    if (Final.empty())
-        return "The server did not confirm the upload (connection closed)";
-    if (!IsPositiveCompletion(ReplyNumber))
-        return FromWire(Final);
-    const int64_t Sent = DataConnection->BytesSent;
-    if (Sent != BytesTotal)
-        return "Only " + std::to_string(Sent) + " of " + std::to_string(BytesTotal) +
-               " bytes were sent";
-    if (DataReset)
-        return "The server reset the data connection before it had read all the data";
-    return "";
-}
-
-// Ends our direction of the data connection (the end of the file) and waits
-// until the server closes its side, which it does once it has read to the
-// end; a reset instead means the server dropped data that was already sent.
-// The data connection's own notifications tell which: it closes itself on
+// After the data: the end of the file is sent (this side's direction of the
+// data connection ends), and the server answers with its final reply and by
+// ending the data connection. Both must come within one time-out counted
+// from here. What send() took may still lie in the system's buffers, so the
+// final reply alone proves nothing: a server that read only part of it may
+// say 226 and reset the connection afterwards. Only its orderly close after
+// reading to the end, with a 226 or 250, confirms the file. The data
+// connection's own notifications tell which end it was: it closes itself on
 // either, and NotifyOk says whether the close carried an error. (Watching a
 // descriptor number instead would meet the fresh socket that the close puts
-// in its place.) The wait ends too when the final reply arrives on the
-// control connection; the data side is then judged by what one more
-// delivery of its notifications shows.
-bool TNMFTP::DataEndedInOrder() {
+// in its place.) Returns the failure's message, or "".
+std::string TNMFTP::AwaitUploadEnd() {
     TPowersock& Data = *DataConnection;
-    if (!Data.Connected)
-        return Data.NotifyOk;
-    Data.ShutdownSend();
-    Data.NotifyOk = true;
+    TDeadline Deadline(*this);
+    StartReply();
+    bool DataOpen = Data.Connected;
+    bool DataOrderly = Data.NotifyOk;
     bool Stray = false; // the server sent something on the data connection
-    Data.ReadHook = [&Stray] { Stray = true; };
-    TimerOn();
     struct Release {
-        TNMFTP& F;
         TPowersock& Data;
-        ~Release() {
-            Data.ReadHook = nullptr;
-            F.TimerOff();
-        }
-    } Releaser{*this, Data};
+        ~Release() { Data.ReadHook = nullptr; }
+    } Releaser{Data};
+    if (DataOpen) {
+        Data.ShutdownSend();
+        Data.NotifyOk = true;
+        Data.ReadHook = [&Stray] { Stray = true; };
+    }
+    bool HaveFinal = false;
     for (;;) {
-        if (!Data.Connected)
-            return Data.NotifyOk;
-        if (Stray) {
+        if (DataOpen && !Data.Connected) {
+            DataOpen = false;
+            DataOrderly = Data.NotifyOk;
+        }
+        if (DataOpen && Stray) {
             Stray = false;
             try {
                 Data.Read(0); // stray bytes are dropped
             } catch (const ESockError&) {
-                return false; // reset
+                DataOpen = false; // reset
+                DataOrderly = false;
             }
             continue;
         }
-        if (!Connected || DataAvailable()) {
-            sockevents::Deliver(0);
-            return Data.Connected || Data.NotifyOk;
+        if (!HaveFinal && (!Connected || DataAvailable())) {
+            ReadReply();
+            HaveFinal = true;
+            // Anything but a 226 or 250 fails whatever the data connection does.
+            if (TransactionReply.empty() || !ReplyProblem.empty() ||
+                (ReplyNumber != 226 && ReplyNumber != 250))
+                break;
         }
+        if (HaveFinal && !DataOpen)
+            break;
         if (TimedOut)
-            throw ETimeOutError(kTimedOutDataEnd);
-        if (Canceled || Data.Canceled)
-            return true; // the caller reports the cancel
+            throw ETimeOutError(DataOpen ? kTimedOutDataEnd : kTimedOutReply);
+        if (Data.Canceled)
+            throw EAbortError("Socket send aborted");
+        if (Canceled) {
+            Canceled = false;
+            throw EAbortError("Socket readln aborted");
+        }
         PumpMessages(2);
     }
+    if (Data.Connected) {
+        // Linger off: the close ends the connection normally.
+        Data.SetLinger(false, 0);
+        Data.RequestCloseSocket();
+    }
+
+    if (TransactionReply.empty())
+        return "The server did not confirm the upload (connection closed)";
+    // Only the server's 226 or 250 confirms the file; 4xx/5xx (426, 451,
+    // 452, 552 ...) or anything else means it may be missing or damaged.
+    const std::string Fault = ReplyFault([](int N) { return N == 226 || N == 250; });
+    if (!Fault.empty())
+        return Fault;
+    const int64_t Sent = Data.BytesSent;
+    if (Sent != BytesTotal)
+        return "Only " + std::to_string(Sent) + " of " + std::to_string(BytesTotal) +
+               " bytes were sent";
+    if (!DataOrderly)
+        return "The server reset the data connection before it had read all the data";
+    return "";
 }

@@ -15,6 +15,19 @@
 //     ftp.BytesTotal;         // size of the local file
 //     ftp.GetBytesSent();     // bytes that went out on the data connection
 //     ftp.Size("x.gpg");      // size on the server, if it can tell
+//     ftp.MlstSize("x.gpg");  // the same from MLST, where FEAT offers it
+//
+// Every reply is read strictly and within one time-out: each step accepts
+// only the replies RFC 959 gives it for going on (the greeting 220 after any
+// 120, USER 230 or 331, PASS 230 or 202, TYPE 200, PASV 227, PORT 200, STOR
+// 125 or 150 and then 226 or 250, other commands 2xx), and fails on anything
+// else with the server's reply line, as on a refusal. A reply that is no
+// valid reply (no three-digit code, a control byte other than TAB, a
+// multi-line reply closed by another code or cut short) fails with "Invalid
+// reply from the server: " and the line, its control bytes shown as '?'.
+// A whole reply, continuation lines and any 120 before it included, must
+// arrive within TimeOut of its command (ETimeOutError) and hold at most
+// 64 KiB (ESockError); either closes the control connection without QUIT.
 #pragma once
 #include "net/Psock.h"
 
@@ -24,6 +37,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 // A refused FTP command or log-in, or an upload the server did not confirm.
 // The message is normally the server's reply line as read (line end included).
@@ -102,13 +116,16 @@ public:
     // reports "Disconnected" and re-raises.
     void Connect() override;
     // The base exchange, then the continuation lines of a multi-line reply
-    // are read and dropped. Returns the first line; ReplyNumber is its number.
+    // are read and dropped, all within one deadline. Returns the first line;
+    // ReplyNumber is its number. Judge it with ReplyFault.
     std::string Transaction(const std::string& Command) override;
-    // Reads the continuation lines of the reply whose first line is given.
+    // Reads the continuation lines of the reply whose first line is given,
+    // and notes what makes it no valid reply (see ReplyFault).
     void ReadExtraLines(const std::string& Line);
-    // One command with the reply test (400-599 fails) and the events.
+    // One command with the reply test (anything but 2xx fails) and the events.
     void DoCommand(const std::string& Command);
-    // 1 "TYPE A", 2 "TYPE I", 3 "TYPE L 8"; other values send nothing.
+    // 1 "TYPE A", 2 "TYPE I", 3 "TYPE L 8" (each expects 200); other values
+    // send nothing.
     void Mode(int TheMode);
     // "QUIT" (301-599 raises FTPException) and close; nothing when not connected.
     void Disconnect() override;
@@ -126,14 +143,22 @@ public:
     void Flush();
 
     // The server's size of a remote file: "SIZE " + name, 213 and the number.
-    // Nothing ("not supported") for a 500, 502 or 550 reply; other refusals
-    // and unreadable numbers raise FTPException.
+    // Nothing (the server cannot tell) for a well-formed 500, 502, 504 or
+    // 550; anything else (another reply, an unreadable or negative number, a
+    // closed connection) raises, FTPException or the socket layer's error.
     std::optional<int64_t> Size(const std::string& RemoteName);
+    // The same from "MLST " + name (RFC 3659) when "FEAT" lists MLST with
+    // the size fact given by default; nothing when FEAT or MLST cannot tell
+    // in the same way, or the size fact is not offered. Raises like Size.
+    std::optional<int64_t> MlstSize(const std::string& RemoteName);
 
     // ---- upload -------------------------------------------------------------
     // Stores the local file under RemoteName (empty: the local file's name)
-    // over a passive or active data connection. Success only when all bytes
-    // went out and the server's final reply is 2xx; otherwise an exception
+    // over a passive or active data connection (passive: to the address the
+    // control connection went to, never to the name looked up again).
+    // Success only when all bytes went out, the server's final reply is 226
+    // or 250 and the server ended the data connection in order (a reset, or
+    // no end within TimeOut of the end of the data, fails); otherwise an exception
     // (unless OnFailure sets Handled). Sets BytesTotal to the local file's
     // size before any command and keeps BytesSent (see GetBytesSent).
     void Upload(const std::string& LocalFile, const std::string& RemoteName);
@@ -147,8 +172,24 @@ public:
     // malformed reply, a field outside 0-255 or port 0.
     static uint16_t PassivePort(const std::string& Reply);
 
+    // What is wrong with the reply just read for a step that goes on only
+    // with the reply numbers Accepts takes: "" when nothing, else the message
+    // to fail with (the server's reply line, or why it is no valid reply).
+    std::string ReplyFault(bool (*Accepts)(int)) const;
+
 private:
-    void CheckLoginReply();
+    void RunCommand(const std::string& Command, bool (*Accepts)(int));
+    void CheckLoginReply(bool (*Accepts)(int));
+    // The bookkeeping of one reply: its lines so far, their length (at most
+    // 64 KiB over all lines and any 120 before them) and what is wrong with it.
+    void StartReply();
+    void TakeReplyLine(const std::string& Line);
+    std::string ReadReplyLine();
+    void NoteBadLine(const std::string& Line);
+    // Reads one whole reply into TransactionReply and ReplyNumber.
+    void ReadReply();
+    // Reads on past any 120 ("ready in n minutes") to the reply that follows.
+    void FollowPreliminary();
     // OnConnectionFailed, then FTPException with the message.
     [[noreturn]] void FailConnection(const std::string& Message);
     void Fail(TCmdType Kind, const std::string& Message, bool& Handled);
@@ -158,13 +199,15 @@ private:
     bool RunUpload(const std::string& LocalFile, const std::string& RemoteName, bool& Offered);
     std::string OpenDataConnection(const std::string& LocalFile, const std::string& RemoteName,
                                    const std::string& Name);
-    bool SendData(const std::string& LocalFile);
-    std::string ReadFinalReply(bool DataReset);
-    bool DataEndedInOrder();
+    void SendData(const std::string& LocalFile);
+    std::string AwaitUploadEnd();
     // After a time-out the conversation is out of step: closes the control
     // connection without QUIT.
     void CloseOutOfStep();
     bool InTransfer = false;
+    std::vector<std::string> ReplyLines; // every line of the last reply
+    size_t ReplyBytes = 0;
+    std::string ReplyProblem;
 };
 
 // The command text as Windows-1250 wire bytes; raises FTPException naming

@@ -277,23 +277,46 @@ std::string TPowersock::SocketErrorStr(uint16_t Code) {
 // Time-out
 
 void TPowersock::TimerOn() {
+    if (DeadlineDepth == 0)
+        StartTimer();
+}
+
+void TPowersock::TimerOff() {
+    if (DeadlineDepth == 0)
+        StopTimer();
+}
+
+void TPowersock::StartTimer() {
     StatusMessage(8, "Timer On");
     TimedOut = false;
     Timer->SetInterval(static_cast<unsigned>(std::max(TimeOut, 0)));
     Timer->SetEnabled(true);
 }
 
-void TPowersock::TimerOff() {
+void TPowersock::StopTimer() {
     StatusMessage(8, "Timer Off");
     if (Timer)
         Timer->SetEnabled(false);
 }
 
 void TPowersock::TimerRestart() {
-    if (TimeOut > 0 && Timer && Timer->GetEnabled()) {
+    if (DeadlineDepth == 0 && TimeOut > 0 && Timer && Timer->GetEnabled()) {
         Timer->SetEnabled(false);
         Timer->SetEnabled(true);
     }
+}
+
+void TPowersock::BeginDeadline() {
+    if (DeadlineDepth++ > 0)
+        return;
+    // Counted from here, even if a timer of an earlier wait still runs.
+    StopTimer();
+    StartTimer();
+}
+
+void TPowersock::EndDeadline() {
+    if (DeadlineDepth > 0 && --DeadlineDepth == 0)
+        StopTimer();
 }
 
 void TPowersock::RaiseWaitEnded(const char* TimeOutText, const char* AbortText) {
@@ -305,7 +328,7 @@ void TPowersock::RaiseWaitEnded(const char* TimeOutText, const char* AbortText) 
 
 void TPowersock::TimerFired() {
     StatusMessage(8, "Timer Triggered");
-    TimerOff();
+    StopTimer(); // also inside a deadline: it has run out
     TimedOut = true;
     AsyncDone = true;
     Abort();
@@ -661,6 +684,7 @@ std::string TPowersock::Read(uint16_t Count) {
 std::string TPowersock::Transaction(const std::string& Command) {
     StatusMessage(8, "Transaction");
     ReplyNumber = 0;
+    TDeadline deadline(*this); // the reply is due one time-out after the command
     Writeln(Command);
     TransactionReply = ReadLn();
     if (!TransactionReply.empty()) {

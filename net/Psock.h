@@ -104,7 +104,7 @@ public:
     // Status "Disconnecting", then RequestCloseSocket.
     virtual void Disconnect();
     // Writeln(Command), ReadLn into TransactionReply, ReplyNumber from its
-    // leading digits; returns TransactionReply.
+    // leading digits, all within one deadline; returns TransactionReply.
     virtual std::string Transaction(const std::string& Command);
     // Status "Abort", then Cancel (the FTP client cancels its data connection instead).
     virtual void Abort();
@@ -134,8 +134,26 @@ public:
     void TimerOn();
     void TimerOff();
     void TimerFired();
-    // Starts the time-out period again (a wait that made progress).
+    // Starts the time-out period again (a wait that made progress); not
+    // inside a deadline.
     void TimerRestart();
+
+    // One time-out for a whole exchange, such as a command and every line of
+    // its reply: it starts afresh here, and the waits inside share it instead
+    // of starting their own, so a server that trickles never resets it.
+    // Nests: only the outermost begin and end count.
+    void BeginDeadline();
+    void EndDeadline();
+    class TDeadline {
+    public:
+        explicit TDeadline(TPowersock& Owner) : Sock(Owner) { Sock.BeginDeadline(); }
+        ~TDeadline() { Sock.EndDeadline(); }
+        TDeadline(const TDeadline&) = delete;
+        TDeadline& operator=(const TDeadline&) = delete;
+
+    private:
+        TPowersock& Sock;
+    };
 
     // ---- data exchange ----------------------------------------------------
     void Write(const std::string& Value);   // at most 65,536 bytes, up to the first NUL
@@ -212,6 +230,8 @@ private:
     // Ends a wait that was cancelled or timed out: clears Canceled and raises
     // ETimeOutError(TimeOutText) after a time-out, else EAbortError(AbortText).
     [[noreturn]] void RaiseWaitEnded(const char* TimeOutText, const char* AbortText);
+    void StartTimer();
+    void StopTimer();
 
     std::unique_ptr<TNotifier> Notifier;
     std::unique_ptr<TThreadTimer> Timer;
@@ -223,6 +243,7 @@ private:
     bool AcceptReported = false;
     bool ListenOnAsync = false;
     bool ReadArmed = true;
+    int DeadlineDepth = 0;
 };
 
 // The N-th field (from 1) of Text split at Delimiter; the last field runs to

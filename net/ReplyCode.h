@@ -9,6 +9,17 @@
 // range" for a number beyond the 16-bit field that holds it.
 int16_t ParseReplyNumber(const std::string& Line);
 
+// A reply's first line as RFC 959 writes it: three digits, the first from
+// 1 to 5, then a blank, "-" (more lines follow) or the line end.
+bool HasReplyCode(const std::string& Line);
+// A line that ends a multi-line reply: three digits, then a blank or the
+// line end (RFC 959 wants the opening line's digits; the caller compares).
+bool EndsReply(const std::string& Line);
+// No control byte in the line but TAB (text may hold it) and its end, LF
+// with at most one CR before it. A NUL, a lone CR, an escape and the like
+// make the line no reply at all.
+bool IsReplyText(const std::string& Line);
+
 // 1xx: the command was accepted, another reply follows.
 inline bool IsPositivePreliminary(int N) {
     return N >= 100 && N <= 199;

@@ -100,14 +100,15 @@ TEST_F(Transfer, ConnectsToThePortInTheSettingWithTheDecodedPassword) {
 }
 
 // TimeOut in whole seconds becomes the client's time-out in milliseconds;
-// missing, 0, negative or unreadable means no time-out, and a value too
-// large for milliseconds stays the largest the client holds.
+// missing, negative or unreadable means the default of 120 s, only 0 means
+// no time-out, and a value too large for milliseconds stays the largest the
+// client holds.
 TEST_F(Transfer, TimeOutSettingGoesToTheClient) {
     LogIn();
-    const std::vector<std::pair<const char*, int>> rows = {{nullptr, 0},
+    const std::vector<std::pair<const char*, int>> rows = {{nullptr, 120000},
                                                            {"0", 0},
-                                                           {"-5", 0},
-                                                           {"abc", 0},
+                                                           {"-5", 120000},
+                                                           {"abc", 120000},
                                                            {"2", 2000},
                                                            {"120", 120000},
                                                            {"2147483", 2147483000},
@@ -302,12 +303,12 @@ TEST_F(Transfer, RefusedStoreJournalsTheUploadError) {
 
 class SizeCheck : public Transfer {
 protected:
-    // Uploads 5000 bytes; the server answers SIZE with sizeReply ("" for no SIZE step).
-    void Upload(const std::string& sizeReply) {
+    // Uploads 5000 bytes; then the server's script for the size check.
+    void Upload(void (*script)(FakeFtpServer& ftp)) {
         local = DataFile("20260305.zip.gpg", Bytes(5000));
         LogIn().Pasv().Store("STOR 20260305.zip.gpg");
-        if (!sizeReply.empty())
-            ftp.Reply("SIZE 20260305.zip.gpg", sizeReply);
+        if (script)
+            script(ftp);
         ASSERT_TRUE(Connect());
         ASSERT_TRUE(form->UploadFile(local, remote));
     }
@@ -315,29 +316,69 @@ protected:
     std::string remote;
 };
 
-TEST_F(SizeCheck, ServerSizeThatDiffersFailsTheCheck) {
-    Upload("213 4999");
-    EXPECT_FALSE(form->CheckUpload(remote, 5000));
-    EXPECT_EQ(Journal().back(), "Velikost souboru na serveru 4999 bytů");
+const char* const kSize = "SIZE 20260305.zip.gpg";
+const char* const kMlst = "MLST 20260305.zip.gpg";
+const std::string kFeatMlst =
+    testsupport::Lines({"211-Features:", " MLST size*;type*;", "211 End"});
+const char* const kUnproven = "Velikost souboru na serveru nelze ověřit: ";
+
+// What the server says to SIZE (and, where SIZE cannot tell, to FEAT and
+// MLST) after a good upload: the check's result and its last journal line.
+struct SizeCase {
+    const char* name;
+    void (*script)(FakeFtpServer& ftp);
+    bool proven;
+    std::string journal;
+};
+
+void PrintTo(const SizeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SizeAnswer : public SizeCheck, public testing::WithParamInterface<SizeCase> {};
+
+TEST_P(SizeAnswer, DecidesTheCheck) {
+    WriteSettingInteger("TimeOut", 1);
+    Upload(GetParam().script);
+    EXPECT_EQ(form->CheckUpload(remote, 5000), GetParam().proven);
+    EXPECT_EQ(Journal().back(), GetParam().journal);
     EXPECT_EQ(ftp.Verify(), "");
 }
 
-TEST_F(SizeCheck, ServerWithoutSizeDoesNotFailTheCheck) {
-    Upload("502 Command not implemented.");
-    EXPECT_TRUE(form->CheckUpload(remote, 5000));
-    EXPECT_EQ(Journal().back(), "Očekávaná velikost 5000 bytů; odesláno celkově 5000 bytů");
-    EXPECT_EQ(ftp.Verify(), "");
-}
+const std::string kSent = "Očekávaná velikost 5000 bytů; odesláno celkově 5000 bytů";
 
-TEST_F(SizeCheck, FileAlreadyTakenAwayDoesNotFailTheCheck) {
-    Upload("550 No such file.");
-    EXPECT_TRUE(form->CheckUpload(remote, 5000));
-    EXPECT_EQ(Journal().back(), "Očekávaná velikost 5000 bytů; odesláno celkově 5000 bytů");
-    EXPECT_EQ(ftp.Verify(), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SizeAnswer,
+    testing::Values(
+        SizeCase{"ServerSizeDiffers", [](FakeFtpServer& f) { f.Reply(kSize, "213 4999"); }, false,
+                 "Velikost souboru na serveru 4999 bytů"},
+        SizeCase{"NeitherSizeNorMlst",
+                 [](FakeFtpServer& f) {
+                     f.Reply(kSize, "502 Command not implemented.").Reply("FEAT", "500 What?");
+                 },
+                 true, kSent},
+        SizeCase{"FileAlreadyTakenAway",
+                 [](FakeFtpServer& f) {
+                     f.Reply(kSize, "550 No such file.")
+                         .Reply("FEAT", testsupport::Lines({"211-Features:", " SIZE", "211 End"}));
+                 },
+                 true, kSent},
+        SizeCase{"Size150", [](FakeFtpServer& f) { f.Reply(kSize, "150 Later."); }, false,
+                 std::string(kUnproven) + "150 Later."},
+        SizeCase{"SizeNeverAnswered", [](FakeFtpServer& f) { f.Reply(kSize, ""); }, false,
+                 std::string(kUnproven) + "Timed out waiting for the server's reply"},
+        SizeCase{"MlstDiffers",
+                 [](FakeFtpServer& f) {
+                     f.Reply(kSize, "502 No.")
+                         .Reply("FEAT", kFeatMlst)
+                         .Reply(kMlst, testsupport::Lines(
+                                           {"250-Listing", " size=4096;type=file; x", "250 End."}));
+                 },
+                 false, "Velikost souboru na serveru 4096 bytů"}),
+    [](const testing::TestParamInfo<SizeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SizeCheck, SentBytesDifferingFromTheExpectedSizeFailWithoutAskingTheServer) {
-    Upload("");
+    Upload(nullptr);
     // The file changed after the encryption measured it: 5001 expected.
     EXPECT_FALSE(form->CheckUpload(remote, 5001));
     EXPECT_EQ(Journal().back(), "Očekávaná velikost 5001 bytů; odesláno celkově 5000 bytů");
@@ -346,7 +387,7 @@ TEST_F(SizeCheck, SentBytesDifferingFromTheExpectedSizeFailWithoutAskingTheServe
 }
 
 TEST_F(SizeCheck, RecordedSizeIsWhatWasSentNotTheLocalFileNow) {
-    Upload("213 5000");
+    Upload([](FakeFtpServer& f) { f.Reply(kSize, "213 5000"); });
     // The local file grows after the upload: what went out still counts.
     testsupport::WriteBytes(local, Bytes(6000));
     EXPECT_TRUE(form->CheckUpload(remote, 5000));

@@ -255,14 +255,15 @@ TEST_F(WholeRun, ThroughAnOpenProxy) {
         .Reply("TYPE L 8", "200 Type set.")
         .Pasv()
         .Store(std::string("STOR ") + kEncryptedName)
-        .Reply(std::string("SIZE ") + kEncryptedName, "502 Command not implemented.");
+        .Reply(std::string("SIZE ") + kEncryptedName, "502 Command not implemented.")
+        .Reply("FEAT", "502 Command not implemented.");
     RunAuto();
     ExpectEndRequestedWithoutBoxes();
     EXPECT_EQ(proxy.Verify(), "");
     EXPECT_EQ(proxy.Commands(),
               (std::vector<std::string>{"OPEN ftp.registr.example", "USER user", "PASS heslo",
                                         "TYPE L 8", "PASV", std::string("STOR ") + kEncryptedName,
-                                        std::string("SIZE ") + kEncryptedName}));
+                                        std::string("SIZE ") + kEncryptedName, "FEAT"}));
     ASSERT_EQ(proxy.StoredData().size(), 1u);
     testsupport::WriteBytes(tmp / "stored.gpg", proxy.StoredData()[0]);
     ExpectArrived(tmp / "stored.gpg");

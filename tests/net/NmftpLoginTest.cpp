@@ -50,16 +50,6 @@ TEST_F(NmftpLogin, UnmarkedMiddleLinesDoNotEndAMultiLineReply) {
     EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "PASS tajne"}));
 }
 
-TEST_F(NmftpLogin, MultiLineReplyClosedWithAnotherCodeEndsThere) {
-    ftp.Greeting(Lines({"220-Welcome", "221 Ready."}))
-        .Reply("USER anna", Lines({"331-Password required", "330 for anna."}))
-        .Reply("PASS tajne", "230 Logged in.");
-    client.TimeOut = 2000;
-    client.Connect();
-    EXPECT_EQ(ftp.Verify(), "");
-    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "PASS tajne"}));
-}
-
 TEST_F(NmftpLogin, SilentAfterTypeTimesOutAndClosesWithoutQuit) {
     ftp.Reply("USER anna", "230 Logged in.").Reply("TYPE L 8", "");
     client.Connect();
@@ -74,6 +64,111 @@ TEST_F(NmftpLogin, SilentAfterTypeTimesOutAndClosesWithoutQuit) {
     EXPECT_EQ(ftp.Verify(), "");
     EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna", "TYPE L 8"}));
 }
+
+// ---- every reply read strictly -------------------------------------------------
+
+// The greeting, then one reply to each command in turn (USER, PASS if
+// asked, TYPE): the step that meets a reply it must not go on with fails
+// with this message. A failed log-in closes the connection; a refused type
+// leaves it open.
+struct StrictCase {
+    const char* name;
+    std::string greeting;
+    std::vector<std::string> replies;
+    std::string error;
+};
+
+void PrintTo(const StrictCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NmftpStrict : public NmftpLogin, public testing::WithParamInterface<StrictCase> {};
+
+TEST_P(NmftpStrict, StepFailsWithTheReply) {
+    ftp.Greeting(GetParam().greeting);
+    for (const auto& reply : GetParam().replies)
+        ftp.Reply("*", reply);
+    client.TimeOut = 3000; // a wrong wait shows as a time-out, never as a hang
+    try {
+        client.Connect();
+        client.Mode(3);
+        ADD_FAILURE() << "every step went on";
+    } catch (const FTPException& e) {
+        EXPECT_EQ(std::string(e.what()), GetParam().error);
+    }
+    EXPECT_EQ(client.Connected, log.connects == 1);
+    EXPECT_TRUE(log.successes.empty());
+}
+
+const std::string kInvalid = "Invalid reply from the server: ";
+const std::string kNul(1, '\0');
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NmftpStrict,
+    testing::Values(
+        StrictCase{"Greeting125", "125 Go.\r\n220 Ready.", {}, "125 Go.\r\n"},
+        StrictCase{
+            "ClosedWithAnotherCode", "220-Hi\r\n221 Ready.", {}, kInvalid + "221 Ready.\r\n"},
+        StrictCase{
+            "NulInAContinuation", "220-Hi\r\nW" + kNul + "\r\n220 Ok.", {}, kInvalid + "W?\r\n"},
+        StrictCase{"User400", "220 Hi.", {"400 Odd."}, "400 Odd.\r\n"},
+        StrictCase{"User332", "220 Hi.", {"332 Need account."}, "332 Need account.\r\n"},
+        StrictCase{"Pass331", "220 Hi.", {"331 Password.", "331 Again."}, "331 Again.\r\n"},
+        StrictCase{"Type202", "220 Hi.", {"230 Ok.", "202 Not needed."}, "202 Not needed.\r\n"},
+        StrictCase{"TypeLoneCr", "220 Hi.", {"230 Ok.", "200 Ok.\rX"}, kInvalid + "200 Ok.?X\r\n"}),
+    [](const testing::TestParamInfo<StrictCase>& info) { return std::string(info.param.name); });
+
+// ---- one deadline per reply ---------------------------------------------------
+
+// Every line of a reply comes well within the time-out, but the whole reply
+// does not (or never ends): the wait ends one time-out after the connection,
+// or at 64 KiB even without a time-out, and the connection is closed
+// without QUIT.
+struct DeadlineCase {
+    const char* name;
+    std::string greeting;
+    Pace pace;
+    int timeOut;
+    std::string error;
+};
+
+void PrintTo(const DeadlineCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NmftpDeadline : public NmftpLogin, public testing::WithParamInterface<DeadlineCase> {};
+
+TEST_P(NmftpDeadline, WholeReplyWithinOneTimeOut) {
+    ftp.Greeting(GetParam().greeting, GetParam().pace);
+    client.TimeOut = GetParam().timeOut;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.Connect();
+        ADD_FAILURE() << "no failure";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), GetParam().error);
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    if (GetParam().timeOut > 0) {
+        EXPECT_GE(ms, GetParam().timeOut - 50);
+        EXPECT_LT(ms, GetParam().timeOut + 1500);
+    }
+    EXPECT_FALSE(client.Connected);
+    PumpFor(100);
+    EXPECT_TRUE(ftp.Commands().empty()) << "not even QUIT";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NmftpDeadline,
+    testing::Values(
+        // 7 bytes a line, 80 ms apart: each line within the time-out, not both.
+        DeadlineCase{"Preliminary120ThenTooLate", "120 W.\r\n220 R.", Pace{0, 80}, 1000,
+                     kTimedOutReply},
+        DeadlineCase{"EndlessWithoutTimeOut", "220-Hi", Pace{0, -1, 0}, 0,
+                     "Reply longer than 65536 bytes"}),
+    [](const testing::TestParamInfo<DeadlineCase>& info) { return std::string(info.param.name); });
 
 TEST_F(NmftpLogin, UserReply230LogsInWithoutPass) {
     ftp.Reply("USER anna", "230 No password needed.").Reply("QUIT", "221 Bye.");
@@ -148,13 +243,10 @@ TEST_F(NmftpLogin, ConnectWhenConnectedDoesNothing) {
     EXPECT_EQ(ftp.Commands().size(), 1u);
 }
 
-TEST_F(NmftpLogin, LogInReplyOf400IsNotAFailureButCommandReplyOf400Is) {
-    ftp.Reply("USER anna", "400 Odd but accepted.").Reply("NOOP", "400 Odd.");
+TEST_F(NmftpLogin, CommandReplyOf400IsAFailure) {
+    ftp.Reply("USER anna", "230 Ok.").Reply("NOOP", "400 Odd.");
     client.Connect();
-    EXPECT_TRUE(client.Connected);
-    EXPECT_EQ(ftp.Commands(), (std::vector<std::string>{"USER anna"})) << "no PASS without 331";
     EXPECT_THROW(client.DoCommand("NOOP"), FTPException);
-    EXPECT_EQ(log.failures, 0); // no handler assigned in this path
     EXPECT_EQ(ftp.Verify(), "");
 }
 

@@ -88,10 +88,10 @@ TEST_F(NmftpUpload, EventsComeInOrderAndPacketsNameTheDataConnection) {
         EXPECT_GT(running[i], running[i - 1]);
 }
 
-TEST_F(NmftpUpload, PasvReply421FailsAtTheConversion) {
+TEST_F(NmftpUpload, PasvReply421FailsWithTheReplyLine) {
     ftp.Reply("PASV", "421 Service closing.");
     LogIn();
-    EXPECT_THROW(client.Upload(path, "x"), FTPException);
+    ExpectFtpFailure("421 Service closing.\r\n");
     EXPECT_EQ(client.BytesTotal, static_cast<int64_t>(bytes.size()));
     EXPECT_EQ(ftp.Verify(), "");
 }
@@ -130,6 +130,61 @@ TEST_F(NmftpUpload, PassivePortOutOfRangeOrZeroIsRefused) {
         EXPECT_NE(std::string(e.what()).find("invalid port"), std::string::npos) << e.what();
     }
 }
+
+// A step of the upload meets a reply it must not go on with, or the data
+// connection does not end in order: the upload fails with this message.
+struct UploadFaultCase {
+    const char* name;
+    std::string stor;  // the reply to STOR
+    StoreOptions data; // when stor is empty: the Store step
+    std::string error;
+};
+
+void PrintTo(const UploadFaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NmftpUploadFault : public NmftpUpload, public testing::WithParamInterface<UploadFaultCase> {};
+
+TEST_P(NmftpUploadFault, Fails) {
+    // Small enough for the system's buffers to take at once, so a server that
+    // stops reading is noticed by its reset, not by a failing send.
+    bytes = RandomBytes(60000, 4);
+    testsupport::WriteBytes(path, bytes);
+    if (GetParam().stor.empty())
+        ftp.Pasv().Store("STOR 20260305.zip.gpg", GetParam().data).Close();
+    else
+        ftp.Pasv().Reply("STOR 20260305.zip.gpg", GetParam().stor);
+    LogIn();
+    client.TimeOut = 3000; // a wrong wait shows as a time-out, never as a hang
+    ExpectFtpFailure(GetParam().error);
+}
+
+StoreOptions StoreWith(const std::string& final, bool thenReset = false) {
+    StoreOptions o;
+    o.final = final;
+    if (thenReset) { // 30000 bytes read, the final reply, a reset 0.2 s later
+        o.dropAfter = 30000;
+        o.finalBeforeDataClose = true;
+        o.dataCloseDelayMs = 200;
+    }
+    return o;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NmftpUploadFault,
+    testing::Values(
+        UploadFaultCase{"Stor226", "226 Nothing to do.", {}, "226 Nothing to do.\r\n"},
+        UploadFaultCase{"Final200", "", StoreWith("200 Fine."), "200 Fine.\r\n"},
+        UploadFaultCase{"FinalWithNul", "", StoreWith(std::string("226 A") + '\0' + "B"),
+                        "Invalid reply from the server: 226 A?B\r\n"},
+        UploadFaultCase{"FinalCutShort", "", StoreWith("226-Stored."),
+                        "Connection closed by the server within its reply"},
+        UploadFaultCase{"ResetAfter226", "", StoreWith("226 Transfer complete.", true),
+                        "The server reset the data connection before it had read all the data"}),
+    [](const testing::TestParamInfo<UploadFaultCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(NmftpUpload, StoreRefusedFails) {
     ftp.Pasv().Reply("STOR 20260305.zip.gpg", "553 Could not create file.");
@@ -358,7 +413,12 @@ TEST_F(NmftpUpload, SizeReportsTheNumberOrNotSupported) {
         .Reply("SIZE c.gpg", "502 Not implemented.")
         .Reply("SIZE d.gpg", "500 Unknown command.")
         .Reply("SIZE e.gpg", "451 Try later.")
-        .Reply("SIZE f.gpg", "213 lots");
+        .Reply("SIZE f.gpg", "213 lots")
+        .Reply("SIZE g.gpg", "504 Not for this file type.")
+        .Reply("SIZE h.gpg", "213 12 bytes")
+        .Reply("SIZE i.gpg", Lines({"213-300000", "213 End"}))
+        .Reply("SIZE j.gpg", std::string("550 No") + '\0' + " file.")
+        .Reply("SIZE k.gpg", "213 -5");
     LogIn();
     EXPECT_EQ(client.Size("a.gpg"), std::optional<int64_t>(300000));
     EXPECT_EQ(client.Size("b.gpg"), std::nullopt);
@@ -366,7 +426,65 @@ TEST_F(NmftpUpload, SizeReportsTheNumberOrNotSupported) {
     EXPECT_EQ(client.Size("d.gpg"), std::nullopt);
     EXPECT_THROW(client.Size("e.gpg"), FTPException);
     EXPECT_THROW(client.Size("f.gpg"), FTPException);
+    EXPECT_EQ(client.Size("g.gpg"), std::nullopt);
+    EXPECT_THROW(client.Size("h.gpg"), FTPException);
+    EXPECT_THROW(client.Size("i.gpg"), FTPException);
+    EXPECT_THROW(client.Size("j.gpg"), FTPException);
+    EXPECT_THROW(client.Size("k.gpg"), FTPException);
     EXPECT_EQ(ftp.Verify(), "");
+}
+
+// MLST is asked only when FEAT offers it with the size fact on by default,
+// and judged as SIZE is (reply text may hold a TAB).
+TEST_F(NmftpUpload, MlstSizeWhereFeatOffersIt) {
+    const std::string feat =
+        Lines({"211-Features:", " SIZE", " MLST type*;size*;modify*;", " UTF8", "211 End"});
+    ftp.Reply("FEAT", feat)
+        .Reply("MLST a.gpg",
+               Lines({"250-Listing\ta.gpg", " Type=file;Size=300000; a.gpg", "250 End."}))
+        .Reply("FEAT", "502 Not implemented.")
+        .Reply("FEAT", Lines({"211-Features:", " MLST type*;size;", "211 End"}))
+        .Reply("FEAT", feat)
+        .Reply("MLST b.gpg", "550 No such file.")
+        .Reply("FEAT", feat)
+        .Reply("MLST c.gpg", Lines({"250-Listing c.gpg", " type=file; c.gpg", "250 End."}))
+        .Reply("FEAT", feat)
+        .Reply("MLST d.gpg", "150 Wait.")
+        .Reply("FEAT", "530 Not logged in.");
+    LogIn();
+    EXPECT_EQ(client.MlstSize("a.gpg"), std::optional<int64_t>(300000));
+    EXPECT_EQ(client.MlstSize("a.gpg"), std::nullopt) << "no FEAT";
+    EXPECT_EQ(client.MlstSize("a.gpg"), std::nullopt) << "size not given by default";
+    EXPECT_EQ(client.MlstSize("b.gpg"), std::nullopt);
+    EXPECT_THROW(client.MlstSize("c.gpg"), FTPException);
+    EXPECT_THROW(client.MlstSize("d.gpg"), FTPException);
+    EXPECT_THROW(client.MlstSize("e.gpg"), FTPException);
+    EXPECT_EQ(ftp.Verify(), "");
+}
+
+// The data connection goes to the address the control connection reached,
+// directly or through the proxy; the name is not looked up again (here it
+// no longer resolves at all by the time of the upload).
+TEST_F(NmftpUpload, DataGoesWhereTheControlConnectionWent) {
+    for (const bool proxy : {false, true}) {
+        TNMFTP named;
+        Configure(named, ftp.Port(), log);
+        (proxy ? named.Proxy : named.Host) = "localhost";
+        named.ProxyPort = static_cast<uint16_t>(ftp.Port());
+        named.FirewallType = FtOpen;
+        if (proxy) // the fixture scripted the first log-in
+            ftp.Reply("OPEN 127.0.0.1", "220 Connected.")
+                .LogIn("anna", "tajne")
+                .Reply("TYPE L 8", "200 Ok.");
+        ftp.Pasv().Store("STOR x.gpg");
+        named.Connect();
+        named.Mode(3);
+        (proxy ? named.Proxy : named.Host) = "gone.invalid";
+        EXPECT_NO_THROW(named.Upload(path, "x.gpg")) << (proxy ? "proxy" : "direct");
+        named.RequestCloseSocket();
+    }
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.StoredData().size(), 2u);
 }
 
 TEST_F(NmftpUpload, FileChangedDuringTheUploadIsAFailure) {
@@ -496,26 +614,30 @@ TEST_P(NmftpSilence, UploadTimesOut) {
     EXPECT_EQ(ftp.Commands().back(), GetParam().lastCommand);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, NmftpSilence,
-                         testing::Values(SilenceCase{"SilentPasv", kTimedOutReply, "PASV",
-                                                     [](FakeFtpServer& f) { f.Reply("PASV", ""); }},
-                                         SilenceCase{"SilentStor", kTimedOutReply, kStor,
-                                                     [](FakeFtpServer& f) {
-                                                         f.Pasv().Reply("STOR 20260305.zip.gpg",
-                                                                        "");
-                                                     }},
-                                         SilenceCase{"NoFinalReply", kTimedOutReply, kStor,
-                                                     [](FakeFtpServer& f) {
-                                                         StoreOptions o;
-                                                         o.final = "";
-                                                         f.Pasv().Store("STOR 20260305.zip.gpg", o);
-                                                     }},
-                                         SilenceCase{"DataNeverClosed", kTimedOutDataEnd, kStor,
-                                                     [](FakeFtpServer& f) {
-                                                         StoreOptions o;
-                                                         o.dataCloseDelayMs = 1500;
-                                                         f.Pasv().Store("STOR 20260305.zip.gpg", o);
-                                                     }}),
-                         [](const testing::TestParamInfo<SilenceCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NmftpSilence,
+    testing::Values(SilenceCase{"SilentPasv", kTimedOutReply, "PASV",
+                                [](FakeFtpServer& f) { f.Reply("PASV", ""); }},
+                    SilenceCase{
+                        "SilentStor", kTimedOutReply, kStor,
+                        [](FakeFtpServer& f) { f.Pasv().Reply("STOR 20260305.zip.gpg", ""); }},
+                    SilenceCase{"NoFinalReply", kTimedOutReply, kStor,
+                                [](FakeFtpServer& f) {
+                                    StoreOptions o;
+                                    o.final = "";
+                                    f.Pasv().Store("STOR 20260305.zip.gpg", o);
+                                }},
+                    SilenceCase{"DataNeverClosed", kTimedOutDataEnd, kStor,
+                                [](FakeFtpServer& f) {
+                                    StoreOptions o;
+                                    o.dataCloseDelayMs = 1500;
+                                    f.Pasv().Store("STOR 20260305.zip.gpg", o);
+                                }},
+                    SilenceCase{"DataLeftOpenAfter226", kTimedOutDataEnd, kStor,
+                                [](FakeFtpServer& f) {
+                                    StoreOptions o;
+                                    o.finalBeforeDataClose = true;
+                                    o.dataCloseDelayMs = 1500;
+                                    f.Pasv().Store("STOR 20260305.zip.gpg", o);
+                                }}),
+    [](const testing::TestParamInfo<SilenceCase>& info) { return std::string(info.param.name); });

@@ -317,9 +317,27 @@ bool FakeFtpServer::SendReply(const std::string& text, Pace pace) {
             if (!SendAll(bytes.substr(i, 1)))
                 return false;
         }
-        return true;
+    } else if (!SendAll(bytes)) {
+        return false;
     }
-    return SendAll(bytes);
+    if (pace.dripMs >= 0) {
+        Drip(bytes, pace.dripMs);
+        return false;
+    }
+    return true;
+}
+
+void FakeFtpServer::Drip(const std::string& bytes, int gapMs) {
+    const size_t start = bytes.rfind('\n', bytes.size() - 2);
+    const std::string line = start == std::string::npos ? bytes : bytes.substr(start + 1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+    while (std::chrono::steady_clock::now() < until && !Stopping()) {
+        if (gapMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+        if (!SendAll(line))
+            break;
+    }
+    CloseControl();
 }
 
 // The sockets do not block: a full send buffer is waited out, within the
@@ -400,9 +418,9 @@ void FakeFtpServer::DoStore(const Step& step) {
                 break;
             received.append(buf, static_cast<size_t>(n));
         }
-        if (o.finalBeforeDataClose && !reset && !o.closeControl && !o.final.empty())
+        if (o.finalBeforeDataClose && !o.closeControl && !o.final.empty())
             finalSent = SendReply(o.final, o.finalPace);
-        if (o.dataCloseDelayMs > 0 && !reset)
+        if (o.dataCloseDelayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(o.dataCloseDelayMs));
         if (reset)
             ResetClose(data);

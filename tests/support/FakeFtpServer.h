@@ -37,6 +37,7 @@
 // Faults on demand
 //   multi-line reply ........ Reply(cmd, Lines({"220-a", "b", "220 c"}))
 //   slow / split reply ...... Pace{delayMs, byteGapMs} on Greeting/Reply, StoreOptions::finalPace
+//   endless reply ........... Pace{0, -1, dripMs}: the last line again every dripMs (0: flood)
 //   refusing greeting ....... Greeting("421 Too many connections").Close()
 //   silent greeting ......... SilentGreeting(ms) (then closes) or SilentGreeting(ms, "220 late")
 //   dropped control ......... ReplyAndClose(cmd), Close(), StoreOptions::closeControl
@@ -44,6 +45,7 @@
 //   data reset after N bytes  StoreOptions::dropAfter = N
 //   failing final reply ..... StoreOptions::final = "451 ..." / "426 ..." / "552 ..."
 //   late data close ......... StoreOptions::dataCloseDelayMs, finalBeforeDataClose
+//   226, then a reset ....... dropAfter = N, finalBeforeDataClose, dataCloseDelayMs = 200
 //   odd PASV replies ........ Reply("PASV", "227 =127,0,0,1,4,1") (no listener needed)
 //   leftover input .......... Reply(cmd, "200 Ok.\r\n450 stray line")
 //
@@ -65,17 +67,21 @@ namespace testsupport {
 struct Pace {
     int delayMs = 0;    // pause before the first byte
     int byteGapMs = -1; // >= 0: one byte per write with this pause between bytes
+    // >= 0: after the reply its last line again and again, this many ms
+    // apart (0: as fast as it goes), until the client goes away or the
+    // step's time-out has passed; then the control connection is closed.
+    int dripMs = -1;
 };
 
 // What a Store step does after the store command.
 struct StoreOptions {
     std::string preliminary = "150 Ok to send data."; // empty: none sent
     std::string final = "226 Transfer complete.";     // empty: no final reply
-    long long dropAfter = -1;          // >= 0: reset the data connection after this many bytes
+    long long dropAfter = -1;          // >= 0: stop reading after this many bytes and reset
     bool closeControl = false;         // close the control connection instead of the final reply
     Pace finalPace;                    // pacing of the final reply (delayMs: after the data close)
-    bool finalBeforeDataClose = false; // send the final reply first, then close the data
-    int dataCloseDelayMs = 0;          // pause between the end of the data and its close
+    bool finalBeforeDataClose = false; // send the final reply first, then close (or reset) the data
+    int dataCloseDelayMs = 0;          // pause between the end of the data and its close (or reset)
 };
 
 class FakeFtpServer {
@@ -155,6 +161,7 @@ private:
     bool Stopping() const;
     bool ReadCommand(std::string& line);
     bool SendReply(const std::string& text, Pace pace);
+    void Drip(const std::string& text, int gapMs);
     bool SendAll(const std::string& bytes);
     void CloseControl();
     void DoStore(const Step& step);
