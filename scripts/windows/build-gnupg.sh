@@ -126,9 +126,11 @@ tree=$(find "$src" -mindepth 1 -maxdepth 1 -type d -name 'gnupg2-*' | head -n 1)
 # Only what gpg.exe needs to encrypt, without debug information (it would
 # slow the build down). -lws2_32 comes before the static libraries in
 # GnuPG's link line, which need it too.
+cc=x86_64-w64-mingw32-gcc-posix
+! command -v ccache >/dev/null || cc="ccache $cc" # a fresh clone's build then compiles little
 (
     cd "$tree"
-    ./configure --host=x86_64-w64-mingw32 CC=x86_64-w64-mingw32-gcc-posix \
+    ./configure --host=x86_64-w64-mingw32 CC="$cc" --disable-dependency-tracking \
         --with-libgpg-error-prefix=$mingw --with-libgcrypt-prefix=$mingw \
         --with-libassuan-prefix=$mingw --with-ksba-prefix=$mingw --with-npth-prefix=$mingw \
         --with-zlib=$mingw --disable-gpgsm --disable-scdaemon --disable-dirmngr --disable-doc \

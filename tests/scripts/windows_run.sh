@@ -20,7 +20,7 @@ fail() {
     exit 1
 }
 tmp=$(mktemp -d)
-ftpd= registered= app=
+ftpd='' registered='' app=''
 cleanup() {
     [ -z "$ftpd" ] || kill "$ftpd" 2>/dev/null || true
     [ -z "$registered" ] || unregister
@@ -174,12 +174,12 @@ gnupg_table() {
     }
     # Row: the application folder, TEMP, the key in gnupg\, GnuPG registered,
     # and for a run that fails, the journal's lines.
-    local folder='C:\Program Files\RODERUV' temp= withKey=1 register=1 lines=()
+    local folder='C:\Program Files\RODERUV' temp='' withKey=1 register=1 lines=()
     case $row in
     czech-folder) folder='C:\Program Files\Odesílání dat Říčany' ;;
     czech-temp) temp="$tmp/Dočasné soubory č. 2" ;;
-    no-key) withKey= lines=("Šifrovaní se nezdařilo. " "No public key") ;;
-    no-gnupg) register= lines=('Program "gpg.exe" nebyl nalezen v adresáři aplikace.'
+    no-key) withKey='' lines=("Šifrovaní se nezdařilo. " "No public key") ;;
+    no-gnupg) register='' lines=('Program "gpg.exe" nebyl nalezen v adresáři aplikace.'
                                "GnuPG for Windows was not found") ;;
     *) fail "no such row" ;;
     esac
@@ -209,8 +209,8 @@ gnupg_table() {
     else
         local pf
         pf=$(unixpath 'C:\Program Files')
-        for f in "$pf/GnuPG" "$pf (x86)/GnuPG" "$pf (x86)/Gpg4win"; do
-            [ ! -e "$f/bin/gpg.exe" ] || fail "the prefix holds $f/bin/gpg.exe"
+        for f in "$pf"{,' (x86)'}/{GnuPG/bin,Gpg4win/bin,GNU/GnuPG/pub}/gpg.exe; do
+            [ ! -e "$f" ] || fail "the prefix holds $f"
         done
     fi
     [ -z "$temp" ] || mkdir -p "$temp"
