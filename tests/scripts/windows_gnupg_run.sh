@@ -1,34 +1,24 @@
 #!/usr/bin/env bash
 # windows_gnupg_run.sh ROW WINE_RUN RODERUV_EXE GPG_EXE KEY GNUPG
-# One whole unattended run of roderuv.exe under Wine with a real GnuPG for
-# Windows (GNUPG\bin\gpg.exe, built by scripts/windows/build-gnupg.sh), set up
-# as on a clinic's PC: the program and the gpg.exe launcher in a folder under
-# C:\Program Files, GnuPG registered as its installer registers it,
-# gnupg\ holding the registry's key (a throwaway key of Linux's gpg) imported
-# by GnuPG for Windows, data files with Czech names, pyftpdlib on 127.0.0.1.
-# Linux's gpg decrypts what arrives. ROW: see the table below.
+# One whole unattended run of roderuv.exe under Wine as on a clinic's PC: the
+# program and the gpg.exe launcher under C:\Program Files, GnuPG for Windows
+# (GNUPG\bin\gpg.exe) registered as its installer registers it, gnupg\ with
+# the registry's key (Linux's throwaway key) imported by it, pyftpdlib on
+# 127.0.0.1. Linux's gpg decrypts what arrives. ROW: see the table below.
 set -euo pipefail
 export LC_ALL=C.UTF-8
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s '-screen 0 1024x768x24' bash "$0" "$@"
-fi
+[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s '-screen 0 1024x768x24' bash "$0" "$@"
 row=$1 wine_run=$2 roderuv=$3 launcher=$4 key=$5 gnupg=$6
-fail() {
-    echo "FAILED ($row): $*" >&2
-    exit 1
-}
-[ -f "$gnupg/bin/gpg.exe" ] || {
-    echo "skipped: no $gnupg/bin/gpg.exe (scripts/windows/build-gnupg.sh builds it)"
-    exit 77
-}
-winpath() { "$wine_run" winepath -w "$1" 2>/dev/null; }
+fail() { echo "FAILED ($row): $*" >&2 && exit 1; }
+[ -f "$gnupg/bin/gpg.exe" ] || { echo "skipped: no $gnupg/bin/gpg.exe (build-gnupg.sh)" && exit 77; }
+winpath() { "$wine_run" winepath "$@" 2>/dev/null; }
 cp1250() { iconv -f UTF-8 -t CP1250; }
 # GnuPG's entry exists only during a row: the launcher's tests and the
 # stand-in's runs, which hold the same lock, expect none.
 unregister() {
-    local view
-    for view in 'HKLM\SOFTWARE\GnuPG' 'HKLM\SOFTWARE\WOW6432Node\GnuPG'; do
-        "$wine_run" reg delete "$view" /f >/dev/null 2>&1 || true
+    local entry
+    for entry in 'HKLM\SOFTWARE\GnuPG' 'HKLM\SOFTWARE\WOW6432Node\GnuPG'; do
+        "$wine_run" reg delete "$entry" /f &>/dev/null || true
     done
 }
 
@@ -44,29 +34,18 @@ no-gnupg) register='' lines=('Program "gpg.exe" nebyl nalezen v adresáři aplik
                              "GnuPG for Windows was not found") ;;
 *) fail "no such row" ;;
 esac
-app=$("$wine_run" winepath -u "$folder" 2>/dev/null) ftpd=''
-[ -n "$app" ] || fail "winepath -u $folder"
+app=$(winpath -u "$folder") data="$tmp/Data pacientů" ftpd=
+[ -n "$app" ] || fail "winpath -u $folder"
 export GNUPGHOME="$tmp/linux-gnupg"
-trap '[ -z "$ftpd" ] || kill "$ftpd" || true; unregister; gpgconf --kill all 2>/dev/null || true
-      rm -rf "$tmp" "$app"' EXIT
-
-# The server reads commands as Windows-1250, the program's code page on the wire.
+trap 'kill $ftpd || true; unregister; gpgconf --kill all 2>/dev/null || true; rm -rf "$tmp" "$app"' EXIT
 mkdir -p "$tmp/ftp"
-: >"$tmp/ftpd.log"
-/usr/bin/python3 "$(dirname "$0")/../../scripts/ftpd_cp1250.py" 0 "$tmp/ftp" klinika "tajné heslo" \
-    >"$tmp/ftpd.log" 2>&1 &
+exec 3< <(exec /usr/bin/python3 "$(dirname "$0")/../../scripts/ftpd_cp1250.py" 0 "$tmp/ftp" \
+    klinika "tajné heslo" 2>/dev/null)
 ftpd=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^port //p' "$tmp/ftpd.log")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || fail "pyftpdlib: $(cat "$tmp/ftpd.log")"
+read -r -t 20 _ port <&3 || fail "pyftpdlib did not start"
 
-# The installed layout, the data files (a copy in originals) and Settings.ini.
+# The installed layout, the data files (a copy in originals), Settings.ini.
 rm -rf "$app" # left by a run that was killed
-data="$tmp/Data pacientů"
 mkdir -p "$app/gnupg" "$data" "$GNUPGHOME"
 chmod 700 "$GNUPGHOME"
 cp "$roderuv" "$app/roderuv.exe"
@@ -75,18 +54,18 @@ printf 'Pacient;Diagnóza\r\nNovák Jiří;Č 12\r\n' | cp1250 >"$data/pacienti_
 head -c 300000 /dev/urandom >"$data/výsledky 2026.bin"
 cp -a "$data" "$tmp/originals"
 {
-    printf '[General]\r\nFTPServer=127.0.0.1:%s\r\nLogin=klinika\r\nHeslo=%s\r\n' "$port" \
+    printf '[General]\r\nFTPServer=127.0.0.1:%s\r\nLogin=klinika\r\nHeslo=%s\r\nProxy=0\r\n' "$port" \
         "$(printf 'tajné heslo' | cp1250 | base64 -w0)"
-    printf 'Proxy=0\r\nUseLog=1\r\nCestaLog=%s\r\nFilesMoveTo=1\r\n' "$(winpath "$app/Deník.log")"
-    printf 'PocetSouboru=2\r\n[Files]\r\nFile0=%s\r\n' "$(winpath "$data/pacienti_září.csv")"
-    printf 'File1=%s\r\n' "$(winpath "$data/výsledky 2026.bin")"
+    printf 'UseLog=1\r\nCestaLog=%s\r\nFilesMoveTo=1\r\nPocetSouboru=2\r\n[Files]\r\n' \
+        "$(winpath -w "$app/Deník.log")"
+    printf 'File0=%s\r\nFile1=%s\r\n' "$(winpath -w "$data/pacienti_září.csv")" \
+        "$(winpath -w "$data/výsledky 2026.bin")"
 } | cp1250 >"$app/Settings.ini"
-gpg -q --batch --passphrase '' --quick-gen-key 'Registr <registr@example.invalid>' \
-    future-default default never 2>/dev/null || fail "gpg --quick-gen-key"
+gpg -q --batch --passphrase '' --quick-gen-key Registr future-default default never 2>/dev/null
 if [ -n "$withKey" ]; then
     gpg -q --armor --export >"$tmp/registr.asc"
-    "$wine_run" "$gnupg/bin/gpg.exe" --homedir "$(winpath "$app/gnupg")" --batch --no-autostart \
-        --import "$(winpath "$tmp/registr.asc")" >"$tmp/import.log" 2>&1 ||
+    "$wine_run" "$gnupg/bin/gpg.exe" --homedir "$(winpath -w "$app/gnupg")" --batch --no-autostart \
+        --import "$(winpath -w "$tmp/registr.asc")" >"$tmp/import.log" 2>&1 ||
         fail "GnuPG for Windows: $(cat "$tmp/import.log")"
     printf 'group %s = %s\r\n' "$key" \
         "$(gpg --with-colons --list-keys 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')" \
@@ -94,24 +73,15 @@ if [ -n "$withKey" ]; then
 fi
 unset WINEPATH # no GnuPG on PATH
 unregister
-if [ -n "$register" ]; then
-    "$wine_run" reg add 'HKLM\SOFTWARE\GnuPG' /v 'Install Directory' /d "$(winpath "$gnupg")" /f \
-        >/dev/null 2>&1 || fail "reg add"
-else
-    pf=$("$wine_run" winepath -u 'C:\Program Files' 2>/dev/null)
-    for f in "$pf"{,' (x86)'}/{GnuPG/bin,Gpg4win/bin,GNU/GnuPG/pub}/gpg.exe; do
-        [ ! -e "$f" ] || fail "the prefix holds $f"
-    done
-fi
+[ -z "$register" ] || "$wine_run" reg add 'HKLM\SOFTWARE\GnuPG' /v 'Install Directory' \
+    /d "$(winpath -w "$gnupg")" /f >/dev/null 2>&1 || fail "reg add"
 
 # The run, with TEMP and TMP set through cmd: Wine takes neither from Linux.
 [ -z "$temp" ] || mkdir -p "$temp"
-set_temp=${temp:+"set TEMP=$(winpath "$temp")& set TMP=$(winpath "$temp")& "}
+set_temp=${temp:+"set TEMP=$(winpath -w "$temp")& set TMP=$(winpath -w "$temp")& "}
 status=0
 (cd "$app" && timeout 120 "$wine_run" cmd /c "${set_temp}roderuv.exe /auto") || status=$?
-[ -f "$app/Deník.log" ] || fail "no journal (status $status)"
-text=$(iconv -f CP1250 -t UTF-8 "$app/Deník.log") || fail "journal is not Windows-1250"
-[ "$status" = 0 ] || fail "status $status; journal: $text"
+text=$(iconv -f CP1250 -t UTF-8 "$app/Deník.log") && [ "$status" = 0 ] || fail "status $status: $text"
 files=("$tmp"/ftp/*) # the pattern itself when nothing arrived
 sent=${files[0]}
 if [ ${#lines[@]} = 0 ]; then
