@@ -11,7 +11,8 @@ export LC_ALL=C.UTF-8
 row=$1 wine_run=$2 roderuv=$3 launcher=$4 key=$5 gnupg=$6
 fail() { echo "FAILED ($row): $*" >&2 && exit 1; }
 [ -f "$gnupg/bin/gpg.exe" ] || { echo "skipped: no $gnupg/bin/gpg.exe (build-gnupg.sh)" && exit 77; }
-winpath() { "$wine_run" winepath "$@" 2>/dev/null; }
+gnupg=$(cd "$gnupg" && pwd)
+zpath() { printf "Z:%s" "${1//\//\\}"; } # a Linux path as Wine shows it, without a Wine start
 cp1250() { iconv -f UTF-8 -t CP1250; }
 # GnuPG's entry exists only during a row: the launcher's tests and the
 # stand-in's runs, which hold the same lock, expect none.
@@ -34,8 +35,8 @@ no-gnupg) register='' lines=('Program "gpg.exe" nebyl nalezen v adresáři aplik
                              "GnuPG for Windows was not found") ;;
 *) fail "no such row" ;;
 esac
-app=$(winpath -u "$folder") data="$tmp/Data pacientů" ftpd=
-[ -n "$app" ] || fail "winpath -u $folder"
+app=$("$wine_run" winepath -u "$folder" 2>/dev/null) data="$tmp/Data pacientů" ftpd=
+[ -n "$app" ] || fail "winepath -u $folder"
 export GNUPGHOME="$tmp/linux-gnupg"
 trap 'kill $ftpd || true; unregister; gpgconf --kill all 2>/dev/null || true; rm -rf "$tmp" "$app"' EXIT
 mkdir -p "$tmp/ftp"
@@ -57,15 +58,15 @@ cp -a "$data" "$tmp/originals"
     printf '[General]\r\nFTPServer=127.0.0.1:%s\r\nLogin=klinika\r\nHeslo=%s\r\nProxy=0\r\n' "$port" \
         "$(printf 'tajné heslo' | cp1250 | base64 -w0)"
     printf 'UseLog=1\r\nCestaLog=%s\r\nFilesMoveTo=1\r\nPocetSouboru=2\r\n[Files]\r\n' \
-        "$(winpath -w "$app/Deník.log")"
-    printf 'File0=%s\r\nFile1=%s\r\n' "$(winpath -w "$data/pacienti_září.csv")" \
-        "$(winpath -w "$data/výsledky 2026.bin")"
+        "$folder\Deník.log"
+    printf 'File0=%s\r\nFile1=%s\r\n' "$(zpath "$data/pacienti_září.csv")" \
+        "$(zpath "$data/výsledky 2026.bin")"
 } | cp1250 >"$app/Settings.ini"
 gpg -q --batch --passphrase '' --quick-gen-key Registr future-default default never 2>/dev/null
 if [ -n "$withKey" ]; then
     gpg -q --armor --export >"$tmp/registr.asc"
-    "$wine_run" "$gnupg/bin/gpg.exe" --homedir "$(winpath -w "$app/gnupg")" --batch --no-autostart \
-        --import "$(winpath -w "$tmp/registr.asc")" >"$tmp/import.log" 2>&1 ||
+    "$wine_run" "$gnupg/bin/gpg.exe" --homedir "$folder\gnupg" --batch --no-autostart \
+        --import "$(zpath "$tmp/registr.asc")" >"$tmp/import.log" 2>&1 ||
         fail "GnuPG for Windows: $(cat "$tmp/import.log")"
     printf 'group %s = %s\r\n' "$key" \
         "$(gpg --with-colons --list-keys 2>/dev/null | awk -F: '/^fpr/ { print $10; exit }')" \
@@ -74,11 +75,11 @@ fi
 unset WINEPATH # no GnuPG on PATH
 unregister
 [ -z "$register" ] || "$wine_run" reg add 'HKLM\SOFTWARE\GnuPG' /v 'Install Directory' \
-    /d "$(winpath -w "$gnupg")" /f >/dev/null 2>&1 || fail "reg add"
+    /d "$(zpath "$gnupg")" /f >/dev/null 2>&1 || fail "reg add"
 
 # The run, with TEMP and TMP set through cmd: Wine takes neither from Linux.
 [ -z "$temp" ] || mkdir -p "$temp"
-set_temp=${temp:+"set TEMP=$(winpath -w "$temp")& set TMP=$(winpath -w "$temp")& "}
+set_temp=${temp:+"set TEMP=$(zpath "$temp")& set TMP=$(zpath "$temp")& "}
 status=0
 (cd "$app" && timeout 120 "$wine_run" cmd /c "${set_temp}roderuv.exe /auto") || status=$?
 text=$(iconv -f CP1250 -t UTF-8 "$app/Deník.log") && [ "$status" = 0 ] || fail "status $status: $text"
