@@ -9,7 +9,9 @@ TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsft
                p7zip-full ziptool unzip zip pigz curl xvfb xauth procps util-linux
                clang libclang-rt-14-dev
                g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
-               fonts-wine nsis)
+               fonts-wine nsis
+               dpkg-dev libgpg-error-mingw-w64-dev libgcrypt-mingw-w64-dev libassuan-mingw-w64-dev
+               libksba-mingw-w64-dev libnpth-mingw-w64-dev)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
@@ -107,7 +109,9 @@ run_ctest main "$build" --timeout 300
 # mingw-w64 and their tests run under Wine through CTest (test discovery too).
 # One Wine server stays up for the stage, so each test program starts fast.
 # The Windows archive is compared byte for byte with the Linux build's; the
-# Windows client uploads to pyftpdlib on 127.0.0.1. The windows are real
+# Windows client uploads to pyftpdlib on 127.0.0.1; whole runs encrypt with a
+# real GnuPG for Windows, built here once from Debian's source and reused
+# while Debian's version stays. The windows are real
 # Win32 windows: Wine needs a display for them (Xvfb, for the whole stage),
 # and with no window manager there its windows are made unmanaged, or Wine
 # would wait for one at every window it shows.
@@ -122,8 +126,10 @@ configure "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
           -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2 \
           -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=ON \
           -DRODERUV_WITH_BENCH=OFF -DRODERUV_WITH_FUZZERS=OFF -DRODERUV_SANITIZE=OFF \
-          -DRODERUV_TSAN=OFF -DRODERUV_LINUX_ZIPFILES="$PWD/$build/tests/zip/zipfiles"
+          -DRODERUV_TSAN=OFF -DRODERUV_LINUX_ZIPFILES="$PWD/$build/tests/zip/zipfiles" \
+          -DRODERUV_WINDOWS_GNUPG="$PWD/$win/gnupg"
 cmake --build "$win" -j"$jobs"
+bash scripts/windows/build-gnupg.sh "$win/gnupg"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$logs/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$logs/display" ] && break; sleep 0.1; done
