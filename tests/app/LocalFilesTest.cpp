@@ -23,7 +23,11 @@ protected:
                       {tmp / "data/výsledky.bin", testsupport::RandomBytes(100000, 4)}});
         UseFake(ftp);
         const std::string name = kEncryptedName;
-        LogIn(ftp).Pasv().Store("STOR " + name).Reply("SIZE " + name, "502 Not implemented.");
+        LogIn(ftp)
+            .Pasv()
+            .Store("STOR " + name)
+            .Reply("SIZE " + name, "502 Not implemented.")
+            .Reply("FEAT", "502 Not implemented.");
     }
     // The run ended by itself and the server got the data files.
     void ExpectSent() {

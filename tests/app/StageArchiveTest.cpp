@@ -445,7 +445,9 @@ TEST_F(Stages, AFileTooLargeForTheArchiveIsLeftOutAndTold) {
     AddData("good.csv", "good");
     form->ButtonStartClick(nullptr);
     EXPECT_EQ(prompts.Messages(),
-              (std::vector<std::string>{leftOut, "Šifrovací aplikaci nelze spustit. "}));
+              (std::vector<std::string>{leftOut, "Šifrovaní se nezdařilo. Výsledný soubor " +
+                                                     InTemp("20260305.zip.gpg") +
+                                                     " neexistuje nebo má nulovou velikost."}));
 }
 
 TEST_F(Stages, EmptyListGivesTwoWithoutTouchingTheCaption) {
