@@ -524,6 +524,32 @@ Function WriteTaskXml
   done:
 FunctionEnd
 
+; A starting Settings.ini with the journal on, so that the first failed night
+; leaves a trace, written as Settings.ini.new when the folder has none (one
+; that exists is never touched). Error flag on failure.
+Function StageSettings
+  Delete "$INSTDIR\Settings.ini.new"
+  ${If} ${FileExists} "$INSTDIR\Settings.ini"
+    Return
+  ${EndIf}
+  Call StartingSettings
+  StrCpy $R5 0
+  ${If} $R1 != 0
+    ClearErrors
+    FileOpen $R3 "$INSTDIR\Settings.ini.new" w
+    ${IfNot} ${Errors}
+      System::Call 'kernel32::WriteFile(p R3, p R1, i R2, *i .R4, p 0) i .R5'
+      FileClose $R3
+    ${EndIf}
+    System::Free $R1
+  ${EndIf}
+  ClearErrors
+  ${If} $R5 == 0
+  ${OrIf} $R4 != $R2
+    SetErrors
+  ${EndIf}
+FunctionEnd
+
 Section "RODERUV" SecMain
   ; Shortcuts and the uninstall entry belong to the current user too.
   SetShellVarContext current
@@ -551,8 +577,12 @@ Section "RODERUV" SecMain
   File "/oname=CTIMNE.txt.new" "${STAGE}/CTIMNE.txt"
   ClearErrors
   WriteUninstaller "$INSTDIR\${UNINSTALLER}.new"
+  ${IfNot} ${Errors}
+    Call StageSettings
+  ${EndIf}
   ${If} ${Errors}
     !insertmacro ForEachFile SwapBack
+    Delete "$INSTDIR\Settings.ini.new"
     !insertmacro Refuse ${EXIT_FILES} "Do složky $INSTDIR nelze zapisovat. Nic nebylo změněno."
   ${EndIf}
   StrCpy $R8 0
@@ -562,29 +592,12 @@ Section "RODERUV" SecMain
     !insertmacro Refuse ${EXIT_FILES} "Některý ze souborů programu ve složce $INSTDIR nelze nahradit: používá jej jiný program. Ukončete jej a spusťte instalaci znovu. Nic nebylo změněno."
   ${EndIf}
   !insertmacro ForEachFile DropOld
-  SetErrorLevel 0
-
-  ; A starting Settings.ini with the journal on, so that the first failed
-  ; night leaves a trace; one that exists is never touched.
+  ; Renaming never replaces: a Settings.ini that appeared meanwhile stays.
   ${IfNot} ${FileExists} "$INSTDIR\Settings.ini"
-    Call StartingSettings
-    ClearErrors
-    FileOpen $R3 "$INSTDIR\Settings.ini.new" w
-    ${IfNot} ${Errors}
-      System::Call 'kernel32::WriteFile(p R3, p R1, i R2, *i .R4, p 0) i .R5'
-      FileClose $R3
-      ${If} $R5 != 0
-      ${AndIf} $R4 == $R2
-        Rename "$INSTDIR\Settings.ini.new" "$INSTDIR\Settings.ini"
-      ${EndIf}
-    ${EndIf}
-    System::Free $R1
-    Delete "$INSTDIR\Settings.ini.new"
-    ${IfNot} ${FileExists} "$INSTDIR\Settings.ini"
-      DetailPrint "Settings.ini nelze vytvořit."
-      SetErrorLevel ${EXIT_FILES}
-    ${EndIf}
+    Rename "$INSTDIR\Settings.ini.new" "$INSTDIR\Settings.ini"
   ${EndIf}
+  Delete "$INSTDIR\Settings.ini.new"
+  SetErrorLevel 0
 
   CreateDirectory "$SMPROGRAMS\RODERUV"
   CreateShortcut "$SMPROGRAMS\RODERUV\RODERUV.lnk" "$INSTDIR\roderuv.exe" "" "$INSTDIR\roderuv.exe" 0
