@@ -69,7 +69,7 @@ for exe in "roderuv.exe|RODERUV - Projekt TANO, odesílání dat|1" \
         [ "$(value OriginalFilename)" = "$name" ] && [ "$(value ProductVersion)" = "$version" ] ||
         fail "version information: $info"
     [ "$(value Icons)" -ge "$icons" ] || fail "$(value Icons) icons"
-    ! x86_64-w64-mingw32-objdump -t "$file" | grep -q '^\[' || fail "not stripped"
+    [ "$(x86_64-w64-mingw32-objdump -t "$file" | grep -c '^\[')" = 0 ] || fail "not stripped"
 done
 publisher=$(sed -n 's/^CompanyName=//p' <<<"$info")
 
@@ -80,7 +80,7 @@ app=$(unix "$local_app_data")/RODERUV
 menu="$(unix "$app_data")/Microsoft/Windows/Start Menu/Programs/RODERUV"
 tasks=$drive_c/windows/system32/tasks
 czech=$drive_c/Klinika
-created=("$app" "$menu" "$czech" "$tasks/RODERUV")
+created=("$app" "$menu" "$czech" "$drive_c/Κλινική" "$tasks/RODERUV")
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\RODERUV'
 rm -rf "${created[@]}"
 "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
@@ -190,7 +190,7 @@ verify_first() {
         fail "EstimatedSize $(entry EstimatedSize)"
     # With the starting Settings.ini an unattended run journals its failure.
     (cd "$app" && timeout 120 "$wine_run" ./roderuv.exe /auto) || fail "roderuv.exe /auto"
-    iconv -f CP1250 -t UTF-8 "$app/roderuv.log" | grep -q "Kontrola nastavení" || fail "no journal"
+    grep -q "Kontrola nastavení" <<<"$(iconv -f CP1250 -t UTF-8 "$app/roderuv.log")" || fail "no journal"
 }
 prepare_running() {
     mark
