@@ -283,7 +283,8 @@ verify_upgrade_same_folder() {
 }
 verify_greek_folder() { [ ! -e "$drive_c/Κλινική" ] || fail "folder made"; }
 
-export WINEPATH= FAKE_GPG_RECORD=$(win "$tmp")\\gpg-record.txt
+FAKE_GPG_RECORD=$(win "$tmp")\\gpg-record.txt
+export FAKE_GPG_RECORD
 for entry_row in "${rows[@]}"; do
     IFS='|' read -r row switches expected <<<"$entry_row"
     ! declare -F "prepare_$row" >/dev/null || "prepare_$row"
