@@ -120,18 +120,6 @@ held() {
     fail "the file was not held"
 }
 release() { touch "$tmp/release" && wait; }
-# Wine answers Task Scheduler calls only once its services have come up.
-scheduler_ready() {
-    printf '<?xml version="1.0"?><Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><Actions><Exec><Command>x</Command></Exec></Actions></Task>' |
-        iconv -t UTF-16 >"$tmp/probe.xml"
-    for _ in $(seq 40); do
-        "$wine_run" schtasks /Create /XML "$(win "$tmp/probe.xml")" /TN RODERUV-probe >/dev/null 2>&1 || true
-        [ -e "$tasks/RODERUV-probe" ] && "$wine_run" schtasks /Delete /TN RODERUV-probe /F >/dev/null 2>&1 &&
-            return 0
-        sleep 0.5
-    done
-    fail "Task Scheduler does not answer"
-}
 # xml FILE PATH=VALUE|PATH~REGEX...: the element at each path (from the
 # task) holds VALUE, or matches REGEX.
 xml() {
@@ -230,7 +218,6 @@ verify_downgrade() { fresh && read_entry && [ "$(entry DisplayVersion)" = "$vers
 prepare_settings_kept() { printf '[General]\r\nFTPServer=ftp.example.org\r\n' >"$app/Settings.ini" && cp "$app/Settings.ini" "$tmp/kept"; }
 verify_settings_kept() { cmp "$app/Settings.ini" "$tmp/kept" || fail "Settings.ini touched"; }
 verify_bad_time() { [ ! -e "$app/uloha.xml" ] && [ ! -e "$tasks/RODERUV" ] || fail "task made"; }
-prepare_task() { scheduler_ready; }
 verify_task() {
     [ "$(head -c 2 "$app/uloha.xml" | od -An -tx1 | tr -d ' ')" = fffe ] || fail "task XML not UTF-16"
     xml "$app/uloha.xml" "Actions/Exec/Command=$(win "$app")\\roderuv.exe" \
