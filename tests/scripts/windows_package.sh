@@ -21,10 +21,12 @@ fail() {
     exit 1
 }
 tmp=$(mktemp -d)
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\RODERUV'
 program=
 cleanup() {
     [ -z "$program" ] || kill "$program" 2>/dev/null || true
     "$wine_run" reg delete 'HKLM\SOFTWARE\GnuPG' /f >/dev/null 2>&1 || true
+    "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
     rm -rf "$tmp" "${created[@]}"
 }
 created=()
@@ -81,7 +83,6 @@ menu="$(unix "$app_data")/Microsoft/Windows/Start Menu/Programs/RODERUV"
 tasks=$drive_c/windows/system32/tasks
 czech=$drive_c/Klinika
 created=("$app" "$menu" "$czech" "$drive_c/Κλινική" "$tasks/RODERUV")
-key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\RODERUV'
 rm -rf "${created[@]}"
 "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
 
