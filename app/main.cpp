@@ -2,6 +2,7 @@
 // The exit status is always 0, also after a failed unattended run.
 #include "app/AutoSwitch.h"
 #include "app/Umain.h"
+#include "platform/RunningProgram.h"
 #include "platform/Termination.h"
 #include "ui/Application.h"
 
@@ -10,6 +11,9 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    // First of all, so that an installer never replaces the files under a
+    // program that is just starting.
+    platform::AnnounceRunningProgram();
     // A service manager's or an administrator's request to end is turned into
     // the window's own way of ending (TerminationWatch.h), exit status 0.
     platform::CatchTerminationRequests();

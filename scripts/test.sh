@@ -140,8 +140,10 @@ mkdir -p "$WINEPREFIX"
 # a server already up for this prefix (status 2) serves as well.
 wineserver -p || [ $? -eq 2 ]
 # Makes the prefix on the first run (about 10 s). Without Mono and Gecko:
-# with a display their installers would wait for an answer.
-WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+# with a display their installers would wait for an answer. Not "wineboot
+# -i": it starts a second service manager, and the two then refuse Task
+# Scheduler calls by turns.
+WINEDLLOVERRIDES="mscoree,mshtml=" wineboot >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 # One Windows program (a cmd reading a pipe that stays open) runs for the
 # whole stage. When the last Windows program ends, Wine ends its desktop, and

@@ -22,10 +22,13 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E tar cf ${RODERUV_PACKAGE_ZIP} --format=zip
           roderuv.exe gpg.exe CTIMNE.txt
   COMMAND ${RODERUV_MAKENSIS} -WX -V2 -INPUTCHARSET UTF8 -DVERSION=${PROJECT_VERSION}
+          -DBUILD=${RODERUV_BUILD_NUMBER} -DPUBLISHER=${RODERUV_PUBLISHER}
+          -DYEAR=${RODERUV_COPYRIGHT_YEAR} -DICON=${CMAKE_CURRENT_LIST_DIR}/roderuv.ico
           -DSTAGE=${stage} -DOUTFILE=${RODERUV_PACKAGE_SETUP}
           ${CMAKE_CURRENT_LIST_DIR}/roderuv.nsi
   WORKING_DIRECTORY ${stage}
   DEPENDS roderuv gpg_launcher ${stage}/CTIMNE.txt ${CMAKE_CURRENT_LIST_DIR}/roderuv.nsi
+          ${CMAKE_CURRENT_LIST_DIR}/roderuv.ico
   COMMENT "Windows package: zip and installer"
   VERBATIM)
 add_custom_target(package_win ALL DEPENDS ${RODERUV_PACKAGE_ZIP} ${RODERUV_PACKAGE_SETUP})

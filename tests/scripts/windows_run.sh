@@ -33,6 +33,8 @@ cp1250() { iconv -f UTF-8 -t CP1250; }
 # The server reads commands as Windows-1250, the program's code page on the
 # wire, so the Czech password arrives as typed.
 mkdir -p "$tmp/ftp" "$tmp/GnuPG"
+# There before the server starts, which may be after the first look at it.
+: >"$tmp/ftpd.log"
 /usr/bin/python3 "$(dirname "$0")/../../scripts/ftpd_cp1250.py" 0 "$tmp/ftp" klinika "tajné heslo" \
     >"$tmp/ftpd.log" 2>&1 &
 ftpd=$!
