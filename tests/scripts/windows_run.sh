@@ -33,14 +33,13 @@ cp1250() { iconv -f UTF-8 -t CP1250; }
 # The server reads commands as Windows-1250, the program's code page on the
 # wire, so the Czech password arrives as typed.
 mkdir -p "$tmp/ftp" "$tmp/GnuPG"
-# There before the server starts, which may be after the first look at it.
-: >"$tmp/ftpd.log"
 /usr/bin/python3 "$(dirname "$0")/../../scripts/ftpd_cp1250.py" 0 "$tmp/ftp" klinika "tajné heslo" \
     >"$tmp/ftpd.log" 2>&1 &
 ftpd=$!
 port=
 for _ in $(seq 100); do
-    port=$(sed -n 's/^port //p' "$tmp/ftpd.log" 2>/dev/null) || true # the server may not have made it yet
+    # The server may not have made its log yet.
+    port=$(sed -n 's/^port //p' "$tmp/ftpd.log" 2>/dev/null) || true
     [ -n "$port" ] && break
     sleep 0.1
 done
