@@ -9,7 +9,10 @@ TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsft
                p7zip-full ziptool unzip zip pigz curl xvfb xauth procps util-linux
                clang libclang-rt-14-dev
                g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
-               fonts-wine nsis)
+               fonts-wine nsis
+               # TLS: the test servers' certificates, pyftpdlib's TLS, and the
+               # GnuTLS under Wine's SChannel (only a recommendation of wine's)
+               openssl python3-openssl libgnutls30)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -28,5 +29,11 @@ std::string SystemTempRoot();
 
 // Makes a file read-only for everyone (or writable again).
 void SetReadOnly(const std::string& path, bool readOnly);
+
+// Starts a Linux program (argv[0] its absolute path, every argument as Linux
+// sees it) and does not wait for it: it must end by itself. Under Wine the
+// Windows build starts it by its Z: path, which Wine runs as a Unix process;
+// its end and exit status are not reported there. False when it cannot start.
+bool StartLinuxProgram(const std::vector<std::string>& argv);
 
 } // namespace testsupport

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -35,6 +37,27 @@ void UnsetEnvironment(const char* name) {
 void SetReadOnly(const std::string& path, bool readOnly) {
     if (chmod(path.c_str(), readOnly ? 0444 : 0644) != 0)
         throw std::runtime_error("chmod failed on " + path);
+}
+
+bool StartLinuxProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    // Twice forked, so that the program leaves no zombie behind when it ends.
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        if (::fork() == 0) {
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return ::access(args[0], X_OK) == 0;
 }
 
 } // namespace testsupport
