@@ -1,5 +1,5 @@
 // TLS client streams against TLS servers on 127.0.0.1 (tls_peer.py, with a
-// throwaway self-signed certificate): handshake, certificates pinned,
+// throwaway self-signed certificates): handshake, certificates pinned,
 // trusted or refused, faults during the handshake, the peer's three ends,
 // the end of an upload, decrypted bytes that wait, session resumption.
 // The stream is driven as the connection layer's waits drive it: a call, and
@@ -8,6 +8,7 @@
 #include "TlsPeer.h"
 #include "TrustedRoot.h"
 #include "net/SockError.h"
+#include "net/SocketEvents.h"
 #include "tests/support/System.h"
 
 #include <chrono>
@@ -364,14 +365,33 @@ INSTANTIATE_TEST_SUITE_P(Rows, TlsPeerEnd,
                                            PeerEndRow{"reset", -1, TStreamEnd::Reset}),
                          [](const auto& info) { return std::string(info.param.mode); });
 
+// A socket watcher as the connection's: it reports what its stream holds.
+class StreamWatcher : public sockevents::TWatcher {
+public:
+    explicit StreamWatcher(TStream& s) : stream(s) { sockevents::Register(this); }
+    ~StreamWatcher() override { sockevents::Unregister(this); }
+    sockapi::THandle WatchedFd() const override { return stream.Socket(); }
+    short WatchedEvents() const override { return sockapi::kReadable; }
+    void Notify(short revents) override { got |= revents; }
+    bool Buffered() const override { return stream.Buffered(); }
+    TStream& stream;
+    short got = 0;
+};
+
 // The rest of a record that was read in part waits inside the stream, not on
-// the socket: a wait for input must not sleep then.
+// the socket: a wait for input must not sleep then, and the delivery of
+// socket events notifies the read at once.
 TEST_F(TlsStreamTest, DecryptedBytesThatWaitCountAsReadable) {
     auto c = Open("twolines", Pinned());
     ASSERT_EQ(Handshake(*c->stream), Outcome::Done) << c->stream->FailureText();
     EXPECT_EQ(ReadSome(*c->stream, 5), "one\r\n");
     EXPECT_TRUE(c->stream->Buffered());
     EXPECT_FALSE(WaitFor(c->Fd(), sockapi::kReadable, 50)) << "the socket has it after all";
+    {
+        StreamWatcher watcher(*c->stream);
+        sockevents::Deliver(50);
+        EXPECT_EQ(watcher.got, sockapi::kReadable);
+    }
     char buf[16];
     EXPECT_EQ(c->stream->Receive(buf, sizeof buf, true), 5);
     EXPECT_EQ(c->stream->Receive(buf, sizeof buf, false), 5);
