@@ -55,6 +55,8 @@ def contexts(cert, key):
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.minimum_version = ssl.TLSVersion.TLSv1_2
         ctx.maximum_version = top
+        # Debian's Python takes a bare TCP end for close_notify unless told.
+        ctx.options &= ~getattr(ssl, "OP_IGNORE_UNEXPECTED_EOF", 0)
         ctx.load_cert_chain(cert, key)
         made[version] = ctx
     return made
@@ -86,11 +88,12 @@ def read_to_end(conn, report, echo):
             total += len(data)
             if echo:
                 conn.sendall(data)
-    except ssl.SSLEOFError:
-        report["end"] = "eof"
     except ConnectionResetError:
         report["end"] = "reset"
-    except (ssl.SSLError, OSError) as e:
+    except ssl.SSLError as e:
+        eof = isinstance(e, ssl.SSLEOFError) or e.reason == "UNEXPECTED_EOF_WHILE_READING"
+        report["end"] = "eof" if eof else "error:" + str(e.reason)
+    except OSError as e:
         report["end"] = "error:" + type(e).__name__
     report["bytes"] = str(total)
 
