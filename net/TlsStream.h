@@ -5,36 +5,55 @@
 // on Linux (TlsStream_posix.cpp), SChannel through SSPI on Windows
 // (TlsStream_win32.cpp); CMake builds the one for the system.
 //
-// How the connection object uses it (the stream replaces its direct socket
-// calls, see Stream.h):
+// How the connection object (TPowersock) uses it. It keeps one stream for
+// its socket, NewPlainStream(ThisSocket) whenever the socket changes
+// (InitWinsock, ReplaceSocket, RequestCloseSocket, SetSocket), destroyed
+// before the socket is closed, and makes every data call through it:
 //
-//   control connection, after "AUTH TLS" was answered 234 (nothing of the
-//   reply line beyond its LF is read, so the handshake bytes are untouched):
-//       Session = NewTlsSession({Host, ParseCertificatePin(setting)});
-//       Stream  = NewTlsStream(ThisSocket, Session, TTlsUse::Control);
-//       TimerOn();
-//       while (!Stream->Handshake()) {
-//           if (Stream->LastError() != WSAEWOULDBLOCK)
-//               fail: ESockError(Stream->FailureText()) for kStreamTlsFailed and
-//                     kStreamCertificateRefused, else the Winsock text (10054 ...);
-//           if (Canceled || TimedOut) end the wait as every wait ends;
-//           WaitStep(ThisSocket, Stream->Wanted());   // never sleeps longer than 2 ms
+//   sockapi::Send(ThisSocket, p, n)          -> Stream->Send(p, n)
+//       (SendBuffer, SendChunk: a TLS would-block is retried with the same bytes)
+//   sockapi::Receive(ThisSocket, p, n, peek) -> Stream->Receive(p, n, peek)
+//       (ReadLn, Read, DataAvailable, ClearInput, the watcher's probe)
+//   sockapi::ShutdownSend(ThisSocket)        -> Stream->ShutdownSend(), repeated
+//       with waits until true (a TLS stream sends close_notify first)
+//   CaptureError() after such a call         -> Stream->LastError() (a TLS call
+//       leaves the system's own error number meaningless)
+//   WaitStep(ThisSocket, kReadable or kWritable) after a would-block
+//                                            -> WaitStep(ThisSocket, Stream->Wanted())
+//   ErrorManager: kStreamTlsFailed and kStreamCertificateRefused raise
+//       ESockError(Stream->FailureText()) (after OnError), every other number
+//       as today
+//   the socket watcher (TNotifier) overrides sockevents::TWatcher::Buffered()
+//       with Stream->Buffered(), so the delivery notifies a read of decrypted
+//       bytes without waiting for the socket.
+//
+// and gains one operation, StartTls(Session, Use), the handshake as a wait of
+// its own (the caller's time-out and cancel bound it; the engine never waits):
+//
+//       auto tls = NewTlsStream(ThisSocket, Session, Use);
+//       TTimerScope timer(*this);
+//       while (!tls->Handshake()) {
+//           if (tls->LastError() != WSAEWOULDBLOCK) -> fail as ErrorManager does
+//               (FailureText(), or the Winsock text: 10054 for a reset), after
+//               RequestCloseSocket: the connection is not usable any more;
+//           if (Canceled || TimedOut) -> RaiseWaitEnded(a TLS time-out text, ...);
+//           WaitStep(ThisSocket, tls->Wanted());
 //       }
-//       TimerOff();
-//   data connection, once connected (after the store command's 150): the same
-//       with NewTlsStream(DataSocket, Session, TTlsUse::Data): it resumes the
-//       control connection's newest session.
-//   every read and write: Stream->Send / Receive(peek or not) in place of
-//       sockapi's; on would-block wait for Stream->Wanted() (not for the
-//       direction of the call); the socket watcher reports Stream->Buffered()
-//       so that the delivery notifies a read without waiting for the socket.
-//   the end of an upload: call Stream->ShutdownSend() until it is true
-//       (close_notify, then the TCP end), then read to the server's end as
-//       the plain connection does: the server's session tickets are dropped
-//       inside, its close_notify reads as 0 with End() Orderly, a TCP end
-//       without it as 0 with End() WithoutCloseNotify, a reset as -1 with
-//       LastError() 10054 and End() Reset.
-//   closing: destroy the stream, then close the socket.
+//       Stream = std::move(tls);
+//
+// The FTP client (TNMFTP): after the greeting, Transaction("AUTH TLS") must
+// answer 234 (ReadLn takes nothing beyond the reply's LF, so the handshake
+// bytes are untouched), then Session = NewTlsSession({Host,
+// ParseCertificatePin(setting)}) (Host as configured, also through the
+// proxy) and StartTls(Session, TTlsUse::Control); after the log-in "PBSZ 0"
+// and "PROT P" must answer 2xx. An upload's data connection calls
+// StartTls(Session, TTlsUse::Data) after the store command's 1xx reply (the
+// servers take the data handshake then; pyftpdlib resets one that comes
+// earlier). The end of the upload (DataEndedInOrder): Stream->ShutdownSend()
+// until true replaces ShutdownSend(), and the notification-driven read to
+// the server's end stays: session tickets are dropped inside the stream, the
+// server's close_notify and a TCP end without it both read as 0 (NOTIFY_CLOSE
+// with NotifyOk; End() says which), a reset as 10054 (NotifyOk false).
 //
 // Session reuse. OpenSSL: every session the control connection's server
 // issues (with TLS 1.3 they arrive after the handshake, read with the
