@@ -182,14 +182,15 @@ public:
     long Send(const char* Data, size_t Length) override {
         if (Length == 0)
             return 0;
-        if (Out.size() > OutSent) {
-            if (!FlushOrFail())
-                return -1;
-            if (PendingPlain > 0) {
-                const size_t n = std::min(PendingPlain, Length);
-                PendingPlain = 0;
-                return static_cast<long>(n);
-            }
+        // Records made by an earlier call that had to wait: the caller gives
+        // the same bytes again, which are taken once they are out (a read in
+        // between may have sent them already).
+        if (Out.size() > OutSent && !FlushOrFail())
+            return -1;
+        if (PendingPlain > 0) {
+            const size_t n = std::min(PendingPlain, Length);
+            PendingPlain = 0;
+            return static_cast<long>(n);
         }
         Out.clear();
         OutSent = 0;

@@ -15,7 +15,7 @@ Then, per command line of the test:
 It ends, removing its folder, when the test closes the control connection.
 
 Modes: echo (returns what it reads), sink (reads to the end, then answers
-close_notify), notify / fin / reset (send "hello\\n", wait for one byte,
+close_notify; slowsink after a pause of 0.5 s), notify / fin / reset (send "hello\\n", wait for one byte,
 then end with close_notify / a bare TCP end / a reset), twolines (two lines
 in one record, then as notify), hsreset / hsclose (read the ClientHello,
 then reset / close), silent (accept and never answer).
@@ -126,7 +126,9 @@ def serve_one(listener, mode, ctx, report, stop):
         return
     report["version"] = conn.version()
     report["reused"] = "1" if conn.session_reused else "0"
-    if mode in ("echo", "sink"):
+    if mode in ("echo", "sink", "slowsink"):
+        if mode == "slowsink":
+            stop.wait(0.5)  # the client's sending has to wait meanwhile
         read_to_end(conn, report, mode == "echo")
         if report.get("end") == "notify":
             send_notify(conn)
