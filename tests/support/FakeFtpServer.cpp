@@ -47,6 +47,16 @@ void ResetClose(Socket fd) {
     sockapi::Close(fd);
 }
 
+// Waits (within the step's time-out) until the client has sent something,
+// its hello after AUTH TLS, and takes it.
+void TakeHello(Socket fd, int timeoutMs, const std::function<bool()>& stopping) {
+    for (int waited = 0; waited < timeoutMs && !stopping(); waited += kSliceMs)
+        if (WaitFor(fd, sockapi::kReadable, kSliceMs))
+            break;
+    char buf[4096];
+    (void)sockapi::Receive(fd, buf, sizeof buf, false);
+}
+
 bool Matches(const std::string& expected, const std::string& got) {
     if (expected == "*")
         return true;
@@ -353,16 +363,6 @@ bool FakeFtpServer::ControlReadable(int ms) {
     return (controlTls_ && controlTls_->Pending()) || WaitFor(controlFd_, sockapi::kReadable, ms);
 }
 
-// Waits (within the step's time-out) until the client has sent something,
-// its hello after AUTH TLS, and takes it.
-static void TakeHello(sockapi::THandle fd, int timeoutMs, const std::function<bool()>& stopping) {
-    for (int waited = 0; waited < timeoutMs && !stopping(); waited += kSliceMs)
-        if (WaitFor(fd, sockapi::kReadable, kSliceMs))
-            break;
-    char buf[4096];
-    (void)sockapi::Receive(fd, buf, sizeof buf, false);
-}
-
 void FakeFtpServer::DoAuthTls(const Step& step) {
     SendReply(step.reply, step.pace);
     if (step.reply.compare(0, 3, "234") != 0 || controlFd_ == kNoSocket)
@@ -393,14 +393,13 @@ void FakeFtpServer::DoAuthTls(const Step& step) {
         // Until the client gives up (its hello may wait unread), the server
         // stops, or the step's time-out passes.
         for (int waited = 0; waited < timeoutMs_ && !Stopping(); waited += kSliceMs) {
+            if (!WaitFor(controlFd_, sockapi::kReadable, kSliceMs))
+                continue;
             char probe[4096];
-            const long n = WaitFor(controlFd_, sockapi::kReadable, kSliceMs)
-                               ? sockapi::Receive(controlFd_, probe, sizeof probe, true)
-                               : -1;
-            if (n == 0 || (n < 0 && sockapi::LastError() != kWouldBlock && n != -1))
-                break;
-            if (n > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+            const long n = sockapi::Receive(controlFd_, probe, sizeof probe, true);
+            if (n == 0 || (n < 0 && sockapi::LastError() != kWouldBlock))
+                break; // the client closed or reset the connection
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
         }
         CloseControl();
         break;
