@@ -165,10 +165,21 @@ long Send(THandle Socket, const char* Data, size_t Length) {
     return send(Raw(Socket), Data, chunk, 0);
 }
 
+// Whether a poll sees an error event with nothing pending on the socket now.
+static bool PollShowsReset(THandle Socket) {
+    WSAPOLLFD fd{Raw(Socket), POLLRDNORM, 0};
+    if (WSAPoll(&fd, 1, 0) <= 0 || !(fd.revents & POLLERR) || SocketOptionError(Socket) != 0)
+        return false;
+    MarkReset(Socket);
+    return true;
+}
+
 long Receive(THandle Socket, char* Data, size_t Length, bool Peek) {
     const int chunk = static_cast<int>(std::min<size_t>(Length, 1 << 30));
     const int n = recv(Raw(Socket), Data, chunk, Peek ? MSG_PEEK : 0);
-    if (n == 0 && Length > 0 && WasReset(Socket)) {
+    // An end that no poll has looked at yet may be a reset all the same: the
+    // poll still tells (an orderly end shows no error event).
+    if (n == 0 && Length > 0 && (WasReset(Socket) || PollShowsReset(Socket))) {
         WSASetLastError(WSAECONNRESET);
         return -1;
     }

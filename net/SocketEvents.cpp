@@ -166,6 +166,8 @@ void Deliver(int MaxWaitMs, sockapi::THandle ExtraFd, short ExtraEvents) {
 
     std::vector<sockapi::TPollEntry> fds;
     std::vector<TWatcherEntry> polled;
+    std::vector<bool> buffered;
+    bool anyBuffered = false;
     if (ExtraFd != sockapi::kNoSocket && ExtraEvents != 0)
         fds.push_back({ExtraFd, ExtraEvents, 0});
     const size_t first = fds.size();
@@ -176,12 +178,18 @@ void Deliver(int MaxWaitMs, sockapi::THandle ExtraFd, short ExtraEvents) {
             continue;
         fds.push_back({fd, events, 0});
         polled.push_back(e);
+        buffered.push_back((events & sockapi::kReadable) && e.Watcher->Buffered());
+        anyBuffered = anyBuffered || buffered.back();
     }
 
-    if (sockapi::WaitForEvents(fds, UntilNextTimer(std::max(MaxWaitMs, 0))) < 0)
+    // Input that waits inside a stream is there now: no waiting for more.
+    const int wait = anyBuffered ? 0 : UntilNextTimer(std::max(MaxWaitMs, 0));
+    if (sockapi::WaitForEvents(fds, wait) < 0 && !anyBuffered)
         return; // interrupted: the caller simply comes round again
     RunPosted();
     for (size_t i = first; i < fds.size(); ++i) {
+        if (buffered[i - first])
+            fds[i].Ready |= sockapi::kReadable;
         if (fds[i].Ready == 0)
             continue;
         const TWatcherEntry& e = polled[i - first];

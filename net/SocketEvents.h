@@ -47,6 +47,10 @@ public:
     virtual sockapi::THandle WatchedFd() const = 0;
     virtual short WatchedEvents() const = 0;
     virtual void Notify(short Revents) = 0;
+    // Input the watcher's stream has already taken from the socket (TLS
+    // records decrypted ahead): while it is there and kReadable is watched,
+    // the delivery notifies a read without waiting for the socket.
+    virtual bool Buffered() const { return false; }
 };
 
 void Register(TWatcher* Watcher);

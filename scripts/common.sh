@@ -30,7 +30,7 @@ ensure_packages() {
 }
 
 # Packages needed to build the program.
-BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev libssl-dev
                 fonts-dejavu-core fonts-liberation gnupg)
 
 # build_fuzzers DIR SECONDS : configures DIR with the libFuzzer targets (clang,

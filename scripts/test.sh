@@ -11,7 +11,10 @@ TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3-pyftpdlib vsft
                g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest
                fonts-wine nsis
                dpkg-dev libgpg-error-mingw-w64-dev libgcrypt-mingw-w64-dev libassuan-mingw-w64-dev
-               libksba-mingw-w64-dev libnpth-mingw-w64-dev)
+               libksba-mingw-w64-dev libnpth-mingw-w64-dev
+               # TLS: the test servers' certificates, pyftpdlib's TLS, and the
+               # GnuTLS under Wine's SChannel (only a recommendation of wine's)
+               openssl python3-openssl libgnutls30)
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)

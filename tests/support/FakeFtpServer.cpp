@@ -1,10 +1,13 @@
 #include "tests/support/FakeFtpServer.h"
 
 #include "net/SocketApi.h"
+#include "tests/support/FakeFtpTls.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 namespace testsupport {
@@ -42,6 +45,16 @@ Socket ListenLoopback(uint16_t* port) {
 void ResetClose(Socket fd) {
     sockapi::SetLinger(fd, true, 0);
     sockapi::Close(fd);
+}
+
+// Waits (within the step's time-out) until the client has sent something,
+// its hello after AUTH TLS, and takes it.
+void TakeHello(Socket fd, int timeoutMs, const std::function<bool()>& stopping) {
+    for (int waited = 0; waited < timeoutMs && !stopping(); waited += kSliceMs)
+        if (WaitFor(fd, sockapi::kReadable, kSliceMs))
+            break;
+    char buf[4096];
+    (void)sockapi::Receive(fd, buf, sizeof buf, false);
 }
 
 bool Matches(const std::string& expected, const std::string& got) {
@@ -156,6 +169,8 @@ FakeFtpServer& FakeFtpServer::PortCommand(const std::string& reply) {
 }
 
 FakeFtpServer& FakeFtpServer::Store(const std::string& command, StoreOptions options) {
+    if (options.dataTls == DataTls::On || options.dataTls == DataTls::RequireReuse)
+        EnsureTls();
     Step s;
     s.kind = Kind::Store;
     s.command = command;
@@ -173,6 +188,39 @@ FakeFtpServer& FakeFtpServer::Close() {
     Step s;
     s.kind = Kind::Close;
     return Add(s);
+}
+
+FakeFtpServer& FakeFtpServer::AuthTls(TlsHandshake how, const std::string& reply) {
+    if (how == TlsHandshake::Complete)
+        EnsureTls();
+    Step s;
+    s.kind = Kind::AuthTls;
+    s.command = "AUTH TLS";
+    s.reply = reply;
+    s.handshake = how;
+    return Add(s);
+}
+
+void FakeFtpServer::EnsureTls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (tls_ || tlsUnavailable_)
+        return;
+    std::string why;
+    tls_ = FakeTlsContext::Make(&why);
+    if (!tls_) {
+        tlsUnavailable_ = true;
+        errors_.push_back("TLS: " + why);
+    }
+}
+
+std::string FakeFtpServer::CertificateFingerprint() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return tls_ ? tls_->Fingerprint() : "";
+}
+
+std::vector<DataTlsReport> FakeFtpServer::DataTlsReports() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return tlsReports_;
 }
 
 std::vector<std::string> FakeFtpServer::Commands() const {
@@ -240,6 +288,7 @@ void FakeFtpServer::StepDone() {
 }
 
 void FakeFtpServer::CloseControl() {
+    controlTls_.reset();
     if (controlFd_ != kNoSocket) {
         sockapi::ShutdownSend(controlFd_);
         sockapi::Close(controlFd_);
@@ -288,18 +337,132 @@ bool FakeFtpServer::ReadCommand(std::string& line) {
             Error("timed out waiting for a command");
             return false;
         }
-        const bool readable = WaitFor(controlFd_, sockapi::kReadable, kSliceMs);
-        waited += kSliceMs;
-        if (!readable)
-            continue;
         char buf[4096];
-        const long n = sockapi::Receive(controlFd_, buf, sizeof buf, false);
-        if (n < 0 && sockapi::LastError() == kWouldBlock)
+        const long n = ReceiveControl(buf, sizeof buf, kSliceMs);
+        waited += kSliceMs;
+        if (n < 0)
             continue;
-        if (n <= 0)
+        if (n == 0)
             return false;
         inBuffer_.append(buf, static_cast<size_t>(n));
     }
+}
+
+long FakeFtpServer::ReceiveControl(char* buf, size_t len, int ms) {
+    if (controlTls_)
+        return controlTls_->Read(buf, len, ms);
+    if (!WaitFor(controlFd_, sockapi::kReadable, ms))
+        return -1;
+    const long n = sockapi::Receive(controlFd_, buf, len, false);
+    if (n < 0 && sockapi::LastError() == kWouldBlock)
+        return -1;
+    return n < 0 ? 0 : n;
+}
+
+bool FakeFtpServer::ControlReadable(int ms) {
+    return (controlTls_ && controlTls_->Pending()) || WaitFor(controlFd_, sockapi::kReadable, ms);
+}
+
+void FakeFtpServer::DoAuthTls(const Step& step) {
+    SendReply(step.reply, step.pace);
+    if (step.reply.compare(0, 3, "234") != 0 || controlFd_ == kNoSocket)
+        return;
+    const std::function<bool()> stopping = [this] { return Stopping(); };
+    switch (step.handshake) {
+    case TlsHandshake::Complete: {
+        std::string why = "no TLS";
+        if (tls_)
+            controlTls_ = tls_->Accept(controlFd_, timeoutMs_, stopping, &why);
+        if (!controlTls_) {
+            Error("AUTH TLS: " + why);
+            CloseControl();
+        }
+        break;
+    }
+    case TlsHandshake::Reset:
+        TakeHello(controlFd_, timeoutMs_, stopping);
+        ResetClose(controlFd_);
+        controlFd_ = kNoSocket;
+        inBuffer_.clear();
+        break;
+    case TlsHandshake::Close:
+        TakeHello(controlFd_, timeoutMs_, stopping);
+        CloseControl();
+        break;
+    case TlsHandshake::Silent:
+        // Until the client gives up (its hello may wait unread), the server
+        // stops, or the step's time-out passes.
+        for (int waited = 0; waited < timeoutMs_ && !Stopping(); waited += kSliceMs) {
+            if (!WaitFor(controlFd_, sockapi::kReadable, kSliceMs))
+                continue;
+            char probe[4096];
+            const long n = sockapi::Receive(controlFd_, probe, sizeof probe, true);
+            if (n == 0 || (n < 0 && sockapi::LastError() != kWouldBlock))
+                break; // the client closed or reset the connection
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+        }
+        CloseControl();
+        break;
+    }
+}
+
+std::string FakeFtpServer::DataTlsRead(Socket data, const StoreOptions& o, std::string& received,
+                                       bool& reset) {
+    DataTlsReport report;
+    const auto record = [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tlsReports_.push_back(report);
+    };
+    const std::function<bool()> stopping = [this] { return Stopping(); };
+    if (o.dataTls == DataTls::ResetHandshake) {
+        TakeHello(data, timeoutMs_, stopping);
+        reset = true;
+        record();
+        return "";
+    }
+    std::string why = "no TLS";
+    std::unique_ptr<FakeTlsConnection> conn;
+    if (tls_)
+        conn = tls_->Accept(data, timeoutMs_, stopping, &why);
+    if (!conn) {
+        Error("store: data connection TLS: " + why);
+        record();
+        return "";
+    }
+    report.resumed = conn->Resumed();
+    if (o.dataTls == DataTls::RequireReuse && !report.resumed) {
+        record();
+        return "522 SSL connection failed: session reuse required";
+    }
+    for (int idle = 0;;) {
+        if (o.dropAfter >= 0 && static_cast<long long>(received.size()) >= o.dropAfter) {
+            reset = true;
+            break;
+        }
+        char buf[65536];
+        size_t want = sizeof buf;
+        if (o.dropAfter >= 0)
+            want = std::min<size_t>(want, static_cast<size_t>(o.dropAfter) - received.size());
+        const long n = conn->Read(buf, want, kSliceMs);
+        if (n > 0) {
+            received.append(buf, static_cast<size_t>(n));
+            idle = 0;
+            continue;
+        }
+        if (n == 0)
+            break;
+        idle += kSliceMs;
+        if (Stopping() || idle >= timeoutMs_) {
+            if (!Stopping())
+                Error("store: data connection idle too long");
+            break;
+        }
+    }
+    report.end = conn->End();
+    if (report.end == "close_notify")
+        conn->SendCloseNotify(timeoutMs_);
+    record();
+    return "";
 }
 
 bool FakeFtpServer::SendReply(const std::string& text, Pace pace) {
@@ -343,6 +506,8 @@ void FakeFtpServer::Drip(const std::string& bytes, int gapMs) {
 // The sockets do not block: a full send buffer is waited out, within the
 // step's time-out.
 bool FakeFtpServer::SendAll(const std::string& bytes) {
+    if (controlTls_)
+        return controlTls_->Write(bytes, timeoutMs_);
     size_t done = 0;
     for (int waited = 0; done < bytes.size() && waited < timeoutMs_;) {
         const long n = sockapi::Send(controlFd_, bytes.data() + done, bytes.size() - done);
@@ -385,13 +550,19 @@ void FakeFtpServer::DoStore(const Step& step) {
         pasvFd_ = kNoSocket;
     }
     std::string received;
+    std::string finalReply = o.final;
     bool finalSent = false;
     if (data == kNoSocket) {
         Error("store: no data connection");
     } else {
         bool reset = false;
         int idle = 0;
-        for (;;) {
+        if (o.dataTls != DataTls::Off) {
+            const std::string instead = DataTlsRead(data, o, received, reset);
+            if (!instead.empty())
+                finalReply = instead;
+        }
+        while (o.dataTls == DataTls::Off) {
             if (o.dropAfter >= 0 && static_cast<long long>(received.size()) >= o.dropAfter) {
                 reset = true;
                 break;
@@ -418,8 +589,8 @@ void FakeFtpServer::DoStore(const Step& step) {
                 break;
             received.append(buf, static_cast<size_t>(n));
         }
-        if (o.finalBeforeDataClose && !o.closeControl && !o.final.empty())
-            finalSent = SendReply(o.final, o.finalPace);
+        if (o.finalBeforeDataClose && !o.closeControl && !finalReply.empty())
+            finalSent = SendReply(finalReply, o.finalPace);
         if (o.dataCloseDelayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(o.dataCloseDelayMs));
         if (reset)
@@ -433,8 +604,8 @@ void FakeFtpServer::DoStore(const Step& step) {
     }
     if (o.closeControl)
         CloseControl();
-    else if (!o.final.empty() && !finalSent)
-        SendReply(o.final, o.finalPace);
+    else if (!finalReply.empty() && !finalSent)
+        SendReply(finalReply, o.finalPace);
 }
 
 void FakeFtpServer::Run() {
@@ -478,8 +649,7 @@ void FakeFtpServer::Run() {
         if (!NextStep(s, false)) {
             // Nothing scripted for this connection: wait for more script, a
             // command the script does not expect, or the client's close.
-            if (inBuffer_.find('\n') == std::string::npos &&
-                !WaitFor(controlFd_, sockapi::kReadable, kSliceMs))
+            if (inBuffer_.find('\n') == std::string::npos && !ControlReadable(kSliceMs))
                 continue;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -557,6 +727,9 @@ void FakeFtpServer::Run() {
         }
         case Kind::Store:
             DoStore(s);
+            break;
+        case Kind::AuthTls:
+            DoAuthTls(s);
             break;
         default:
             break;

@@ -49,6 +49,21 @@
 //   odd PASV replies ........ Reply("PASV", "227 =127,0,0,1,4,1") (no listener needed)
 //   leftover input .......... Reply(cmd, "200 Ok.\r\n450 stray line")
 //
+// Explicit TLS (Linux only: the Windows build has no OpenSSL; there the TLS
+// steps record an error). The server has a throwaway certificate
+// (CertificateFingerprint()); after AuthTls() the control connection is TLS,
+// and a Store step with dataTls takes its data connection with TLS after the
+// preliminary reply, sharing the control connection's session context:
+//   AUTH TLS refused ........ Reply("AUTH TLS", "502 ...") (nothing follows in TLS)
+//   handshake faults ........ AuthTls(TlsHandshake::Reset / Silent / Close)
+//   PROT P refused .......... AuthTls() ... Reply("PROT P", "536 ...")
+//   data not resumed ........ StoreOptions::dataTls = DataTls::RequireReuse: a data
+//                             connection that does not resume the control session is
+//                             closed and answered "522 SSL connection failed: session
+//                             reuse required" (as vsftpd does)
+//   data TLS refused ........ StoreOptions::dataTls = DataTls::ResetHandshake
+//   how the data ended ...... DataTlsReports(): resumed, and "close_notify" / "eof" / "reset"
+//
 // It uses the sockets through the connection layer's seam (net/SocketApi).
 #pragma once
 #include "net/SocketApi.h"
@@ -56,6 +71,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -73,6 +89,31 @@ struct Pace {
     int dripMs = -1;
 };
 
+class FakeTlsContext;
+class FakeTlsConnection;
+
+// What the server does after answering AUTH TLS with 234.
+enum class TlsHandshake {
+    Complete, // the handshake with its certificate; the control connection is TLS
+    Reset,    // reads the client's hello, then resets the connection
+    Close,    // reads the client's hello, then closes the connection
+    Silent,   // reads nothing and says nothing until the client gives up
+};
+
+// The data connection of a Store step.
+enum class DataTls {
+    Off,
+    On,             // TLS, resumed or not
+    RequireReuse,   // TLS that must resume the control connection's session
+    ResetHandshake, // reads the client's hello, then resets the data connection
+};
+
+// What a TLS data connection showed.
+struct DataTlsReport {
+    bool resumed = false;
+    std::string end; // "close_notify", "eof", "reset", or "" (not taken)
+};
+
 // What a Store step does after the store command.
 struct StoreOptions {
     std::string preliminary = "150 Ok to send data."; // empty: none sent
@@ -82,6 +123,7 @@ struct StoreOptions {
     Pace finalPace;                    // pacing of the final reply (delayMs: after the data close)
     bool finalBeforeDataClose = false; // send the final reply first, then close (or reset) the data
     int dataCloseDelayMs = 0;          // pause between the end of the data and its close (or reset)
+    DataTls dataTls = DataTls::Off;    // with TLS: the server answers close_notify with its own
 };
 
 class FakeFtpServer {
@@ -127,6 +169,10 @@ public:
     // Closes the control connection at once when this step is reached (no
     // command is read).
     FakeFtpServer& Close();
+    // Reads "AUTH TLS", answers `reply` and, when it is a 234, does what
+    // `how` says.
+    FakeFtpServer& AuthTls(TlsHandshake how = TlsHandshake::Complete,
+                           const std::string& reply = "234 AUTH TLS successful.");
 
     // ---- Results ----
 
@@ -136,12 +182,16 @@ public:
     std::vector<std::string> StoredData() const;
     // Number of control connections accepted so far.
     int Connections() const;
+    // The TLS certificate's SHA-256 fingerprint ("AB:CD:..."; "" without TLS).
+    std::string CertificateFingerprint() const;
+    // One per Store step with TLS, in order.
+    std::vector<DataTlsReport> DataTlsReports() const;
     // Waits up to waitMs for the script to finish, then returns "" when every
     // step ran and matched, or a description of every problem (one per line).
     std::string Verify(int waitMs = 3000);
 
 private:
-    enum class Kind { Greeting, Silent, Reply, Pasv, Port, Store, Close };
+    enum class Kind { Greeting, Silent, Reply, Pasv, Port, Store, Close, AuthTls };
     struct Step {
         Kind kind = Kind::Reply;
         std::string command;
@@ -151,6 +201,7 @@ private:
         bool refuse = false;
         int silenceMs = 0;
         StoreOptions store;
+        TlsHandshake handshake = TlsHandshake::Complete;
     };
 
     FakeFtpServer& Add(Step step);
@@ -160,6 +211,16 @@ private:
     void Error(const std::string& text);
     bool Stopping() const;
     bool ReadCommand(std::string& line);
+    // The control connection's bytes (through TLS after AuthTls) within ms:
+    // > 0, 0 at its end, -1 for nothing yet.
+    long ReceiveControl(char* buf, size_t len, int ms);
+    bool ControlReadable(int ms);
+    void DoAuthTls(const Step& step);
+    void EnsureTls();
+    // A TLS data connection for the Store step; "" or the final reply to
+    // send instead of the step's.
+    std::string DataTlsRead(sockapi::THandle data, const StoreOptions& o, std::string& received,
+                            bool& reset);
     bool SendReply(const std::string& text, Pace pace);
     void Drip(const std::string& text, int gapMs);
     bool SendAll(const std::string& bytes);
@@ -186,6 +247,10 @@ private:
     std::vector<std::string> errors_;
     int connections_ = 0;
     bool stop_ = false;
+    std::unique_ptr<FakeTlsContext> tls_; // made by the first step that needs it
+    bool tlsUnavailable_ = false;
+    std::unique_ptr<FakeTlsConnection> controlTls_;
+    std::vector<DataTlsReport> tlsReports_;
     std::thread thread_;
 };
 

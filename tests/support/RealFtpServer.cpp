@@ -103,8 +103,8 @@ std::string PackageCache() {
 }
 
 // Fetches and unpacks the packages into cache/root once (under a lock, as
-// tests run in parallel); true when `program` is there afterwards and finds
-// all its libraries.
+// tests run in parallel); true when `program` (or module) is there afterwards
+// and finds all its libraries.
 bool Unpacked(const std::string& cache, const std::string& packages, const std::string& program,
               std::string* why) {
     std::error_code ec;
@@ -112,14 +112,14 @@ bool Unpacked(const std::string& cache, const std::string& packages, const std::
     const std::string lib = cache + "/root/usr/lib/x86_64-linux-gnu";
     const std::string script = "cd " + testsupport::ShellQuote(cache) +
                                " && exec 9>.lock && flock -w 120 9 && "
-                               "if ! [ -x root" +
+                               "if ! [ -e root" +
                                program +
                                " ]; then "
                                "timeout 120 apt-get download " +
                                packages +
                                " >fetch.log 2>&1 && "
                                "for d in *.deb; do dpkg-deb -x \"$d\" root || exit 1; done; fi && "
-                               "[ -x root" +
+                               "[ -e root" +
                                program + " ] && ! LD_LIBRARY_PATH=" + testsupport::ShellQuote(lib) +
                                " ldd root" + program + " | grep -q 'not found'";
     if (RunShell(script + " 2>/dev/null") != 0) {
@@ -133,6 +133,45 @@ bool Unpacked(const std::string& cache, const std::string& packages, const std::
     }
     return true;
 }
+
+// A throwaway self-signed certificate and key in folder, readable by owner
+// (a uid, or -1 for the current user); its SHA-256 fingerprint.
+bool MakeCertificate(const std::string& folder, int owner, std::string& cert, std::string& key,
+                     std::string& fingerprint, std::string* why) {
+    cert = folder + "/cert.pem";
+    key = folder + "/key.pem";
+    std::string out;
+    if (RunShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
+                 "-addext subjectAltName=DNS:localhost -keyout " +
+                 ShellQuote(key) + " -out " + ShellQuote(cert) + " >/dev/null 2>&1") != 0 ||
+        RunShell("openssl x509 -noout -fingerprint -sha256 -in " + ShellQuote(cert), &out) != 0 ||
+        out.find('=') == std::string::npos) {
+        *why = "openssl could not make a certificate";
+        return false;
+    }
+    fingerprint = out.substr(out.find('=') + 1);
+    while (!fingerprint.empty() && (fingerprint.back() == '\n' || fingerprint.back() == '\r'))
+        fingerprint.pop_back();
+    if (owner >= 0)
+        RunShell("chown " + std::to_string(owner) + " " + ShellQuote(cert) + " " + ShellQuote(key));
+    return true;
+}
+
+// pyftpdlib with TLS required on both connections.
+constexpr const char* kPyftpdlibTls = R"(import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+port, root, user, password, cert, key = sys.argv[1:]
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elradfmwMT")
+handler = TLS_FTPHandler
+handler.authorizer = authorizer
+handler.certfile, handler.keyfile = cert, key
+handler.tls_control_required = True
+handler.tls_data_required = True
+FTPServer(("127.0.0.1", int(port)), handler).serve_forever()
+)";
 
 } // namespace
 
@@ -165,11 +204,13 @@ uint16_t FreeLoopbackPort() {
     return port;
 }
 
-std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::string* whyNot) {
+std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::string* whyNot,
+                                                    RealFtpTls tls) {
     std::string dummy;
     std::string& why = whyNot ? *whyNot : dummy;
     std::unique_ptr<RealFtpServer> s(new RealFtpServer());
     s->kind_ = kind;
+    s->tls_ = tls;
     s->base_ = MakeBase();
     if (s->base_.empty()) {
         why = "cannot create a temporary folder";
@@ -180,6 +221,12 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
     std::filesystem::create_directory(s->root_);
     s->port_ = FreeLoopbackPort();
     s->password_ = "Tajne-heslo-7";
+    // proftpd runs as nobody and reads its certificate as nobody.
+    if (tls != RealFtpTls::None &&
+        !MakeCertificate(s->base_, kind == RealFtpKind::Proftpd ? 65534 : -1, s->certPath_,
+                         s->keyPath_, s->fingerprint_, &why))
+        return nullptr;
+    const bool reuse = tls == RealFtpTls::Required;
 
     std::vector<std::string> argv;
     if (kind == RealFtpKind::Pyftpdlib) {
@@ -189,20 +236,32 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
             return nullptr;
         }
         s->user_ = "tester";
-        argv = {"/usr/bin/python3",
-                "-m",
-                "pyftpdlib",
-                "-i",
-                "127.0.0.1",
-                "-p",
-                std::to_string(s->port_),
-                "-w",
-                "-d",
-                s->root_,
-                "-u",
-                s->user_,
-                "-P",
-                s->password_};
+        if (tls != RealFtpTls::None) {
+            if (RunShell("/usr/bin/python3 -c 'import OpenSSL' 2>/dev/null") != 0) {
+                why = "python3-openssl is not installed (pyftpdlib's TLS)";
+                return nullptr;
+            }
+            const std::string script = s->base_ + "/ftps_server.py";
+            WriteBytes(script, kPyftpdlibTls);
+            argv = {"/usr/bin/python3", script,     std::to_string(s->port_),
+                    s->root_,           s->user_,   s->password_,
+                    s->certPath_,       s->keyPath_};
+        } else {
+            argv = {"/usr/bin/python3",
+                    "-m",
+                    "pyftpdlib",
+                    "-i",
+                    "127.0.0.1",
+                    "-p",
+                    std::to_string(s->port_),
+                    "-w",
+                    "-d",
+                    s->root_,
+                    "-u",
+                    s->user_,
+                    "-P",
+                    s->password_};
+        }
     } else if (kind == RealFtpKind::PureFtpd || kind == RealFtpKind::Proftpd) {
         if (::geteuid() != 0) {
             why = std::string(RealFtpKindName(kind)) + " needs root here (virtual user, nobody)";
@@ -244,11 +303,16 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
                     "-H", // no name lookups of clients
                     "-P",
                     "127.0.0.1"};
+            if (tls != RealFtpTls::None)
+                argv.insert(argv.end(), {"-Y", "2", "-2", s->certPath_ + "," + s->keyPath_});
         } else {
             if (!Unpacked(cache,
                           "proftpd-core libhiredis0.14 libmemcached11 libmemcachedutil2 "
                           "libpcre2-posix3 libhashkit2",
                           "/usr/sbin/proftpd", &why))
+                return nullptr;
+            if (tls != RealFtpTls::None && !Unpacked(cache, "proftpd-mod-crypto libsodium23",
+                                                     "/usr/lib/proftpd/mod_tls.so", &why))
                 return nullptr;
             const std::string pw = s->base_ + "/ftpd.passwd";
             if (RunShell("echo " + testsupport::ShellQuote(s->password_) + " | perl " +
@@ -262,16 +326,23 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
                 why = "ftpasswd could not make the user file";
                 return nullptr;
             }
-            const std::string conf = "ServerType standalone\nDefaultAddress 127.0.0.1\n"
-                                     "SocketBindTight on\nUseIPv6 off\nPort " +
-                                     std::to_string(s->port_) +
-                                     "\nUser nobody\nGroup nogroup\n"
-                                     "AuthOrder mod_auth_file.c\nAuthUserFile " +
-                                     pw +
-                                     "\nRequireValidShell off\nDelayTable none\nWtmpLog off\n"
-                                     "ControlsEngine off\nTransferLog none\nScoreboardFile " +
-                                     s->base_ + "/scoreboard\nPidFile " + s->base_ +
-                                     "/proftpd.pid\n";
+            std::string conf = "ServerType standalone\nDefaultAddress 127.0.0.1\n"
+                               "SocketBindTight on\nUseIPv6 off\nPort " +
+                               std::to_string(s->port_) +
+                               "\nUser nobody\nGroup nogroup\n"
+                               "AuthOrder mod_auth_file.c\nAuthUserFile " +
+                               pw +
+                               "\nRequireValidShell off\nDelayTable none\nWtmpLog off\n"
+                               "ControlsEngine off\nTransferLog none\nScoreboardFile " +
+                               s->base_ + "/scoreboard\nPidFile " + s->base_ + "/proftpd.pid\n";
+            if (tls != RealFtpTls::None)
+                conf += "ModulePath " + bin +
+                        "/lib/proftpd\nLoadModule mod_tls.c\n"
+                        "TLSEngine on\nTLSRequired on\nTLSProtocol TLSv1.2 TLSv1.3\n"
+                        "TLSRSACertificateFile " +
+                        s->certPath_ + "\nTLSRSACertificateKeyFile " + s->keyPath_ +
+                        "\nTLSVerifyClient off\nTLSLog " + s->base_ + "/tls.log\n" +
+                        (reuse ? "" : "TLSOptions NoSessionReuseRequired\n");
             WriteBytes(s->base_ + "/proftpd.conf", conf);
             RunShell("chown 65534 " + testsupport::ShellQuote(s->base_));
             argv = {"/usr/bin/setpriv",
@@ -317,6 +388,14 @@ std::unique_ptr<RealFtpServer> RealFtpServer::Start(RealFtpKind kind, std::strin
                            "userlist_enable=NO\nlog_ftp_protocol=YES\n"
                            "xferlog_enable=YES\nxferlog_std_format=NO\nvsftpd_log_file=" +
                            s->base_ + "/vsftpd.log\n";
+        if (tls != RealFtpTls::None)
+            conf += "ssl_enable=YES\nrsa_cert_file=" + s->certPath_ +
+                    "\nrsa_private_key_file=" + s->keyPath_ +
+                    "\nssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\nrequire_ssl_reuse=" +
+                    (reuse ? "YES" : "NO") +
+                    "\nstrict_ssl_read_eof=YES\nforce_local_logins_ssl=YES\n"
+                    "force_local_data_ssl=YES\npasv_address=127.0.0.1\nssl_ciphers=HIGH\n"
+                    "debug_ssl=YES\n";
         WriteBytes(s->base_ + "/vsftpd.conf", conf);
         argv = {"/usr/sbin/vsftpd", s->base_ + "/vsftpd.conf"};
     }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -36,5 +37,10 @@ bool ProcessEnded(long pid, int waitMs);
 // Opens path so that a child would inherit the handle (descriptor) by
 // default; its number as text. It stays open until this process ends.
 std::string OpenInheritable(const std::string& path);
+// Starts a Linux program (argv[0] its absolute path, every argument as Linux
+// sees it) and does not wait for it: it must end by itself. Under Wine the
+// Windows build starts it by its Z: path, which Wine runs as a Unix process;
+// its end and exit status are not reported there. False when it cannot start.
+bool StartLinuxProgram(const std::vector<std::string>& argv);
 
 } // namespace testsupport

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -54,6 +56,27 @@ bool ProcessEnded(long pid, int waitMs) {
 
 std::string OpenInheritable(const std::string& path) {
     return std::to_string(::open(path.c_str(), O_RDONLY));
+}
+
+bool StartLinuxProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    // Twice forked, so that the program leaves no zombie behind when it ends.
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        if (::fork() == 0) {
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return ::access(args[0], X_OK) == 0;
 }
 
 } // namespace testsupport

@@ -76,4 +76,27 @@ std::string OpenInheritable(const std::string& path) {
     return std::to_string(reinterpret_cast<intptr_t>(file));
 }
 
+bool StartLinuxProgram(const std::vector<std::string>& argv) {
+    std::wstring line;
+    for (size_t i = 0; i < argv.size(); ++i) {
+        std::wstring arg = Wide(argv[i]);
+        if (i == 0) {
+            for (auto& c : arg)
+                if (c == L'/')
+                    c = L'\\';
+            arg = L"Z:" + arg;
+        }
+        line += (i ? L" \"" : L"\"") + arg + L"\"";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
 } // namespace testsupport

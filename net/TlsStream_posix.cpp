@@ -1,0 +1,411 @@
+// TLS client streams with OpenSSL 3 (Linux). The library's socket I/O goes
+// through a BIO of our own over sockapi, so writes never raise SIGPIPE, errors
+// arrive as Winsock numbers, and the TCP end is told apart from a reset.
+#include "net/TlsStream.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+class TTlsSession {
+public:
+    explicit TTlsSession(const TTlsPeer& Peer);
+    ~TTlsSession();
+    TTlsSession(const TTlsSession&) = delete;
+    TTlsSession& operator=(const TTlsSession&) = delete;
+
+    const TTlsPeer Peer;
+    SSL_CTX* Ctx = nullptr;
+    SSL_SESSION* Newest = nullptr; // from the control connection
+};
+
+namespace {
+
+constexpr int kConnectionAborted = 10053;
+
+// What the BIO saw of the socket below, for the stream to judge a failure.
+struct TBioState {
+    sockapi::THandle Socket = sockapi::kNoSocket;
+    int Error = 0; // Winsock number of a failed call (not would-block)
+    bool Eof = false;
+};
+
+int BioWrite(BIO* Bio, const char* Data, int Length) {
+    auto* state = static_cast<TBioState*>(BIO_get_data(Bio));
+    BIO_clear_retry_flags(Bio);
+    const long n = sockapi::Send(state->Socket, Data, static_cast<size_t>(Length));
+    if (n >= 0)
+        return static_cast<int>(n);
+    const int error = sockapi::LastError();
+    if (error == WSAEWOULDBLOCK)
+        BIO_set_retry_write(Bio);
+    else
+        state->Error = error;
+    return -1;
+}
+
+int BioRead(BIO* Bio, char* Data, int Length) {
+    auto* state = static_cast<TBioState*>(BIO_get_data(Bio));
+    BIO_clear_retry_flags(Bio);
+    const long n = sockapi::Receive(state->Socket, Data, static_cast<size_t>(Length), false);
+    if (n > 0)
+        return static_cast<int>(n);
+    if (n == 0) {
+        state->Eof = true;
+        return 0;
+    }
+    const int error = sockapi::LastError();
+    if (error == WSAEWOULDBLOCK)
+        BIO_set_retry_read(Bio);
+    else
+        state->Error = error;
+    return -1;
+}
+
+long BioCtrl(BIO*, int Command, long, void*) {
+    return Command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int BioCreate(BIO* Bio) {
+    BIO_set_init(Bio, 1);
+    return 1;
+}
+
+const BIO_METHOD* SocketBioMethod() {
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* m =
+            BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "connection layer socket");
+        BIO_meth_set_write(m, BioWrite);
+        BIO_meth_set_read(m, BioRead);
+        BIO_meth_set_ctrl(m, BioCtrl);
+        BIO_meth_set_create(m, BioCreate);
+        return m;
+    }();
+    return method;
+}
+
+// The library's reasons, newest last, as one text.
+std::string LibraryErrors() {
+    std::string text;
+    while (const unsigned long code = ERR_get_error()) {
+        char buf[256];
+        ERR_error_string_n(code, buf, sizeof buf);
+        // "error:0A000086:SSL routines::certificate verify failed" -> the reason.
+        const char* reason = std::strrchr(buf, ':');
+        if (!text.empty())
+            text += "; ";
+        text += reason ? reason + 1 : buf;
+    }
+    return text;
+}
+
+TSha256 Fingerprint(X509* Cert) {
+    TSha256 digest{};
+    unsigned int len = 0;
+    X509_digest(Cert, EVP_sha256(), digest.data(), &len);
+    return digest;
+}
+
+// "CN=localhost, O=Example, C=CZ" (most specific first, UTF-8).
+std::string SubjectText(X509* Cert) {
+    BIO* out = BIO_new(BIO_s_mem());
+    const unsigned long flags =
+        (XN_FLAG_RFC2253 & ~XN_FLAG_SEP_MASK & ~ASN1_STRFLGS_ESC_MSB) | XN_FLAG_SEP_CPLUS_SPC;
+    X509_NAME_print_ex(out, X509_get_subject_name(Cert), 0, flags);
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(out, &data);
+    std::string text(data, n > 0 ? static_cast<size_t>(n) : 0);
+    BIO_free(out);
+    return text;
+}
+
+TCertificateProblem ProblemOf(int VerifyError) {
+    switch (VerifyError) {
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return TCertificateProblem::NameMismatch;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return TCertificateProblem::Expired;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return TCertificateProblem::NotYetValid;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return TCertificateProblem::Untrusted;
+    default:
+        return TCertificateProblem::Other;
+    }
+}
+
+class TOpenSslStream;
+TOpenSslStream* StreamOf(SSL* Ssl) {
+    return static_cast<TOpenSslStream*>(SSL_get_app_data(Ssl));
+}
+
+int KeepNewSession(SSL* Ssl, SSL_SESSION* Session);
+int VerifyCertificate(X509_STORE_CTX* Store, void*);
+
+class TOpenSslStream : public TTlsStream {
+public:
+    TOpenSslStream(sockapi::THandle Socket, std::shared_ptr<TTlsSession> Session, TTlsUse Use)
+        : TTlsStream(Socket), Owner(std::move(Session)), Use(Use) {
+        Bio.Socket = Socket;
+        Ssl = SSL_new(Owner->Ctx);
+        if (!Ssl)
+            throw ETlsError("TLS: " + LibraryErrors());
+        SSL_set_app_data(Ssl, this);
+        BIO* bio = BIO_new(SocketBioMethod());
+        BIO_set_data(bio, &Bio);
+        SSL_set_bio(Ssl, bio, bio);
+        // Partial writes report progress as send() does; a retry after a
+        // would-block may come from another address (the same bytes).
+        SSL_set_mode(Ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        const std::string& host = Owner->Peer.HostName;
+        if (IsAddressLiteral(host)) {
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(Ssl), host.c_str());
+        } else if (!host.empty()) {
+            SSL_set_tlsext_host_name(Ssl, host.c_str());
+            X509_VERIFY_PARAM_set_hostflags(SSL_get0_param(Ssl),
+                                            X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+            SSL_set1_host(Ssl, host.c_str());
+        }
+        if (Use == TTlsUse::Data && Owner->Newest)
+            SSL_set_session(Ssl, Owner->Newest);
+    }
+
+    ~TOpenSslStream() override { SSL_free(Ssl); }
+
+    bool Handshake() override {
+        ERR_clear_error();
+        const int r = SSL_connect(Ssl);
+        if (r == 1)
+            return true;
+        const int kind = SSL_get_error(Ssl, r);
+        if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+            Fail(WSAEWOULDBLOCK,
+                 kind == SSL_ERROR_WANT_READ ? sockapi::kReadable : sockapi::kWritable);
+            return false;
+        }
+        const std::string library = LibraryErrors();
+        if (!Refusal.empty())
+            FailWith(kStreamCertificateRefused, Refusal);
+        else if (Bio.Error != 0)
+            Fail(Bio.Error);
+        else if (Bio.Eof)
+            FailWith(kStreamTlsFailed, "Server ukončil spojení během navazování TLS");
+        else
+            FailWith(kStreamTlsFailed,
+                     "Navázání TLS se serverem selhalo" + (library.empty() ? "" : ": " + library));
+        return false;
+    }
+
+    long Send(const char* Data, size_t Length) override {
+        if (Length == 0)
+            return 0;
+        ERR_clear_error();
+        const int r = SSL_write(Ssl, Data, static_cast<int>(std::min<size_t>(Length, INT_MAX)));
+        if (r > 0)
+            return r;
+        // The peer's close_notify ends its direction only; writing after it
+        // is the peer's business to refuse.
+        return Failed(r);
+    }
+
+    long Receive(char* Data, size_t Length, bool Peek) override {
+        if (Length == 0)
+            return 0;
+        if (!Peek && !Plain.empty())
+            return Take(Data, Length);
+        if (!Peek)
+            return ReadRecord(Data, Length);
+        // A peek keeps what it read; it reads more while less than asked waits.
+        if (Plain.size() < Length) {
+            const size_t room = std::min(Length - Plain.size(), kReadChunk);
+            const size_t had = Plain.size();
+            Plain.resize(had + room);
+            const long n = ReadRecord(Plain.data() + had, room);
+            Plain.resize(had + static_cast<size_t>(std::max<long>(n, 0)));
+            if (Plain.empty())
+                return n;
+        }
+        const size_t n = std::min(Length, Plain.size());
+        std::memcpy(Data, Plain.data(), n);
+        return static_cast<long>(n);
+    }
+
+    bool ShutdownSend() override {
+        if (!NotifySent) {
+            ERR_clear_error();
+            const int r = SSL_shutdown(Ssl);
+            if (r < 0) {
+                Failed(r);
+                return false;
+            }
+            NotifySent = true;
+        }
+        if (!sockapi::ShutdownSend(Sock)) {
+            const int error = sockapi::LastError();
+            Fail(error);
+            if (IsPeerDrop(error))
+                PeerEnd = TStreamEnd::Reset;
+            return false;
+        }
+        return true;
+    }
+
+    bool Buffered() const override { return !Plain.empty() || SSL_pending(Ssl) > 0; }
+
+    std::string Protocol() const override { return SSL_get_version(Ssl); }
+    bool Resumed() const override { return SSL_session_reused(Ssl) == 1; }
+
+    // Called by the library during the handshake (see VerifyCertificate).
+    int Verify(X509_STORE_CTX* Store) {
+        X509* cert = X509_STORE_CTX_get0_cert(Store);
+        if (!cert)
+            return 0;
+        const TTlsPeer& peer = Owner->Peer;
+        const TSha256 print = Fingerprint(cert);
+        if (peer.Pin) {
+            if (*peer.Pin == print)
+                return 1;
+            Refusal = CertificateRefusal(TCertificateProblem::PinMismatch, "", peer.HostName, print,
+                                         SubjectText(cert));
+            X509_STORE_CTX_set_error(Store, X509_V_ERR_APPLICATION_VERIFICATION);
+            return 0;
+        }
+        if (X509_verify_cert(Store) == 1)
+            return 1;
+        const int error = X509_STORE_CTX_get_error(Store);
+        Refusal = CertificateRefusal(ProblemOf(error), X509_verify_cert_error_string(error),
+                                     peer.HostName, print, SubjectText(cert));
+        return 0;
+    }
+
+    void KeepSession(SSL_SESSION* Session) {
+        SSL_SESSION_free(Owner->Newest);
+        Owner->Newest = Session;
+    }
+    bool KeepsSessions() const { return Use == TTlsUse::Control; }
+
+private:
+    static constexpr size_t kReadChunk = 65536;
+
+    long Take(char* Data, size_t Length) {
+        const size_t n = std::min(Length, Plain.size());
+        std::memcpy(Data, Plain.data(), n);
+        Plain.erase(Plain.begin(), Plain.begin() + static_cast<long>(n));
+        return static_cast<long>(n);
+    }
+
+    // Decrypted bytes into Data; 0 at the peer's end; -1 otherwise. Once an
+    // end was seen it is reported again without asking the library.
+    long ReadRecord(char* Data, size_t Length) {
+        if (PeerEnd == TStreamEnd::Orderly || PeerEnd == TStreamEnd::WithoutCloseNotify)
+            return 0;
+        if (PeerEnd == TStreamEnd::Reset)
+            return Fail(EndError);
+        ERR_clear_error();
+        const int r = SSL_read(Ssl, Data, static_cast<int>(std::min<size_t>(Length, INT_MAX)));
+        if (r > 0)
+            return r;
+        const int kind = SSL_get_error(Ssl, r);
+        if (kind == SSL_ERROR_ZERO_RETURN) {
+            PeerEnd = TStreamEnd::Orderly;
+            return 0;
+        }
+        const long n = Failed(r);
+        return PeerEnd == TStreamEnd::WithoutCloseNotify ? 0 : n;
+    }
+
+    // Classifies a failed library call; always -1 (a TCP end without
+    // close_notify counts as an abort for a writer).
+    long Failed(int Result) {
+        const int kind = SSL_get_error(Ssl, Result);
+        if (kind == SSL_ERROR_WANT_READ)
+            return Fail(WSAEWOULDBLOCK, sockapi::kReadable);
+        if (kind == SSL_ERROR_WANT_WRITE)
+            return Fail(WSAEWOULDBLOCK, sockapi::kWritable);
+        const std::string library = LibraryErrors();
+        if (Bio.Error != 0) {
+            if (IsPeerDrop(Bio.Error)) {
+                PeerEnd = TStreamEnd::Reset;
+                EndError = Bio.Error;
+            }
+            return Fail(Bio.Error);
+        }
+        if (Bio.Eof) {
+            PeerEnd = TStreamEnd::WithoutCloseNotify;
+            return Fail(kConnectionAborted);
+        }
+        return FailWith(kStreamTlsFailed,
+                        "Chyba TLS spojení" + (library.empty() ? "" : ": " + library));
+    }
+
+    std::shared_ptr<TTlsSession> Owner;
+    TTlsUse Use;
+    TBioState Bio;
+    SSL* Ssl = nullptr;
+    std::vector<char> Plain; // decrypted, peeked, not yet received
+    std::string Refusal;
+    bool NotifySent = false;
+    int EndError = 0;
+};
+
+int KeepNewSession(SSL* Ssl, SSL_SESSION* Session) {
+    TOpenSslStream* stream = StreamOf(Ssl);
+    if (!stream || !stream->KeepsSessions())
+        return 0; // the library frees it
+    stream->KeepSession(Session);
+    return 1; // ours now
+}
+
+int VerifyCertificate(X509_STORE_CTX* Store, void*) {
+    SSL* ssl =
+        static_cast<SSL*>(X509_STORE_CTX_get_ex_data(Store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    TOpenSslStream* stream = ssl ? StreamOf(ssl) : nullptr;
+    return stream ? stream->Verify(Store) : 0;
+}
+
+} // namespace
+
+TTlsSession::TTlsSession(const TTlsPeer& Peer) : Peer(Peer) {
+    Ctx = SSL_CTX_new(TLS_client_method());
+    if (!Ctx)
+        throw ETlsError("TLS nelze připravit: " + LibraryErrors());
+    SSL_CTX_set_min_proto_version(Ctx, TLS1_2_VERSION);
+    if (!Peer.Pin && SSL_CTX_set_default_verify_paths(Ctx) != 1) {
+        SSL_CTX_free(Ctx);
+        throw ETlsError("Nelze načíst důvěryhodné kořenové certifikáty systému: " +
+                        LibraryErrors());
+    }
+    // The whole check is ours (pin or chain and name), so that a refusal
+    // can name the presented certificate; a refusal aborts the handshake.
+    SSL_CTX_set_verify(Ctx, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_cert_verify_callback(Ctx, VerifyCertificate, nullptr);
+    // Sessions are offered by hand (SSL_set_session), never looked up.
+    SSL_CTX_set_session_cache_mode(Ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(Ctx, KeepNewSession);
+}
+
+TTlsSession::~TTlsSession() {
+    SSL_SESSION_free(Newest);
+    SSL_CTX_free(Ctx);
+}
+
+std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer) {
+    return std::make_shared<TTlsSession>(Peer);
+}
+
+std::unique_ptr<TTlsStream> NewTlsStream(sockapi::THandle Socket,
+                                         std::shared_ptr<TTlsSession> Session, TTlsUse Use) {
+    return std::make_unique<TOpenSslStream>(Socket, std::move(Session), Use);
+}
