@@ -1,6 +1,7 @@
 // The real program in processes of its own, as cron or a service manager
-// runs it: an unattended run started while another hangs, and requests from
-// the system to end the program during a run and outside one.
+// runs it: an unattended run started while another hangs, requests from the
+// system to end the program during a run and outside one, and the exit
+// status of each way an unattended run ends.
 #include "AppFixture.h"
 
 #include "app/RunLock.h"
@@ -9,6 +10,7 @@
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/GpgHome.h"
+#include "tests/support/RealFtpServer.h"
 #include "tests/support/System.h"
 
 #include <algorithm>
@@ -76,11 +78,17 @@ protected:
             std::this_thread::sleep_for(20ms);
         }
     }
-    // Waits for the end; true when it exited with status 0 within the limit.
-    static bool EndsWithZero(pid_t pid, std::chrono::seconds limit) {
+    // Waits for the end: the exit status, -1 when it did not exit within the
+    // limit or was killed.
+    static int ExitStatus(pid_t pid, std::chrono::seconds limit) {
         int status = -1;
         return Until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit) &&
-               WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                       WIFEXITED(status)
+                   ? WEXITSTATUS(status)
+                   : -1;
+    }
+    static bool EndsWithZero(pid_t pid, std::chrono::seconds limit) {
+        return ExitStatus(pid, limit) == 0;
     }
     // True once the process has its handler for the signal in place.
     static bool Catches(pid_t pid, int signal) {
@@ -185,5 +193,108 @@ TEST_F(Program, RequestOutsideARunEndsTheProgram) {
         EXPECT_TRUE(EndsWithZero(pid, 10s)) << signal;
     }
 }
+
+// ---- the exit status a scheduler sees ------------------------------------------
+
+struct ExitRow;
+
+// Each row's run: ExitCode as the row has it, the row's change to the
+// settings or the folder, then one unattended run of the real program.
+class ExitStatusRun : public Program, public testing::WithParamInterface<ExitRow> {
+public:
+    void Nothing() {}
+    void NoLogin() { WriteSettingString("General", "Login", ""); }
+    void NoGpg() { std::filesystem::remove(tmp / "gpg.exe"); }
+    void EmptyList() { WriteSettingInteger("PocetSouboru", 0); }
+    void FileGone() { std::filesystem::remove(tmp / "léčba.csv"); }
+    // An older archive that cannot be removed: a folder that is not empty.
+    void ArchiveInTheWay() { std::filesystem::create_directories(tmp / "_ftp_file.zip/x"); }
+    void GpgFails() {
+        testsupport::WriteBytes(tmp / "gpg.exe",
+                                "#!/bin/sh\n[ \"$1\" = --version ] && exit 0\nexit 2\n");
+    }
+    void Refused() { UseFake(ftp.Greeting("421 Too many connections.").Close()); }
+    void StoreRefused() { UseFake(LoggedIn().Pasv().Reply("STOR *", "553 Not allowed.")); }
+    void SizeDiffers() { UseFake(LoggedIn().Pasv().Store("STOR *").Reply("SIZE *", "213 12")); }
+    void RealServer() {
+        std::string why;
+        real = testsupport::RealFtpServer::Start(testsupport::RealFtpKind::Pyftpdlib, &why);
+        ASSERT_TRUE(real) << why;
+        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(real->Port()));
+        WriteSettingString("General", "Login", real->User());
+        WriteSettingString("General", "Heslo", EncodePassword(real->Password()));
+    }
+    void RealServerAndAMissingFile() {
+        RealServer();
+        WriteSettingInteger("PocetSouboru", 2);
+        WriteSettingString("Files", "File1", tmp / "chybí.csv");
+    }
+    // The dated folder cannot be made under a file.
+    void RealServerAndNoFolderToMoveTo() {
+        RealServer();
+        WriteSettingInteger("FilesMoveTo", 2);
+        WriteSettingString("General", "FilesMoveToDir", DataFile("soubor", "x") + "/");
+    }
+    void LockHeld() {
+        ASSERT_EQ(held.TryAcquire(tmp / "roderuv.lock"), platform::LockOutcome::Acquired);
+    }
+    void LockIsAFolder() { std::filesystem::create_directory(tmp / "roderuv.lock"); }
+
+protected:
+    testsupport::FakeFtpServer& LoggedIn() {
+        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set.");
+    }
+    void UseFake(const testsupport::FakeFtpServer& server) {
+        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(server.Port()));
+    }
+
+    testsupport::FakeFtpServer ftp;
+    std::unique_ptr<testsupport::RealFtpServer> real;
+    platform::FileLock held;
+};
+
+struct ExitRow {
+    const char* name;
+    const char* exitCode; // the setting's text; empty: no key
+    void (ExitStatusRun::*arrange)();
+    int status;
+    bool stop = false; // SIGTERM once the run waits for the silent server
+};
+
+void PrintTo(const ExitRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+TEST_P(ExitStatusRun, EndsWithTheStatusOfWhereItStopped) {
+    if (*GetParam().exitCode != '\0')
+        WriteSettingString("General", "ExitCode", GetParam().exitCode);
+    (this->*GetParam().arrange)();
+    const pid_t run = Start("/auto");
+    if (GetParam().stop) {
+        ASSERT_TRUE(Until([&] { return silent.Connections() >= 1; }, 60s));
+        ASSERT_TRUE(Until([&] { return Catches(run, SIGTERM); }, 5s));
+        ASSERT_EQ(::kill(run, SIGTERM), 0);
+    }
+    EXPECT_EQ(ExitStatus(run, 60s), GetParam().status) << JournalBytes();
+}
+
+using E = ExitStatusRun;
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ExitStatusRun,
+    testing::Values(
+        ExitRow{"Sent", "1", &E::RealServer, 0}, ExitRow{"NoKeyKeepsZero", "", &E::NoLogin, 0},
+        ExitRow{"ZeroKeepsZero", "0", &E::FileGone, 0}, ExitRow{"Settings", "1", &E::NoLogin, 1},
+        ExitRow{"GnuPG", "1", &E::NoGpg, 2}, ExitRow{"ListEmpty", "1", &E::EmptyList, 3},
+        ExitRow{"NoUsableFile", "1", &E::FileGone, 4},
+        ExitRow{"Archive", "1", &E::ArchiveInTheWay, 5},
+        ExitRow{"Encryption", "1", &E::GpgFails, 6}, ExitRow{"Connection", "yes", &E::Refused, 7},
+        ExitRow{"Upload", "1", &E::StoreRefused, 8},
+        ExitRow{"CheckOfTheUpload", "1", &E::SizeDiffers, 9},
+        ExitRow{"SentButAFileMissing", "1", &E::RealServerAndAMissingFile, 10},
+        ExitRow{"SentButNotMoved", "1", &E::RealServerAndNoFolderToMoveTo, 11},
+        ExitRow{"AnotherRun", "1", &E::LockHeld, 12},
+        ExitRow{"LockUnusable", "1", &E::LockIsAFolder, 13},
+        ExitRow{"Stopped", "1", &E::Nothing, 14, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

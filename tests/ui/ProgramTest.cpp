@@ -1,6 +1,7 @@
 // The program's frame (RunProgram), in a test binary whose main makes no
 // application object: an exception escaping the main window is shown in a
-// box while the application object still exists, and the exit status is 0.
+// box while the application object still exists, and the exit status is 0;
+// otherwise the status is the one the body gives.
 #include "ui/Application.h"
 #include "ui/Form.h"
 #include "ui/Prompts.h"
@@ -12,7 +13,7 @@ namespace {
 
 struct Escaped {
     const char* name;
-    std::function<void()> body;
+    std::function<int()> body;
     std::string shown;
 };
 
@@ -42,15 +43,22 @@ TEST_P(Program, ExceptionIsShownWhileTheApplicationExists) {
 INSTANTIATE_TEST_SUITE_P(
     Program, Program,
     testing::Values(Escaped{"StdException",
-                            [] { throw std::runtime_error("Unable to write to /x"); },
+                            []() -> int { throw std::runtime_error("Unable to write to /x"); },
                             "Unable to write to /x"},
                     Escaped{"OtherWithAWindowShown",
-                            [] {
+                            []() -> int {
                                 ui::Form window;
                                 window.ShowCentred();
                                 throw 42;
                             },
                             "Unknown error"}),
     [](const testing::TestParamInfo<Escaped>& info) { return std::string(info.param.name); });
+
+TEST(ProgramStatus, IsTheOneTheBodyGives) {
+    int argc = 1;
+    char name[] = "roderuv";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(ui::RunProgram(argc, argv, [] { return 9; }), 9);
+}
 
 } // namespace
