@@ -61,6 +61,8 @@ TForm1::TForm1(std::vector<std::string> commandLine) {
     ButtonSave = new ui::Button(this, 409, 158, 96, 41, "Uložit nastavení");
     ui::SetTabOrder(
         {ButtonStart, ListFiles, ButtonAddFiles, ButtonRemoveFiles, ButtonKonfigurace, ButtonSave});
+    // As in a dialog: Enter presses the focused button, else this one.
+    SetDefaultButton(ButtonStart);
 
     ButtonStart->OnClick([this] { ButtonStartClick(ButtonStart); });
     ButtonAddFiles->OnClick([this] { ButtonAddFilesClick(ButtonAddFiles); });
