@@ -196,27 +196,59 @@ TEST_F(Program, RequestOutsideARunEndsTheProgram) {
 
 // ---- the exit status a scheduler sees ------------------------------------------
 
-struct ExitRow;
+struct ExitRow {
+    const char* name;
+    const char* exitCode; // the setting's text; empty: no key
+    int arrangement;      // the status whose way to end the run is made
+    int status;
+};
 
-// Each row's run: ExitCode as the row has it, the row's change to the
-// settings or the folder, then one unattended run of the real program.
+void PrintTo(const ExitRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+// One unattended run of the real program, made to end as the row says.
 class ExitStatusRun : public Program, public testing::WithParamInterface<ExitRow> {
-public:
-    void Nothing() {}
-    void NoLogin() { WriteSettingString("General", "Login", ""); }
-    void NoGpg() { std::filesystem::remove(tmp / "gpg.exe"); }
-    void EmptyList() { WriteSettingInteger("PocetSouboru", 0); }
-    void FileGone() { std::filesystem::remove(tmp / "léčba.csv"); }
-    // An older archive that cannot be removed: a folder that is not empty.
-    void ArchiveInTheWay() { std::filesystem::create_directories(tmp / "_ftp_file.zip/x"); }
-    void GpgFails() {
-        testsupport::WriteBytes(tmp / "gpg.exe",
-                                "#!/bin/sh\n[ \"$1\" = --version ] && exit 0\nexit 2\n");
+protected:
+    void Arrange(int status) {
+        if (status == 0 || status == 10 || status == 11)
+            UseRealServer();
+        if (status == 7)
+            UseFake(ftp.Greeting("421 Busy.").Close());
+        if (status == 8)
+            UseFake(LoggedIn().Reply("STOR *", "553 Not allowed."));
+        if (status == 9)
+            UseFake(LoggedIn().Store("STOR *").Reply("SIZE *", "213 12"));
+        if (status == 1)
+            WriteSettingString("General", "Login", "");
+        if (status == 3)
+            WriteSettingInteger("PocetSouboru", 0);
+        if (status == 10) { // and a listed file that is not there
+            WriteSettingInteger("PocetSouboru", 2);
+            WriteSettingString("Files", "File1", tmp / "chybí.csv");
+        }
+        if (status == 11) { // no dated folder can be made under a file
+            WriteSettingInteger("FilesMoveTo", 2);
+            WriteSettingString("General", "FilesMoveToDir", DataFile("f", "x") + "/");
+        }
+        if (status == 2 || status == 4)
+            std::filesystem::remove(tmp / (status == 2 ? "gpg.exe" : "léčba.csv"));
+        if (status == 5 || status == 13) // an old archive that cannot go; no lock file
+            std::filesystem::create_directories(tmp /
+                                                (status == 5 ? "_ftp_file.zip/x" : "roderuv.lock"));
+        if (status == 6) // answers the check, fails to encrypt
+            testsupport::WriteBytes(tmp / "gpg.exe", "#!/bin/sh\n[ \"$1\" = --version ]\n");
+        if (status == 12) {
+            ASSERT_EQ(held.TryAcquire(tmp / "roderuv.lock"), platform::LockOutcome::Acquired);
+        }
     }
-    void Refused() { UseFake(ftp.Greeting("421 Too many connections.").Close()); }
-    void StoreRefused() { UseFake(LoggedIn().Pasv().Reply("STOR *", "553 Not allowed.")); }
-    void SizeDiffers() { UseFake(LoggedIn().Pasv().Store("STOR *").Reply("SIZE *", "213 12")); }
-    void RealServer() {
+    testsupport::FakeFtpServer& LoggedIn() {
+        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set.").Pasv();
+    }
+    void UseFake(const testsupport::FakeFtpServer& server) {
+        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(server.Port()));
+    }
+    void UseRealServer() {
         std::string why;
         real = testsupport::RealFtpServer::Start(testsupport::RealFtpKind::Pyftpdlib, &why);
         ASSERT_TRUE(real) << why;
@@ -224,77 +256,34 @@ public:
         WriteSettingString("General", "Login", real->User());
         WriteSettingString("General", "Heslo", EncodePassword(real->Password()));
     }
-    void RealServerAndAMissingFile() {
-        RealServer();
-        WriteSettingInteger("PocetSouboru", 2);
-        WriteSettingString("Files", "File1", tmp / "chybí.csv");
-    }
-    // The dated folder cannot be made under a file.
-    void RealServerAndNoFolderToMoveTo() {
-        RealServer();
-        WriteSettingInteger("FilesMoveTo", 2);
-        WriteSettingString("General", "FilesMoveToDir", DataFile("soubor", "x") + "/");
-    }
-    void LockHeld() {
-        ASSERT_EQ(held.TryAcquire(tmp / "roderuv.lock"), platform::LockOutcome::Acquired);
-    }
-    void LockIsAFolder() { std::filesystem::create_directory(tmp / "roderuv.lock"); }
-
-protected:
-    testsupport::FakeFtpServer& LoggedIn() {
-        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set.");
-    }
-    void UseFake(const testsupport::FakeFtpServer& server) {
-        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(server.Port()));
-    }
-
     testsupport::FakeFtpServer ftp;
     std::unique_ptr<testsupport::RealFtpServer> real;
     platform::FileLock held;
 };
 
-struct ExitRow {
-    const char* name;
-    const char* exitCode; // the setting's text; empty: no key
-    void (ExitStatusRun::*arrange)();
-    int status;
-    bool stop = false; // SIGTERM once the run waits for the silent server
-};
-
-void PrintTo(const ExitRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 TEST_P(ExitStatusRun, EndsWithTheStatusOfWhereItStopped) {
     if (*GetParam().exitCode != '\0')
         WriteSettingString("General", "ExitCode", GetParam().exitCode);
-    (this->*GetParam().arrange)();
+    Arrange(GetParam().arrangement);
     const pid_t run = Start("/auto");
-    if (GetParam().stop) {
-        ASSERT_TRUE(Until([&] { return silent.Connections() >= 1; }, 60s));
-        ASSERT_TRUE(Until([&] { return Catches(run, SIGTERM); }, 5s));
+    if (GetParam().status == 14) { // stopped while the server is silent
+        ASSERT_TRUE(Until([&] { return silent.Connections() >= 1 && Catches(run, SIGTERM); }, 60s));
         ASSERT_EQ(::kill(run, SIGTERM), 0);
     }
     EXPECT_EQ(ExitStatus(run, 60s), GetParam().status) << JournalBytes();
 }
 
-using E = ExitStatusRun;
 INSTANTIATE_TEST_SUITE_P(
     Rows, ExitStatusRun,
-    testing::Values(
-        ExitRow{"Sent", "1", &E::RealServer, 0}, ExitRow{"NoKeyKeepsZero", "", &E::NoLogin, 0},
-        ExitRow{"ZeroKeepsZero", "0", &E::FileGone, 0}, ExitRow{"Settings", "1", &E::NoLogin, 1},
-        ExitRow{"GnuPG", "1", &E::NoGpg, 2}, ExitRow{"ListEmpty", "1", &E::EmptyList, 3},
-        ExitRow{"NoUsableFile", "1", &E::FileGone, 4},
-        ExitRow{"Archive", "1", &E::ArchiveInTheWay, 5},
-        ExitRow{"Encryption", "1", &E::GpgFails, 6}, ExitRow{"Connection", "yes", &E::Refused, 7},
-        ExitRow{"Upload", "1", &E::StoreRefused, 8},
-        ExitRow{"CheckOfTheUpload", "1", &E::SizeDiffers, 9},
-        ExitRow{"SentButAFileMissing", "1", &E::RealServerAndAMissingFile, 10},
-        ExitRow{"SentButNotMoved", "1", &E::RealServerAndNoFolderToMoveTo, 11},
-        ExitRow{"AnotherRun", "1", &E::LockHeld, 12},
-        ExitRow{"LockUnusable", "1", &E::LockIsAFolder, 13},
-        ExitRow{"Stopped", "1", &E::Nothing, 14, true}),
+    testing::Values(ExitRow{"Sent", "1", 0, 0}, ExitRow{"NoKeyKeepsZero", "", 1, 0},
+                    ExitRow{"ZeroKeepsZero", "0", 4, 0}, ExitRow{"Settings", "1", 1, 1},
+                    ExitRow{"GnuPG", "1", 2, 2}, ExitRow{"ListEmpty", "1", 3, 3},
+                    ExitRow{"NoUsableFile", "1", 4, 4}, ExitRow{"Archive", "1", 5, 5},
+                    ExitRow{"Encryption", "1", 6, 6}, ExitRow{"Connection", "yes", 7, 7},
+                    ExitRow{"Upload", "1", 8, 8}, ExitRow{"CheckOfTheUpload", "1", 9, 9},
+                    ExitRow{"SentButAFileMissing", "1", 10, 10},
+                    ExitRow{"SentButNotMoved", "1", 11, 11}, ExitRow{"AnotherRun", "1", 12, 12},
+                    ExitRow{"LockUnusable", "1", 13, 13}, ExitRow{"Stopped", "1", 14, 14}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

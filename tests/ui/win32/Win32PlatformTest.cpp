@@ -6,6 +6,7 @@
 #include "ui/Form.h"
 #include "ui/Testing.h"
 #include "ui/Timer.h"
+#include "ui/win32/Win32Internal.h"
 #include "ui/win32/Win32Text.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +21,7 @@ HWND HwndOf(const ui::Control& control) {
 }
 
 UINT DpiOf(const ui::Control& control) {
-    HDC dc = GetDC(nullptr);
-    const int screen = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(nullptr, dc);
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    const auto forWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    return forWindow != nullptr ? forWindow(HwndOf(control)) : static_cast<UINT>(screen);
+    return ui::win32::DpiOf(HwndOf(control));
 }
 
 // Where the control is on its window's client area, in the screen's pixels.
