@@ -1,7 +1,6 @@
 // The program's frame (RunProgram), in a test binary whose main makes no
 // application object: an exception escaping the main window is shown in a
-// box while the application object still exists, and the exit status is 0;
-// otherwise the status is the one the body gives.
+// box while the application object still exists, and the exit status is 0.
 #include "ui/Application.h"
 #include "ui/Form.h"
 #include "ui/Prompts.h"
@@ -53,12 +52,5 @@ INSTANTIATE_TEST_SUITE_P(
                             },
                             "Unknown error"}),
     [](const testing::TestParamInfo<Escaped>& info) { return std::string(info.param.name); });
-
-TEST(ProgramStatus, IsTheOneTheBodyGives) {
-    int argc = 1;
-    char name[] = "roderuv";
-    char* argv[] = {name, nullptr};
-    EXPECT_EQ(ui::RunProgram(argc, argv, [] { return 9; }), 9);
-}
 
 } // namespace
