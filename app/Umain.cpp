@@ -61,6 +61,8 @@ TForm1::TForm1(std::vector<std::string> commandLine) {
     ButtonSave = new ui::Button(this, 409, 158, 96, 41, "Uložit nastavení");
     ui::SetTabOrder(
         {ButtonStart, ListFiles, ButtonAddFiles, ButtonRemoveFiles, ButtonKonfigurace, ButtonSave});
+    // As in a dialog: Enter presses the focused button, else this one.
+    SetDefaultButton(ButtonStart);
 
     ButtonStart->OnClick([this] { ButtonStartClick(ButtonStart); });
     ButtonAddFiles->OnClick([this] { ButtonAddFilesClick(ButtonAddFiles); });
@@ -162,9 +164,11 @@ void TForm1::CheckAutoStart() {
         if (!IsAutoSwitch(Params[i]))
             continue;
         AutoMode = true;
+        ranUnattended_ = true;
         try {
             ButtonStartClick(ButtonStart);
         } catch (...) {
+            unattendedOutcome_ = LastRunOutcome;
             // Without a display nobody can close the window: an unattended
             // run that ended in an error must still end the program, or it
             // would stay in memory until the next scheduled start.
@@ -172,8 +176,19 @@ void TForm1::CheckAutoStart() {
                 ui::Terminate();
             throw;
         }
+        // With several switches the last run tells how the night ended, as
+        // the last command of a script does.
+        unattendedOutcome_ = LastRunOutcome;
         ui::Terminate();
     }
+}
+
+int TForm1::ExitStatus() const {
+    // A run the operator started is seen on the screen; only an unattended
+    // one reports through the exit status, and only when asked to.
+    if (!ranUnattended_ || !ExitCodeRequested())
+        return 0;
+    return ExitStatusOf(unattendedOutcome_);
 }
 
 void TForm1::SetRunning(bool running) {

@@ -15,6 +15,7 @@
 // stages (tests/app links the window without them).
 #pragma once
 #include "app/ArchiveRecord.h"
+#include "app/RunOutcome.h"
 #include "ui/Controls.h"
 #include "ui/Dialogs.h"
 #include "ui/Form.h"
@@ -60,6 +61,9 @@ public:
     std::vector<std::string> Params;
     // Filled by ZipFiles: the data files that went into this run's archive.
     ArchiveRecord SentFiles;
+    // Where the last send run ended (an escaping exception leaves
+    // UnexpectedError).
+    RunOutcome LastRunOutcome = RunOutcome::Sent;
 
     // The window caption (Caption / SetCaption of ui::Form) is the run's
     // progress display.
@@ -88,6 +92,10 @@ public:
     bool HasListedName(const std::string& path) const;
     void CheckAutoStart();
     void SetRunning(bool running);
+    // The process exit status once the event loop has ended: 0, unless the
+    // program ran unattended and ExitCode asks for statuses; then where the
+    // last unattended run ended (RunOutcome.h).
+    int ExitStatus() const;
 
     // ---- checks of the run (also used by ButtonSaveClick) ----------------
     bool CheckSettings();
@@ -129,4 +137,6 @@ private:
 
     ui::Timer socketTimer_; // delivers socket notifications while idle
     bool closedDuringRun_ = false;
+    bool ranUnattended_ = false;
+    RunOutcome unattendedOutcome_ = RunOutcome::Sent;
 };

@@ -49,14 +49,27 @@ struct StageFailure {
     std::string message;
 };
 
+// Of a run that sent and verified, the outcome that tells the most: a listed
+// file that did not go means data the registry still lacks, which weighs
+// more than data files left behind after a good send.
+RunOutcome SentOutcome(bool someNotSent, bool dataFilesNotHandled) {
+    if (someNotSent)
+        return RunOutcome::SentSomeFilesNotSent;
+    return dataFilesNotHandled ? RunOutcome::SentDataFilesNotHandled : RunOutcome::Sent;
+}
+
 // One send run on the window: its steps, and what they hand on to each
 // other. A step returns false when the run ends there (it has then told the
 // operator and the journal why). The destructor is the run's final step: on
 // every way out, an exception included, the caption is put back and the
-// start button enabled.
+// start button enabled. Each way out records where the run ended in
+// LastRunOutcome; until then it says UnexpectedError, which is what an
+// escaping exception leaves.
 class SendRun {
 public:
-    explicit SendRun(TForm1& form) : form_(form), savedCaption_(form.Caption()) {}
+    explicit SendRun(TForm1& form) : form_(form), savedCaption_(form.Caption()) {
+        form_.LastRunOutcome = RunOutcome::UnexpectedError;
+    }
     ~SendRun() {
         form_.SetCaption(savedCaption_);
         form_.SetRunning(false);
@@ -89,18 +102,20 @@ private:
     void ShowStage(const std::string& caption);
     void ShowUnlessAuto(const std::string& message);
     // The common failure exit; returns false for the step to hand on.
-    bool Fail(const std::string& message, Order order = kJournalFirst);
+    bool Fail(RunOutcome outcome, const std::string& message, Order order = kJournalFirst);
     bool CancelWithoutUsableFile();
     // Fails with the message listed for a stage's result; any other result
     // (1, success, among them) goes on.
-    bool FailOn(int result, const std::vector<StageFailure>& failures);
+    bool FailOn(RunOutcome outcome, int result, const std::vector<StageFailure>& failures);
     void ReportDataFiles(bool allDone, const std::string& done, const std::string& failed);
 
     TForm1& form_;
     const std::string savedCaption_;
     std::string transferFile_; // the archive, then the encrypted file
     int64_t transferSize_ = 0;
-    std::string remoteName_; // the encrypted file's name on the server
+    std::string remoteName_;   // the encrypted file's name on the server
+    bool someNotSent_ = false; // listed files missing, empty or left out
+    bool dataFilesNotHandled_ = false;
 };
 
 void SendRun::BeginStage(const std::string& caption) {
@@ -118,11 +133,14 @@ void SendRun::ShowUnlessAuto(const std::string& message) {
         ui::ShowMessage(message);
 }
 
-bool SendRun::Fail(const std::string& message, Order order) {
+bool SendRun::Fail(RunOutcome outcome, const std::string& message, Order order) {
     // A stopped run fails because its waits were cancelled; the journal
     // already says that it was stopped, and no box may follow.
-    if (RunStoppedOnRequest())
+    if (RunStoppedOnRequest()) {
+        form_.LastRunOutcome = RunOutcome::Stopped;
         return false;
+    }
+    form_.LastRunOutcome = outcome;
     if (order == kShownFirst)
         ShowUnlessAuto(message);
     form_.WriteLog(message, true);
@@ -141,6 +159,7 @@ void SendRun::RefreshJournalSettings() {
 }
 
 void SendRun::RefuseSecondRun() {
+    form_.LastRunOutcome = RunOutcome::AnotherRunInProgress;
     form_.WriteLog(kRunInProgressJournal, true);
     ShowUnlessAuto(kRunInProgressMessage); // an unattended run ends through CheckAutoStart
 }
@@ -148,6 +167,7 @@ void SendRun::RefuseSecondRun() {
 // The lock cannot be had at all: without it two runs could overlap, so this
 // one does not start either.
 void SendRun::RefuseWithoutLock(platform::LockOutcome outcome) {
+    form_.LastRunOutcome = RunOutcome::RunLockUnusable;
     form_.WriteLog(RunLock::RefusedJournal(outcome), true);
     ShowUnlessAuto(RunLock::RefusedMessage(outcome));
 }
@@ -166,7 +186,7 @@ bool SendRun::CheckSettings() {
     form_.SetCaption("Kontrola nastavení programu");
     form_.WriteLog("Kontrola nastavení", true);
     ui::ProcessMessages();
-    return form_.CheckSettings() || Fail(kMsgSettings);
+    return form_.CheckSettings() || Fail(RunOutcome::SettingsIncomplete, kMsgSettings);
 }
 
 bool SendRun::CheckGpg() {
@@ -176,7 +196,7 @@ bool SendRun::CheckGpg() {
         return true;
     for (const std::string& line : reason)
         form_.WriteLog(line, true);
-    return Fail(kMsgNoGpg);
+    return Fail(RunOutcome::GnuPGCheckFailed, kMsgNoGpg);
 }
 
 bool SendRun::CheckFiles() {
@@ -184,10 +204,11 @@ bool SendRun::CheckFiles() {
     std::string badFile;
     switch (form_.CheckFiles(badFile)) {
     case kFilesListEmpty:
-        return Fail(kMsgEmptyList);
+        return Fail(RunOutcome::ListEmpty, kMsgEmptyList);
     case kFilesSomeUnusable:
         // Only reported (the check journalled each bad file); the usable
         // files are sent.
+        someNotSent_ = true;
         ShowUnlessAuto("Soubor " + badFile + " neexistuje nebo má nulovou velikost.");
         form_.SetCaption(savedCaption_);
         return true;
@@ -200,6 +221,7 @@ bool SendRun::CheckFiles() {
 
 // The check has journalled the operator's text already.
 bool SendRun::CancelWithoutUsableFile() {
+    form_.LastRunOutcome = RunOutcome::NoUsableFile;
     if (form_.AutoMode) {
         // CheckAutoStart asks the application to end.
         form_.WriteLog("Odesílání zrušeno - jen prázdné soubory.", true);
@@ -211,10 +233,10 @@ bool SendRun::CancelWithoutUsableFile() {
     return false;
 }
 
-bool SendRun::FailOn(int result, const std::vector<StageFailure>& failures) {
+bool SendRun::FailOn(RunOutcome outcome, int result, const std::vector<StageFailure>& failures) {
     for (const StageFailure& failure : failures)
         if (failure.result == result)
-            return Fail(failure.message);
+            return Fail(outcome, failure.message);
     return true;
 }
 
@@ -228,37 +250,43 @@ bool SendRun::Archive() {
     for (const ArchivedFile& file : form_.SentFiles.Files())
         if (!file.LeftOut.empty())
             leftOut = file.LeftOut;
-    if (!leftOut.empty())
+    if (!leftOut.empty()) {
+        someNotSent_ = true;
         ShowUnlessAuto(leftOut);
-    return FailOn(result, {{kZipOlderFileInTheWay, InTheWay(transferFile_)},
-                           {kZipListEmpty, kMsgArchiveNotFound},
-                           {kZipArchiveMissing, NoResult("Zipování", transferFile_)}});
+    }
+    return FailOn(RunOutcome::ArchiveFailed, result,
+                  {{kZipOlderFileInTheWay, InTheWay(transferFile_)},
+                   {kZipListEmpty, kMsgArchiveNotFound},
+                   {kZipArchiveMissing, NoResult("Zipování", transferFile_)}});
 }
 
 bool SendRun::Encrypt() {
     BeginStage("Šifrování souboru...");
     const int result = form_.EncryptFile(transferFile_, transferSize_);
-    return FailOn(result, {{kEncryptOlderFileInTheWay, InTheWay(transferFile_)},
-                           {kEncryptOutputMissing, NoResult("Šifrovaní", transferFile_)},
-                           {kEncryptCannotStart, "Šifrovací aplikaci nelze spustit. "}});
+    return FailOn(RunOutcome::EncryptionFailed, result,
+                  {{kEncryptOlderFileInTheWay, InTheWay(transferFile_)},
+                   {kEncryptOutputMissing, NoResult("Šifrovaní", transferFile_)},
+                   {kEncryptCannotStart, "Šifrovací aplikaci nelze spustit. "}});
 }
 
 bool SendRun::Connect() {
     BeginStage("Připojování k FTP serveru...");
     std::string connectError;
     return form_.ConnectFtp(connectError) ||
-           Fail("Chyba při připojování k FTP serveru: " + connectError);
+           Fail(RunOutcome::ConnectionFailed,
+                "Chyba při připojování k FTP serveru: " + connectError);
 }
 
 bool SendRun::Upload() {
     BeginStage("Transfer souboru...");
-    return form_.UploadFile(transferFile_, remoteName_) || Fail("Soubor neodeslán.", kShownFirst);
+    return form_.UploadFile(transferFile_, remoteName_) ||
+           Fail(RunOutcome::UploadFailed, "Soubor neodeslán.", kShownFirst);
 }
 
 bool SendRun::Verify() {
     BeginStage("Kontrola výsledku souboru...");
     return form_.CheckUpload(remoteName_, transferSize_) ||
-           Fail("Transfer souboru se nezdařil.", kShownFirst);
+           Fail(RunOutcome::UploadNotVerified, "Transfer souboru se nezdařil.", kShownFirst);
 }
 
 // The data have been sent: a failure here is only reported.
@@ -277,12 +305,15 @@ void SendRun::HandleDataFiles() {
 }
 
 void SendRun::ReportDataFiles(bool allDone, const std::string& done, const std::string& failed) {
-    if (!allDone)
+    if (!allDone) {
+        dataFilesNotHandled_ = true;
         ShowUnlessAuto(failed);
+    }
     form_.WriteLog(allDone ? done : failed, true);
 }
 
 void SendRun::Succeed() {
+    form_.LastRunOutcome = SentOutcome(someNotSent_, dataFilesNotHandled_);
     ShowUnlessAuto(kMsgSuccess);
     form_.WriteLog(std::string(kMsgSuccess) + "\t\t", true);
     ui::Terminate();

@@ -1,5 +1,7 @@
 // Entry point: the application object, the main window, the event loop.
-// The exit status is always 0, also after a failed unattended run.
+// The exit status is 0, also after a failed unattended run, unless the
+// setting ExitCode asks an unattended run to say where it stopped
+// (RunOutcome.h).
 #include "app/AutoSwitch.h"
 #include "app/Umain.h"
 #include "platform/RunningProgram.h"
@@ -15,7 +17,7 @@ int main(int argc, char** argv) {
     // program that is just starting.
     platform::AnnounceRunningProgram();
     // A service manager's or an administrator's request to end is turned into
-    // the window's own way of ending (TerminationWatch.h), exit status 0.
+    // the window's own way of ending (TerminationWatch.h).
     platform::CatchTerminationRequests();
     const std::vector<std::string> params = ui::ProgramArguments(argc, argv);
     // Started by cron with the switch: no display is needed.
@@ -23,7 +25,7 @@ int main(int argc, char** argv) {
         ui::UseOffscreenWithoutDisplay();
     } else if (!ui::WindowsAvailable()) {
         // The window cannot be shown anywhere; say so instead of letting the
-        // toolkit abort, and keep the exit status 0.
+        // toolkit abort. Nothing ran: exit status 0.
         std::fprintf(stderr, "%s: no display; start with /auto for an unattended run\n",
                      ui::kApplicationTitle);
         return 0;
@@ -34,5 +36,6 @@ int main(int argc, char** argv) {
         TForm1 Form1(params);
         Form1.ShowCentred();
         ui::RunEventLoop();
+        return Form1.ExitStatus();
     });
 }

@@ -32,12 +32,13 @@ int Application::Run() {
     return backend::RunEventLoop();
 }
 
-int RunProgram(int& argc, char** argv, const std::function<void()>& body) {
+int RunProgram(int& argc, char** argv, const std::function<int()>& body) {
     Application app(argc, argv);
     // Caught here, not around the application object: once that is gone no
     // box can be shown and the text would only reach stderr.
-    RunGuarded(body);
-    return 0;
+    int status = 0;
+    RunGuarded([&] { status = body(); });
+    return status;
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

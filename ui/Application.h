@@ -26,10 +26,11 @@ public:
 };
 
 // The whole program: makes the application object, runs body (which makes
-// the main window and runs the event loop) and returns 0. An exception that
-// escapes body is shown in a box while the application object still exists,
-// so that the operator sees it, then the program ends.
-int RunProgram(int& argc, char** argv, const std::function<void()>& body);
+// the main window, runs the event loop and says the exit status) and returns
+// what body returned. An exception that escapes body is shown in a box while
+// the application object still exists, so that the operator sees it, then
+// the program ends with status 0.
+int RunProgram(int& argc, char** argv, const std::function<int()>& body);
 
 // The command-line arguments after the program name, in UTF-8, as the
 // platform splits them (enclosing quotes removed, letter case unchanged).

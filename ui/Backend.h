@@ -96,8 +96,8 @@ public:
     // Moves the window so that its frame is centred over its owner's frame,
     // or on the screen's work area when it has no owner.
     virtual void Centre() = 0;
-    // Enter presses this button (dialogs), unless another button has the
-    // focus: then Enter presses that one.
+    // Enter presses this button, unless another push button has the focus:
+    // then Enter presses that one.
     virtual void SetDefaultButton(Widget* button) = 0;
     // Dialogs: shows the dialog modally (its owner disabled) and runs events
     // until EndModal; returns the value given to EndModal.
@@ -137,8 +137,8 @@ std::unique_ptr<WindowWidget> CreateMainWindow(WindowEvents events);
 // A dialog owned by owner (may be null), shown over it.
 std::unique_ptr<WindowWidget> CreateDialog(WindowWidget* owner, WindowEvents events);
 
-// Controls on a window or a group box (parent). A push button in a dialog
-// presses with Enter when it has the focus; in the main window it does not.
+// Controls on a window or a group box (parent). A push button presses with
+// Enter when it has the focus, in the main window as in a dialog.
 std::unique_ptr<Widget> CreateButton(Widget& parent, const Rect& where, const std::string& caption,
                                      Callback clicked);
 std::unique_ptr<ListWidget> CreateListBox(Widget& parent, const Rect& where, int itemHeight);

@@ -100,7 +100,7 @@ DialogForm::DialogForm(Window* owner) : Window(owner) {
                                         std::move(events)));
 }
 
-void DialogForm::SetDefaultButton(Button* button) {
+void Window::SetDefaultButton(Button* button) {
     WindowImpl().SetDefaultButton(button != nullptr ? &button->Impl() : nullptr);
 }
 

@@ -28,6 +28,9 @@ public:
     // Fixes the client area at width x height pixels (no resizing).
     void SetClientSize(int width, int height);
     void SetOnFirstActivate(Handler handler) { firstActivate_ = std::move(handler); }
+    // Enter presses this button, unless another push button has the focus:
+    // then Enter presses that one.
+    void SetDefaultButton(Button* button);
     void Show();
     void Hide();
     // The window's name in the program ("FormKonfigurace"); not shown.
@@ -79,8 +82,6 @@ class DialogForm : public Window {
 public:
     explicit DialogForm(Window* owner);
 
-    // Enter presses this button.
-    void SetDefaultButton(Button* button);
     // Esc and the close box press this button.
     void SetCancelButton(Button* button) { cancel_ = button; }
 

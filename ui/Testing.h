@@ -13,7 +13,7 @@
 
 namespace ui::testing {
 
-enum class Key { Enter, Escape, Space, Tab, Up, Down };
+enum class Key { Enter, Escape, Space, Tab, ShiftTab, Up, Down };
 
 // Before the application object exists: choose the platform tests run on
 // (Qt: offscreen, unless QT_QPA_PLATFORM names another, as a screenshot run
@@ -64,6 +64,11 @@ bool FixedSize(const Window& window);
 bool HasMinimiseOrMaximiseBox(const Window& window);
 // Several lines can be selected (Ctrl+click, Shift+click).
 bool MultiSelect(const ListBox& list);
+// The list has a horizontal scroll bar with somewhere to go.
+bool ScrollsSideways(const ListBox& list);
+// The whole text of the line can be brought into view: it fits the list, or
+// the horizontal scroll bar reaches its end.
+bool WholeLineReachable(const ListBox& list, int index);
 // The edit shows a password character instead of the text.
 bool TextHidden(const Edit& edit);
 // The caption is shown whole: a push button's text with 3 pixels to spare

@@ -1,6 +1,7 @@
 // The real program in processes of its own, as cron or a service manager
-// runs it: an unattended run started while another hangs, and requests from
-// the system to end the program during a run and outside one.
+// runs it: an unattended run started while another hangs, requests from the
+// system to end the program during a run and outside one, and the exit
+// status of each way an unattended run ends.
 #include "AppFixture.h"
 
 #include "app/RunLock.h"
@@ -9,6 +10,7 @@
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/GpgHome.h"
+#include "tests/support/RealFtpServer.h"
 #include "tests/support/System.h"
 
 #include <algorithm>
@@ -76,11 +78,17 @@ protected:
             std::this_thread::sleep_for(20ms);
         }
     }
-    // Waits for the end; true when it exited with status 0 within the limit.
-    static bool EndsWithZero(pid_t pid, std::chrono::seconds limit) {
+    // Waits for the end: the exit status, -1 when it did not exit within the
+    // limit or was killed.
+    static int ExitStatus(pid_t pid, std::chrono::seconds limit) {
         int status = -1;
         return Until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit) &&
-               WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                       WIFEXITED(status)
+                   ? WEXITSTATUS(status)
+                   : -1;
+    }
+    static bool EndsWithZero(pid_t pid, std::chrono::seconds limit) {
+        return ExitStatus(pid, limit) == 0;
     }
     // True once the process has its handler for the signal in place.
     static bool Catches(pid_t pid, int signal) {
@@ -185,5 +193,97 @@ TEST_F(Program, RequestOutsideARunEndsTheProgram) {
         EXPECT_TRUE(EndsWithZero(pid, 10s)) << signal;
     }
 }
+
+// ---- the exit status a scheduler sees ------------------------------------------
+
+struct ExitRow {
+    const char* name;
+    const char* exitCode; // the setting's text; empty: no key
+    int arrangement;      // the status whose way to end the run is made
+    int status;
+};
+
+void PrintTo(const ExitRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+// One unattended run of the real program, made to end as the row says.
+class ExitStatusRun : public Program, public testing::WithParamInterface<ExitRow> {
+protected:
+    void Arrange(int status) {
+        if (status == 0 || status == 10 || status == 11)
+            UseRealServer();
+        if (status == 7)
+            UseFake(ftp.Greeting("421 Busy.").Close());
+        if (status == 8)
+            UseFake(LoggedIn().Reply("STOR *", "553 Not allowed."));
+        if (status == 9)
+            UseFake(LoggedIn().Store("STOR *").Reply("SIZE *", "213 12"));
+        if (status == 1)
+            WriteSettingString("General", "Login", "");
+        if (status == 3)
+            WriteSettingInteger("PocetSouboru", 0);
+        if (status == 10) { // and a listed file that is not there
+            WriteSettingInteger("PocetSouboru", 2);
+            WriteSettingString("Files", "File1", tmp / "chybí.csv");
+        }
+        if (status == 11) { // no dated folder can be made under a file
+            WriteSettingInteger("FilesMoveTo", 2);
+            WriteSettingString("General", "FilesMoveToDir", DataFile("f", "x") + "/");
+        }
+        if (status == 2 || status == 4)
+            std::filesystem::remove(tmp / (status == 2 ? "gpg.exe" : "léčba.csv"));
+        if (status == 5 || status == 13) // an old archive that cannot go; no lock file
+            std::filesystem::create_directories(tmp /
+                                                (status == 5 ? "_ftp_file.zip/x" : "roderuv.lock"));
+        if (status == 6) // answers the check, fails to encrypt
+            testsupport::WriteBytes(tmp / "gpg.exe", "#!/bin/sh\n[ \"$1\" = --version ]\n");
+        if (status == 12) {
+            ASSERT_EQ(held.TryAcquire(tmp / "roderuv.lock"), platform::LockOutcome::Acquired);
+        }
+    }
+    testsupport::FakeFtpServer& LoggedIn() {
+        return ftp.LogIn("user", "heslo").Reply("TYPE L 8", "200 Type set.").Pasv();
+    }
+    void UseFake(const testsupport::FakeFtpServer& server) {
+        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(server.Port()));
+    }
+    void UseRealServer() {
+        std::string why;
+        real = testsupport::RealFtpServer::Start(testsupport::RealFtpKind::Pyftpdlib, &why);
+        ASSERT_TRUE(real) << why;
+        WriteSettingString("General", "FTPServer", "127.0.0.1:" + std::to_string(real->Port()));
+        WriteSettingString("General", "Login", real->User());
+        WriteSettingString("General", "Heslo", EncodePassword(real->Password()));
+    }
+    testsupport::FakeFtpServer ftp;
+    std::unique_ptr<testsupport::RealFtpServer> real;
+    platform::FileLock held;
+};
+
+TEST_P(ExitStatusRun, EndsWithTheStatusOfWhereItStopped) {
+    if (*GetParam().exitCode != '\0')
+        WriteSettingString("General", "ExitCode", GetParam().exitCode);
+    Arrange(GetParam().arrangement);
+    const pid_t run = Start("/auto");
+    if (GetParam().status == 14) { // stopped while the server is silent
+        ASSERT_TRUE(Until([&] { return silent.Connections() >= 1 && Catches(run, SIGTERM); }, 60s));
+        ASSERT_EQ(::kill(run, SIGTERM), 0);
+    }
+    EXPECT_EQ(ExitStatus(run, 60s), GetParam().status) << JournalBytes();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ExitStatusRun,
+    testing::Values(ExitRow{"Sent", "1", 0, 0}, ExitRow{"NoKeyKeepsZero", "", 1, 0},
+                    ExitRow{"ZeroKeepsZero", "0", 4, 0}, ExitRow{"Settings", "1", 1, 1},
+                    ExitRow{"GnuPG", "1", 2, 2}, ExitRow{"ListEmpty", "1", 3, 3},
+                    ExitRow{"NoUsableFile", "1", 4, 4}, ExitRow{"Archive", "1", 5, 5},
+                    ExitRow{"Encryption", "1", 6, 6}, ExitRow{"Connection", "yes", 7, 7},
+                    ExitRow{"Upload", "1", 8, 8}, ExitRow{"CheckOfTheUpload", "1", 9, 9},
+                    ExitRow{"SentButAFileMissing", "1", 10, 10},
+                    ExitRow{"SentButNotMoved", "1", 11, 11}, ExitRow{"AnotherRun", "1", 12, 12},
+                    ExitRow{"LockUnusable", "1", 13, 13}, ExitRow{"Stopped", "1", 14, 14}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

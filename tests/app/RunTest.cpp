@@ -536,6 +536,30 @@ TEST_F(Run, AnExceptionInAnUnattendedRunWithoutDisplayStillEndsTheProgram) {
     ExpectIdle();
 }
 
+// With ExitCode on, the exit status is where the last unattended run ended:
+// a run the operator started leaves 0, and of two switches the second run
+// decides (the upload fails in every other run).
+TEST_F(Run, ExitStatusIsThatOfTheLastUnattendedRun) {
+    WriteSettingInteger("ExitCode", 1);
+    Stages().uploadResult = false;
+    Start();
+    EXPECT_EQ(form->ExitStatus(), 0) << "the operator's run";
+    Stages().during = [](const std::string& stage) {
+        if (stage == "UploadFile")
+            Stages().uploadResult = !Stages().uploadResult;
+    };
+    form->Params = {"/auto", "/auto"};
+    form->CheckAutoStart();
+    EXPECT_EQ(form->ExitStatus(), ExitStatusOf(RunOutcome::UploadFailed)) << "sent, then failed";
+    Stages().uploadResult = true;
+    form->CheckAutoStart();
+    EXPECT_EQ(form->ExitStatus(), 0) << "failed, then sent";
+    Stages().during = [](const std::string&) { throw std::runtime_error("boom"); };
+    form->Params = {"/auto"};
+    EXPECT_THROW(form->CheckAutoStart(), std::runtime_error);
+    EXPECT_EQ(form->ExitStatus(), ExitStatusOf(RunOutcome::UnexpectedError));
+}
+
 TEST_F(Run, SecondRunStartsWithAFreshHeader) {
     Stages().uploadResult = false;
     Start();

@@ -65,6 +65,7 @@ TEST_F(Window, CaptionSizeAndControls) {
     for (const auto& b : buttons) {
         EXPECT_EQ(b.button->Geometry(), b.where) << b.caption;
         EXPECT_EQ(b.button->Caption(), b.caption);
+        EXPECT_TRUE(ui::testing::CaptionFits(*b.button)) << b.caption;
         EXPECT_TRUE(b.button->Enabled());
     }
     EXPECT_FALSE(form->AutoMode);
@@ -222,6 +223,23 @@ TEST_F(Window, ProgramWithoutSwitchAndWithoutDisplayEndsWithStatusZero) {
                             std::string(RODERUV_PROGRAM) + "' 2>&1";
     EXPECT_EQ(RunShell(cmd, &output), 0) << output;
     EXPECT_NE(output.find("no display"), std::string::npos) << output;
+}
+
+// Not a check: writes a picture of the window with a few data files, one of
+// them on a long path, for a person to look at when RODERUV_SCREENSHOT names
+// a folder.
+TEST_F(Window, Screenshot) {
+    const char* folder = std::getenv("RODERUV_SCREENSHOT");
+    if (folder == nullptr || *folder == '\0')
+        GTEST_SKIP() << "RODERUV_SCREENSHOT not set";
+    auto form = MakeForm();
+    for (const char* path : {"C:\\Data\\pacienti_září.csv", "C:\\Data\\léčba.csv",
+                             "\\\\server\\registr\\Oddělení klinické onkologie\\2026\\Březen\\"
+                             "Výsledky vyšetření pacientů s diagnózou C50.csv"})
+        form->ListFiles->Add(path);
+    ASSERT_TRUE(ui::testing::ShowActive(*form));
+    ui::testing::Wait(300);
+    EXPECT_TRUE(ui::testing::Screenshot(*form, std::string(folder) + "/hlavni-okno.png"));
 }
 
 } // namespace

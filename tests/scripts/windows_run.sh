@@ -106,7 +106,7 @@ run_app() {
     journal="$app/Deník odesílání.log"
     [ -f "$journal" ] || fail "no journal (status $status)"
     text=$(iconv -f CP1250 -t UTF-8 "$journal") || fail "journal is not Windows-1250"
-    [ "$status" = 0 ] || fail "status $status; journal: $text"
+    [ "$status" = "${want_status:-0}" ] || fail "status $status; journal: $text"
     [ "$(grep -c $'\r$' "$journal")" = "$(wc -l <"$journal")" ] || fail "journal lines without CR LF"
     archive=$(sed -n 's/.*Výsledný soubor \(.*\)\.gpg neexistuje.*/\1/p; s/.*Šifrovaný soubor \(.*\)\.gpg o velikosti.*/\1/p' <<<"$text" | tr -d '\r')
     [ -z "$archive" ] || [ ! -e "$("$wine_run" winepath -u "$archive" 2>/dev/null)" ] ||
@@ -190,4 +190,30 @@ for entry in "${failures[@]}"; do
     rm -rf "$tmp/originals"
     echo "ok: $row"
 done
-echo "windows runs: $((${#rows[@]} + ${#failures[@]})) unattended runs against pyftpdlib passed"
+# The exit status with ExitCode: Name | FilesMoveTo | ExitCode | change to
+# the layout | environment | status. Port 1 refuses the connection; a file
+# stands where the folder of moved files should be.
+statuses=(
+    "StatusSent|1|1|-|-|0"
+    "StatusSettings|1|1|no_login|-|1"
+    "StatusGnuPG|1|1|-|WINEPATH=|2"
+    "StatusNoUsableFile|1|1|no_data|-|4"
+    "StatusConnection|1|1|refusing_port|-|7"
+    "StatusNotMoved|2|1|no_folder_to_move_to|-|11"
+    "StatusZeroKeepsZero|1|0|-|WINEPATH=|0"
+)
+no_login() { sed -i '/^Login=/d' "$app/Settings.ini"; }
+no_data() { rm "$data"/*; }
+refusing_port() { sed -i 's/^FTPServer=.*/FTPServer=127.0.0.1:1\r/' "$app/Settings.ini"; }
+no_folder_to_move_to() { rmdir "$moved" && echo x >"$moved"; }
+for entry in "${statuses[@]}"; do
+    IFS='|' read -r row mode code change environment want_status <<<"$entry"
+    make_app "$row" "$mode" "ExitCode=$code"
+    [ "$change" = - ] || $change
+    [ "$environment" != - ] || environment=
+    run_app $environment
+    rm -rf "$tmp/originals" "$moved"
+    echo "ok: $row (status $want_status)"
+done
+want_status=
+echo "windows runs: $((${#rows[@]} + ${#failures[@]} + ${#statuses[@]})) unattended runs against pyftpdlib passed"

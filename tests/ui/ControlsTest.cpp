@@ -52,6 +52,29 @@ TEST(Controls, ListBoxKeepsOrderAndSelection) {
     EXPECT_EQ(list.Item(5), "");
 }
 
+// A path wider than the list scrolls sideways to its end, as long as such a
+// line is there.
+TEST(Controls, ListScrollsSidewaysToTheEndOfALongPath) {
+    ui::Form form;
+    form.SetClientSize(514, 262);
+    ui::ListBox list(&form, 16, 8, 377, 241);
+    ASSERT_TRUE(ShowActive(form));
+    std::string path = "C:\\Data";
+    for (int i = 0; i < 12; ++i)
+        path += "\\Oddělení klinické onkologie " + std::to_string(i);
+    list.Add("C:\\data.csv");
+    EXPECT_FALSE(ScrollsSideways(list));
+    list.Add(path + "\\pacienti.csv");
+    list.Add(path + path + "\\léčba.csv");
+    EXPECT_TRUE(ScrollsSideways(list));
+    EXPECT_TRUE(WholeLineReachable(list, 1));
+    EXPECT_TRUE(WholeLineReachable(list, 2));
+    list.Delete(2);
+    EXPECT_TRUE(WholeLineReachable(list, 1));
+    list.Delete(1);
+    EXPECT_FALSE(ScrollsSideways(list));
+}
+
 TEST(Controls, EditPlainAndPassword) {
     ui::Form form;
     ui::Edit e(&form, 64, 75, 121, 21);

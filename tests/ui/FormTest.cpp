@@ -113,21 +113,33 @@ TEST(Form, CloseBoxDuringAWaitReachesTheHandlerAndEndsTheLoopAfterwards) {
     ui::ResetTerminateCount();
 }
 
-// Enter presses a focused button in a dialog only; in the main window the
-// keyboard presses it with the space bar.
-TEST(Form, EnterOnAFocusedButtonOfTheMainWindowPressesNothing) {
+// The main window takes the keyboard as a dialog does: Tab and Shift+Tab
+// move the focus, Enter presses the focused button, else the default one,
+// and Esc presses nothing.
+TEST(Form, KeyboardAsInADialog) {
     ui::Form form;
-    form.SetClientSize(200, 100);
-    ui::Button button(&form, 10, 10, 96, 41, "Odeslat soubory");
-    int pressed = 0;
-    button.OnClick([&] { ++pressed; });
+    form.SetClientSize(300, 200);
+    ui::ListBox list(&form, 10, 60, 200, 100);
+    ui::Button start(&form, 10, 10, 96, 41, "Odeslat soubory");
+    ui::Button add(&form, 120, 10, 96, 41, "Přidat soubor(y)");
+    std::string pressed;
+    start.OnClick([&] { pressed += "start "; });
+    add.OnClick([&] { pressed += "add "; });
+    ui::SetTabOrder({&start, &list, &add});
+    form.SetDefaultButton(&start);
     ASSERT_TRUE(ShowActive(form));
-    button.SetFocus();
-    ASSERT_TRUE(button.Focused());
+    start.SetFocus();
+    PressKey(form, Key::Tab);
+    EXPECT_TRUE(list.Focused());
+    PressKey(form, Key::Tab);
+    EXPECT_TRUE(add.Focused());
     PressKey(form, Key::Enter);
-    EXPECT_EQ(pressed, 0);
-    PressKey(form, Key::Space);
-    EXPECT_EQ(pressed, 1);
+    PressKey(form, Key::Escape);
+    PressKey(form, Key::ShiftTab);
+    EXPECT_TRUE(list.Focused());
+    PressKey(form, Key::Enter);
+    EXPECT_EQ(pressed, "add start ");
+    EXPECT_TRUE(form.Visible());
 }
 
 TEST(Form, ScreenshotIsAPngOfTheClientArea) {

@@ -12,7 +12,7 @@ namespace {
 
 struct Escaped {
     const char* name;
-    std::function<void()> body;
+    std::function<int()> body;
     std::string shown;
 };
 
@@ -42,10 +42,10 @@ TEST_P(Program, ExceptionIsShownWhileTheApplicationExists) {
 INSTANTIATE_TEST_SUITE_P(
     Program, Program,
     testing::Values(Escaped{"StdException",
-                            [] { throw std::runtime_error("Unable to write to /x"); },
+                            []() -> int { throw std::runtime_error("Unable to write to /x"); },
                             "Unable to write to /x"},
                     Escaped{"OtherWithAWindowShown",
-                            [] {
+                            []() -> int {
                                 ui::Form window;
                                 window.ShowCentred();
                                 throw 42;

@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -36,6 +37,7 @@ Qt::Key QtKey(Key key) {
     case Key::Space:
         return Qt::Key_Space;
     case Key::Tab:
+    case Key::ShiftTab:
         return Qt::Key_Tab;
     case Key::Up:
         return Qt::Key_Up;
@@ -75,12 +77,14 @@ void PressKey(Window& window, Key key) {
     QWidget* pressed = QApplication::focusWidget();
     if (pressed == nullptr || pressed->window() != top)
         pressed = top->focusWidget() != nullptr ? top->focusWidget() : top;
-    QTest::keyPress(pressed, QtKey(key));
+    const Qt::KeyboardModifiers modifiers =
+        key == Key::ShiftTab ? Qt::ShiftModifier : Qt::NoModifier;
+    QTest::keyPress(pressed, QtKey(key), modifiers);
     // A key that closed the window is released over nothing of it.
     if (QWidget* focus = QApplication::focusWidget())
-        QTest::keyRelease(focus, QtKey(key));
+        QTest::keyRelease(focus, QtKey(key), modifiers);
     else if (pressed->isVisible())
-        QTest::keyRelease(pressed, QtKey(key));
+        QTest::keyRelease(pressed, QtKey(key), modifiers);
 }
 
 bool PressCloseBox(Window& window) {
@@ -131,6 +135,21 @@ bool HasMinimiseOrMaximiseBox(const Window& window) {
 bool MultiSelect(const ListBox& list) {
     const auto* w = qobject_cast<const QListWidget*>(QOf(list));
     return w != nullptr && w->selectionMode() == QAbstractItemView::ExtendedSelection;
+}
+
+bool ScrollsSideways(const ListBox& list) {
+    auto* w = qobject_cast<QListWidget*>(QOf(list));
+    // The items are laid out when the view gets round to it.
+    w->doItemsLayout();
+    return w->horizontalScrollBar()->maximum() > 0;
+}
+
+bool WholeLineReachable(const ListBox& list, int index) {
+    auto* w = qobject_cast<QListWidget*>(QOf(list));
+    w->doItemsLayout();
+    const QListWidgetItem* item = w->item(index);
+    return item != nullptr && w->fontMetrics().horizontalAdvance(item->text()) <=
+                                  w->viewport()->width() + w->horizontalScrollBar()->maximum();
 }
 
 bool TextHidden(const Edit& edit) {

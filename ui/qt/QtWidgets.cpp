@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTimer>
 #include <type_traits>
 
@@ -123,9 +124,24 @@ protected:
         Call(events_.closeRequested);
         QWidget::closeEvent(event);
     }
+    // As a dialog does: Enter that no focused button took presses the
+    // default button (a focused push button presses itself). Qt keeps the
+    // default only in dialogs, so the window remembers it.
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && defaultButton_ && defaultButton_->isEnabled() && defaultButton_->isVisible()) {
+            defaultButton_->click();
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
+
+public:
+    void SetDefaultButton(QPushButton* button) { defaultButton_ = button; }
 
 private:
     WindowEvents events_;
+    QPointer<QPushButton> defaultButton_;
 };
 
 class DialogQ : public QDialog {
@@ -171,10 +187,11 @@ public:
             CentreIn(window, screen->availableGeometry());
     }
     void SetDefaultButton(Widget* button) override {
-        if (auto* b = button != nullptr ? qobject_cast<QPushButton*>(QOf(*button)) : nullptr) {
-            b->setAutoDefault(true);
+        auto* b = button != nullptr ? qobject_cast<QPushButton*>(QOf(*button)) : nullptr;
+        if (auto* main = dynamic_cast<MainWindowQ*>(this->q()))
+            main->SetDefaultButton(b);
+        else if (b != nullptr)
             b->setDefault(true);
-        }
     }
     bool RunModal() override {
         if constexpr (std::is_base_of_v<QDialog, Q>)
@@ -202,8 +219,13 @@ public:
         return it != nullptr ? FromQ(it->text()) : std::string();
     }
     void Add(const std::string& text) override {
-        auto* it = new QListWidgetItem(ToQ(text), q());
-        it->setSizeHint(QSize(0, itemHeight_));
+        const QString line = ToQ(text);
+        auto* it = new QListWidgetItem(line, q());
+        // As wide as its text with the margins the view draws around it, so
+        // that a long path scrolls sideways instead of losing its end.
+        const int margins =
+            2 * (q()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, q()) + 1);
+        it->setSizeHint(QSize(q()->fontMetrics().horizontalAdvance(line) + margins, itemHeight_));
     }
     void Delete(int index) override { delete q()->takeItem(index); }
     void Clear() override { q()->clear(); }
@@ -294,8 +316,9 @@ std::unique_ptr<WindowWidget> CreateDialog(WindowWidget* owner, WindowEvents eve
 std::unique_ptr<Widget> CreateButton(Widget& parent, const Rect& where, const std::string& caption,
                                      Callback clicked) {
     auto* b = new QPushButton(ToQ(caption), QOf(parent));
-    // As on Windows: Enter presses the focused button in a dialog only.
-    b->setAutoDefault(qobject_cast<QDialog*>(b->window()) != nullptr);
+    // As on Windows: Enter presses the focused button, in the main window
+    // as in a dialog.
+    b->setAutoDefault(true);
     b->setGeometry(where.left, where.top, where.width, where.height);
     QObject::connect(b, &QPushButton::clicked, b,
                      [clicked = std::move(clicked)] { Call(clicked); });
@@ -305,7 +328,10 @@ std::unique_ptr<Widget> CreateButton(Widget& parent, const Rect& where, const st
 std::unique_ptr<ListWidget> CreateListBox(Widget& parent, const Rect& where, int itemHeight) {
     auto* list = new QListWidget(QOf(parent));
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list->setUniformItemSizes(true);
+    // Items are as wide as their texts: the widest sets how far the list
+    // scrolls sideways.
+    list->setUniformItemSizes(false);
+    list->setTextElideMode(Qt::ElideNone);
     list->setGeometry(where.left, where.top, where.width, where.height);
     return std::make_unique<QtList>(list, itemHeight);
 }

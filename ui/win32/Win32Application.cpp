@@ -81,8 +81,8 @@ void Press(HWND window, HWND button) {
                  reinterpret_cast<LPARAM>(button));
 }
 
-// Enter and Esc in a dialog: Enter presses the focused push button, else the
-// default button; Esc asks the dialog to close.
+// Enter and Esc: Enter presses the focused push button, else the default
+// button; Esc asks a dialog to close.
 void DialogKey(HWND window, WPARAM key) {
     if (key == VK_ESCAPE) {
         SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
@@ -126,14 +126,17 @@ using namespace ui::backend;
 void Deliver(MSG& msg) {
     const HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
     if (root != nullptr && IsProgramWindow(root)) {
-        const bool dialogKey =
-            msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE);
-        if (dialogKey && IsDialogWindow(root)) {
+        // Both windows take the keyboard as a Windows dialog does: Enter
+        // presses the focused push button or else the default one, Tab and
+        // Shift+Tab move the focus. Esc closes a dialog only; in the main
+        // window it presses nothing.
+        const bool enter = msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN;
+        const bool escape = msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE;
+        if (enter || (escape && IsDialogWindow(root))) {
             DialogKey(root, msg.wParam);
             return;
         }
-        // In the main window Enter and Esc press nothing.
-        if (!dialogKey && IsDialogMessageW(root, &msg))
+        if (!escape && IsDialogMessageW(root, &msg))
             return;
     }
     TranslateMessage(&msg);

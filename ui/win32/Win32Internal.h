@@ -16,18 +16,43 @@ inline constexpr const wchar_t* kDialogClass = L"RoderuvDialog";
 
 // Registers the window classes and the common controls (once).
 void EnsureClasses();
-// "MS Sans Serif" 11 pixels high where it exists (with Central European
-// letters), else "Microsoft Sans Serif" or "Tahoma".
-HFONT ProgramFont();
+
+// The layout is in pixels at 96 dpi; the windows scale it to the dpi of
+// their screen (the program is per-monitor aware).
+inline constexpr UINT kLayoutDpi = 96;
+// The dpi of the screen a window is on: GetDpiForWindow where the system has
+// it, else the screen's LOGPIXELSY.
+UINT DpiOf(HWND hwnd);
+// Layout pixels to the screen's and back, rounded to the nearest.
+inline int Scale(int v, UINT dpi) {
+    return MulDiv(v, static_cast<int>(dpi), static_cast<int>(kLayoutDpi));
+}
+inline int Unscale(int v, UINT dpi) {
+    return MulDiv(v, static_cast<int>(kLayoutDpi), static_cast<int>(dpi));
+}
+// GetSystemMetricsForDpi where the system has it, else the metric scaled
+// from the system's dpi.
+int MetricForDpi(int index, UINT dpi);
+// At 96 dpi: "MS Sans Serif" 11 pixels high where it exists (with Central
+// European letters), else "Microsoft Sans Serif" or "Tahoma". At any other
+// dpi the same size scaled, in a TrueType face, since a bitmap font has no
+// crisp sizes in between: "Microsoft Sans Serif", else "Tahoma".
+HFONT ProgramFont(UINT dpi = kLayoutDpi);
+// The width in screen pixels a check box or radio button needs for its mark
+// and caption.
+int ToggleWidthNeeded(HWND toggle);
+// The dpi the window of this control (or this window) is laid out for now.
+UINT LaidOutDpi(HWND hwnd);
 // True for the main windows and dialogs of this backend.
 bool IsProgramWindow(HWND hwnd);
 bool IsDialogWindow(HWND hwnd);
 // True while one of them is shown.
 bool AnyProgramWindowVisible();
 
-// Hands one message to its window as every message loop does: Enter and Esc
-// of dialogs, then Tab, arrows and the rest through IsDialogMessageW for the
-// windows of this backend, translation and dispatch for everything else.
+// Hands one message to its window as every message loop does: Enter in
+// both windows and Esc in dialogs, then Tab, arrows and the rest through
+// IsDialogMessageW for the windows of this backend, translation and
+// dispatch for everything else.
 void Deliver(MSG& msg);
 // Runs messages (waiting for them, not spinning) until done() holds or the
 // application is asked to end.

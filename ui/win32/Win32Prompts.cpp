@@ -1,11 +1,14 @@
 // Win32 backend: the real message boxes and common dialogs of Backend.h
-// (MessageBoxW, GetOpenFileNameW, GetSaveFileNameW, SHBrowseForFolderW).
+// (MessageBoxW, GetOpenFileNameW, GetSaveFileNameW, and for folders the
+// common item dialog, IFileOpenDialog, with SHBrowseForFolderW where that
+// cannot be made).
 #include "ui/Backend.h"
 #include "ui/win32/Win32Internal.h"
 #include "ui/win32/Win32Text.h"
 
 #include <commdlg.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <vector>
 
@@ -107,8 +110,8 @@ PromptResult SaveFile(const PromptRequest& request) {
     return result;
 }
 
-// Starts at the given folder, keeps OK enabled from the start and shows the
-// path of the current selection.
+// The old folder dialog's start: the given folder, OK enabled, the path of
+// the current selection shown.
 int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM l, LPARAM data) {
     if (msg == BFFM_INITIALIZED) {
         const auto* folder = reinterpret_cast<const wchar_t*>(data);
@@ -124,7 +127,73 @@ int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM l, LPARAM data) {
     return 0;
 }
 
+// Holds one reference to a COM object and releases it.
+template <class Interface> class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef() {
+        if (p_ != nullptr)
+            p_->Release();
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    Interface* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    void** Out() { return reinterpret_cast<void**>(&p_); }
+
+private:
+    Interface* p_ = nullptr;
+};
+
+// The common item dialog picking a folder of the file system: resizable,
+// with "new folder" and paths of any length. False when it cannot be made
+// or shown at all (not when the operator cancels).
+bool ModernBrowseFolder(const PromptRequest& request, PromptResult& result) {
+    ComRef<IFileOpenDialog> dialog;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IFileOpenDialog, dialog.Out())))
+        return false;
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    // FOS_NOCHANGEDIR: a relative path elsewhere in the program (the
+    // journal) must not change its meaning because a folder was browsed.
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST |
+                       FOS_NOCHANGEDIR);
+    if (!request.caption.empty())
+        dialog->SetTitle(Widen(request.caption).c_str());
+    if (!request.initialDir.empty()) {
+        ComRef<IShellItem> start;
+        if (SUCCEEDED(SHCreateItemFromParsingName(Widen(request.initialDir).c_str(), nullptr,
+                                                  IID_IShellItem, start.Out())))
+            dialog->SetFolder(start.operator->());
+    }
+    const HRESULT shown = dialog->Show(win32::PromptOwner());
+    if (shown == HRESULT_FROM_WIN32(ERROR_CANCELLED))
+        return true;
+    if (FAILED(shown))
+        return false;
+    ComRef<IShellItem> chosen;
+    PWSTR path = nullptr;
+    if (SUCCEEDED(dialog->GetResult(reinterpret_cast<IShellItem**>(chosen.Out()))) &&
+        SUCCEEDED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path != nullptr) {
+        std::wstring folder(path);
+        CoTaskMemFree(path);
+        // Without a trailing backslash, except for a drive root.
+        if (folder.size() > 3 && folder.back() == L'\\')
+            folder.pop_back();
+        result.paths.push_back(Narrow(folder));
+        result.accepted = !folder.empty();
+    }
+    return true;
+}
+
+// The item dialog, or where it cannot be made the old folder dialog, which
+// starts at the given folder, keeps OK enabled from the start and shows the
+// path of the current selection.
 PromptResult BrowseFolder(const PromptRequest& request) {
+    PromptResult modern;
+    if (ModernBrowseFolder(request, modern))
+        return modern;
     const std::wstring title = Widen(request.caption);
     const std::wstring folder = Widen(request.initialDir);
     wchar_t display[MAX_PATH] = {};

@@ -8,7 +8,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +85,7 @@ UINT VirtualKey(Key key) {
     case Key::Space:
         return VK_SPACE;
     case Key::Tab:
+    case Key::ShiftTab:
         return VK_TAB;
     case Key::Up:
         return VK_UP;
@@ -105,6 +109,53 @@ void SendKey(HWND target, UINT message, UINT vk) {
     win32::Deliver(msg);
     // What the key was translated into (WM_CHAR) arrives now.
     backend::ProcessEvents();
+}
+
+// Shift held down while it lives, as the thread's key state says it (which
+// is what IsDialogMessageW asks).
+class ShiftHeld {
+public:
+    ShiftHeld() {
+        GetKeyboardState(before_);
+        BYTE held[256];
+        std::copy(std::begin(before_), std::end(before_), std::begin(held));
+        held[VK_SHIFT] = held[VK_LSHIFT] = 0x80;
+        SetKeyboardState(held);
+    }
+    ~ShiftHeld() { SetKeyboardState(before_); }
+    ShiftHeld(const ShiftHeld&) = delete;
+    ShiftHeld& operator=(const ShiftHeld&) = delete;
+
+private:
+    BYTE before_[256] = {};
+};
+
+// The control's size on the screen, in the screen's pixels.
+SIZE NativeSize(HWND hwnd) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+// The control's top in its window's client area, in the screen's pixels.
+int NativeTop(HWND hwnd) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    MapWindowPoints(HWND_DESKTOP, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+    return r.top;
+}
+
+// How far the list scrolls sideways, in the screen's pixels; 0 without a
+// horizontal scroll bar.
+int SidewaysRange(HWND list) {
+    if ((GetWindowLongPtrW(list, GWL_STYLE) & WS_HSCROLL) == 0)
+        return 0;
+    SCROLLINFO info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_RANGE | SIF_PAGE;
+    if (!GetScrollInfo(list, SB_HORZ, &info))
+        return 0;
+    return std::max(0, info.nMax - info.nMin + 1 - static_cast<int>(info.nPage));
 }
 
 // Waits for messages (not spinning) for at most ms milliseconds.
@@ -162,6 +213,15 @@ bool WritePng(const std::string& path, int width, int height, const std::string&
 void PrepareTestProcess() {
     // Real windows, but no box may wait for a user who is not there.
     win32::SetTestProcess(true);
+    // Aware of the screen's dpi as the program's manifest makes the
+    // program, so that the tests see the windows as laid out for it.
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto setContext = reinterpret_cast<SetContextFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, then the older forms.
+    if (setContext == nullptr || !setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))))
+        SetProcessDPIAware();
 }
 
 void Press(Button& button) {
@@ -195,6 +255,9 @@ void PressKey(Window& window, Key key) {
     HWND pressed = GetFocus();
     if (pressed == nullptr || GetAncestor(pressed, GA_ROOT) != top)
         pressed = top;
+    std::optional<ShiftHeld> shift;
+    if (key == Key::ShiftTab)
+        shift.emplace();
     SendKey(pressed, WM_KEYDOWN, vk);
     // A key that closed the window is released over nothing of it.
     const HWND released = GetFocus();
@@ -281,21 +344,42 @@ bool MultiSelect(const ListBox& list) {
            (GetWindowLongPtrW(hwnd, GWL_STYLE) & (LBS_EXTENDEDSEL | LBS_MULTIPLESEL)) != 0;
 }
 
+bool ScrollsSideways(const ListBox& list) {
+    return SidewaysRange(HwndOf(list)) > 0;
+}
+
+bool WholeLineReachable(const ListBox& list, int index) {
+    const HWND hwnd = HwndOf(list);
+    const std::wstring line = Widen(list.Item(index));
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+    SIZE text{0, 0};
+    GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &text);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd, dc);
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    return index < list.Count() && text.cx <= client.right + SidewaysRange(hwnd);
+}
+
 bool TextHidden(const Edit& edit) {
     return SendMessageW(HwndOf(edit), EM_GETPASSWORDCHAR, 0, 0) != 0;
 }
 
+// On the screen's pixels: the text in the control's font against the
+// control's size there.
 bool CaptionFits(const Control& control) {
     const HWND hwnd = HwndOf(control);
     const TextMetrics m = Measure(hwnd);
-    const Rect g = control.Geometry();
-    bool fits = m.tm.tmHeight <= g.height;
+    const SIZE size = NativeSize(hwnd);
+    const int spare = win32::Scale(3, win32::LaidOutDpi(hwnd));
+    bool fits = m.tm.tmHeight <= size.cy;
     if (IsPushButton(hwnd))
-        fits = fits && m.text.cx + 6 <= g.width;
+        fits = fits && m.text.cx + 2 * spare <= size.cx;
     else if (IsToggle(hwnd))
-        fits = fits && control.Impl().PreferredWidth() <= g.width;
+        fits = fits && win32::ToggleWidthNeeded(hwnd) <= size.cx;
     else if (IsClass(hwnd, L"Static"))
-        fits = fits && m.text.cx <= g.width;
+        fits = fits && m.text.cx <= size.cx;
     return fits;
 }
 
@@ -304,10 +388,14 @@ Rect TextArea(const Control& control) {
     const Rect g = control.Geometry();
     if (!IsClass(hwnd, L"Static"))
         return g;
-    // The letters: below the internal leading, down to the descent.
+    // The letters: below the internal leading, down to the descent, in
+    // layout pixels as the geometry is.
     const TextMetrics m = Measure(hwnd);
-    return Rect{g.left, g.top + m.tm.tmInternalLeading, g.width,
-                m.tm.tmHeight - m.tm.tmInternalLeading};
+    const UINT dpi = win32::LaidOutDpi(hwnd);
+    const int nativeTop = NativeTop(hwnd);
+    const int top = win32::Unscale(nativeTop + m.tm.tmInternalLeading, dpi);
+    const int bottom = win32::Unscale(nativeTop + m.tm.tmHeight, dpi);
+    return Rect{g.left, g.top + top - win32::Unscale(nativeTop, dpi), g.width, bottom - top};
 }
 
 Control* NextInTabOrder(const Control& control) {

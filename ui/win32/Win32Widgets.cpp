@@ -7,6 +7,12 @@
 // and the dialog keys of IsDialogMessageW (Tab, arrows within a radio group)
 // work natively; radio groups are delimited with WS_GROUP by their parent in
 // the layer, and the box lies below its controls.
+//
+// The layer places everything in pixels at 96 dpi. Each control keeps that
+// place, and the window its dpi: the native windows are made at the place
+// scaled to the dpi of the window's screen, and made again, with new fonts,
+// when that changes (WM_DPICHANGED). Geometry() reports the place in the
+// layer's pixels, read back from the native window.
 #include "ui/Backend.h"
 #include "ui/win32/Win32Internal.h"
 #include "ui/win32/Win32Text.h"
@@ -14,6 +20,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <vector>
 
 namespace ui::backend {
@@ -50,23 +58,53 @@ public:
         return DefSubclassProc(h, msg, w, l);
     }
 
-    HWND TopWindow() const {
+    const NativeState* Top() const {
         const NativeState* s = this;
         while (s->parent != nullptr)
             s = s->parent;
-        return s->hwnd;
+        return s;
     }
+    HWND TopWindow() const { return Top()->hwnd; }
+    // The dpi the window of this control is laid out for.
+    UINT Dpi() const { return Top()->dpi; }
     // Where the client area of this container lies in its window's client
-    // area: 0,0 for a window, the box's place for a group box.
-    POINT ChildOrigin() const {
-        POINT origin{0, 0};
-        if (kind == Kind::Group && hwnd != nullptr) {
-            RECT r;
-            GetWindowRect(hwnd, &r);
-            MapWindowPoints(HWND_DESKTOP, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
-            origin = POINT{r.left, r.top};
-        }
-        return origin;
+    // area, in layout pixels: 0,0 for a window, the box's place for a group
+    // box.
+    POINT LayoutOrigin() const {
+        if (kind != Kind::Group)
+            return POINT{0, 0};
+        const POINT outer = parent != nullptr ? parent->LayoutOrigin() : POINT{0, 0};
+        return POINT{outer.x + place.left, outer.y + place.top};
+    }
+    // Moves the native control to its place scaled to the window's dpi, and
+    // the controls inside a group box with it.
+    virtual void Place() {
+        if (hwnd == nullptr || kind == Kind::Window)
+            return;
+        const RECT r = NativeRect(place);
+        MoveWindow(hwnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+        for (NativeState* child : children)
+            child->Place();
+    }
+    // The window's dpi has changed: the font of that dpi, then the place.
+    virtual void Rescale() {
+        if (hwnd != nullptr)
+            SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(win32::ProgramFont(Dpi())),
+                         TRUE);
+        Place();
+        for (NativeState* child : children)
+            child->Rescale();
+    }
+    // A place in this control's parent in layout pixels, on the screen's
+    // pixels of the window's client area. The edges are scaled, not the
+    // width, so that controls side by side stay so.
+    RECT NativeRect(const Rect& where) const {
+        const UINT d = Dpi();
+        const POINT origin = parent != nullptr ? parent->LayoutOrigin() : POINT{0, 0};
+        const int left = origin.x + where.left;
+        const int top = origin.y + where.top;
+        return RECT{win32::Scale(left, d), win32::Scale(top, d),
+                    win32::Scale(left + where.width, d), win32::Scale(top + where.height, d)};
     }
     bool ParentsEnabled() const {
         for (const NativeState* p = parent; p != nullptr && p->kind == Kind::Group; p = p->parent)
@@ -95,6 +133,10 @@ public:
     std::vector<NativeState*> children;
     bool ownEnabled = true;
     bool ownVisible = true;
+    // Controls: the place within the parent in layout pixels.
+    Rect place;
+    // Windows: the dpi of the screen they are laid out for.
+    UINT dpi = win32::kLayoutDpi;
 };
 
 NativeState* StateOf(Widget& widget) {
@@ -220,33 +262,24 @@ public:
             ::SetFocus(hwnd);
     }
     bool Focused() const override { return hwnd != nullptr && GetFocus() == hwnd; }
+    // Read back from the native control: its edges on the window's client
+    // area in layout pixels, less the parent's origin.
     Rect Geometry() const override {
         if (hwnd == nullptr)
             return {};
         RECT r;
         GetWindowRect(hwnd, &r);
         MapWindowPoints(HWND_DESKTOP, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
-        const POINT origin = parent != nullptr ? parent->ChildOrigin() : POINT{0, 0};
-        return Rect{r.left - origin.x, r.top - origin.y, r.right - r.left, r.bottom - r.top};
+        const UINT d = Dpi();
+        const POINT origin = parent != nullptr ? parent->LayoutOrigin() : POINT{0, 0};
+        const int left = win32::Unscale(r.left, d);
+        const int top = win32::Unscale(r.top, d);
+        return Rect{left - origin.x, top - origin.y, win32::Unscale(r.right, d) - left,
+                    win32::Unscale(r.bottom, d) - top};
     }
     void SetGeometry(const Rect& where) override {
-        if (hwnd == nullptr)
-            return;
-        const Rect before = Geometry();
-        const POINT origin = parent != nullptr ? parent->ChildOrigin() : POINT{0, 0};
-        MoveWindow(hwnd, where.left + origin.x, where.top + origin.y, where.width, where.height,
-                   TRUE);
-        // The controls inside a group box go with it.
-        for (NativeState* child : children) {
-            auto* widget = dynamic_cast<Widget*>(child);
-            if (widget == nullptr || child->hwnd == nullptr)
-                continue;
-            RECT r;
-            GetWindowRect(child->hwnd, &r);
-            MapWindowPoints(HWND_DESKTOP, GetParent(child->hwnd), reinterpret_cast<POINT*>(&r), 2);
-            MoveWindow(child->hwnd, r.left + where.left - before.left,
-                       r.top + where.top - before.top, r.right - r.left, r.bottom - r.top, TRUE);
-        }
+        place = where;
+        Place();
     }
     void SetText(const std::string&) override {}
     std::string Text() const override { return {}; }
@@ -259,17 +292,17 @@ public:
         win32::EnsureClasses();
         NativeState* p = StateOf(parentWidget);
         const HWND window = p->TopWindow();
-        const POINT origin = p->ChildOrigin();
-        hwnd =
-            CreateWindowExW(exStyle, cls, Widen(caption).c_str(), WS_CHILD | WS_VISIBLE | style,
-                            where.left + origin.x, where.top + origin.y, where.width, where.height,
-                            window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(NextControlId())),
-                            GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(win32::ProgramFont()), FALSE);
+        parent = p;
+        place = where;
+        const RECT r = NativeRect(where);
+        hwnd = CreateWindowExW(exStyle, cls, Widen(caption).c_str(), WS_CHILD | WS_VISIBLE | style,
+                               r.left, r.top, r.right - r.left, r.bottom - r.top, window,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(NextControlId())),
+                               GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(win32::ProgramFont(Dpi())), FALSE);
         auto* state = static_cast<NativeState*>(this);
         SetPropW(hwnd, kStateProperty, state);
         SetWindowSubclass(hwnd, ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(state));
-        parent = p;
         p->children.push_back(this);
         if (!ParentsEnabled() || !ParentsVisible())
             ApplyState();
@@ -305,10 +338,12 @@ public:
         hwnd = CreateWindowExW(exStyle, dialog ? win32::kDialogClass : win32::kMainClass, L"",
                                style, 0, 0, 200, 100, owner, nullptr, GetModuleHandleW(nullptr),
                                static_cast<NativeState*>(this));
-        SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(win32::ProgramFont()), FALSE);
+        if (hwnd != nullptr)
+            dpi = win32::DpiOf(hwnd);
+        SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(win32::ProgramFont(dpi)), FALSE);
     }
 
-    // The client area, its left and top on the screen.
+    // The client area, its left and top on the screen, in layout pixels.
     Rect Geometry() const override {
         if (hwnd == nullptr)
             return {};
@@ -316,22 +351,24 @@ public:
         GetClientRect(hwnd, &r);
         POINT origin{0, 0};
         ClientToScreen(hwnd, &origin);
-        return Rect{origin.x, origin.y, r.right, r.bottom};
+        return Rect{win32::Unscale(origin.x, dpi), win32::Unscale(origin.y, dpi),
+                    win32::Unscale(r.right, dpi), win32::Unscale(r.bottom, dpi)};
     }
     void SetGeometry(const Rect& where) override {
         if (hwnd == nullptr)
             return;
-        RECT r{where.left, where.top, where.Right(), where.Bottom()};
-        AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
-                           static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
+        client_ = SIZE{where.width, where.height};
+        RECT r{win32::Scale(where.left, dpi), win32::Scale(where.top, dpi),
+               win32::Scale(where.Right(), dpi), win32::Scale(where.Bottom(), dpi)};
+        AdjustFrame(r);
         MoveWindow(hwnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
     }
     void SetClientSize(int width, int height) override {
         if (hwnd == nullptr)
             return;
-        RECT r{0, 0, width, height};
-        AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
-                           static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
+        client_ = SIZE{width, height};
+        RECT r{0, 0, win32::Scale(width, dpi), win32::Scale(height, dpi)};
+        AdjustFrame(r);
         SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -424,6 +461,9 @@ public:
             if (w != FALSE && l == 0)
                 Call(events_.shown);
             break;
+        case WM_DPICHANGED:
+            ChangeDpi(HIWORD(w), *reinterpret_cast<const RECT*>(l));
+            return 0;
         case WM_ACTIVATE:
             // As a dialog does: the focus goes back to the control that had
             // it (after a message box, say), else to the first in tab order.
@@ -451,6 +491,34 @@ public:
     }
 
 private:
+    // The frame around a client rectangle: as wide as the window's own is
+    // now, which the system has drawn for the screen the window is on.
+    void AdjustFrame(RECT& r) const {
+        RECT frame{};
+        RECT client{};
+        GetWindowRect(hwnd, &frame);
+        GetClientRect(hwnd, &client);
+        POINT origin{0, 0};
+        ClientToScreen(hwnd, &origin);
+        r.left -= origin.x - frame.left;
+        r.top -= origin.y - frame.top;
+        r.right += frame.right - (origin.x + client.right);
+        r.bottom += frame.bottom - (origin.y + client.bottom);
+    }
+    // The window moved to a screen of another dpi (or that screen's scale
+    // changed): the place the system suggests, then the layout, fonts
+    // included, made again for the new dpi and the client area sized exactly.
+    void ChangeDpi(UINT newDpi, const RECT& suggested) {
+        dpi = newDpi != 0 ? newDpi : win32::kLayoutDpi;
+        SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(win32::ProgramFont(dpi)), FALSE);
+        for (NativeState* child : children)
+            child->Rescale();
+        if (client_.cx > 0)
+            SetClientSize(client_.cx, client_.cy);
+        RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
     void Reject() {
         if (events_.rejectRequested)
             Call(events_.rejectRequested);
@@ -474,6 +542,7 @@ private:
 
     bool dialog_;
     WindowEvents events_;
+    SIZE client_{0, 0}; // the client area in layout pixels, once set
     HWND default_ = nullptr;
     HWND savedFocus_ = nullptr;
     bool modal_ = false;
@@ -531,7 +600,7 @@ public:
     LRESULT Message(HWND h, UINT msg, WPARAM w, LPARAM l) override {
         // As in a dialog: the focused push button is the one Enter presses,
         // and shows it; the default button shows it again afterwards.
-        if ((msg == WM_SETFOCUS || msg == WM_KILLFOCUS) && win32::IsDialogWindow(GetParent(h))) {
+        if ((msg == WM_SETFOCUS || msg == WM_KILLFOCUS) && win32::IsProgramWindow(GetParent(h))) {
             const HWND window = GetParent(h);
             const auto def = static_cast<DWORD>(SendMessageW(window, DM_GETDEFID, 0, 0));
             const HWND defButton =
@@ -576,16 +645,37 @@ public:
         return Narrow(text);
     }
     void Add(const std::string& text) override {
-        if (hwnd != nullptr)
-            SendMessageW(hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+        if (hwnd == nullptr)
+            return;
+        const std::wstring wide = Widen(text);
+        const auto index =
+            SendMessageW(hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        if (index < 0)
+            return;
+        // Each item keeps the width of its text, so that removing one needs
+        // no measuring.
+        const int width = ItemWidth(wide);
+        SendMessageW(hwnd, LB_SETITEMDATA, static_cast<WPARAM>(index), width);
+        widths_.insert(width);
+        UpdateExtent();
     }
     void Delete(int index) override {
-        if (hwnd != nullptr)
-            SendMessageW(hwnd, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+        if (hwnd == nullptr || index < 0 || index >= Count())
+            return;
+        const auto width =
+            static_cast<int>(SendMessageW(hwnd, LB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+        SendMessageW(hwnd, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+        const auto it = widths_.find(width);
+        if (it != widths_.end())
+            widths_.erase(it);
+        UpdateExtent();
     }
     void Clear() override {
-        if (hwnd != nullptr)
-            SendMessageW(hwnd, LB_RESETCONTENT, 0, 0);
+        if (hwnd == nullptr)
+            return;
+        SendMessageW(hwnd, LB_RESETCONTENT, 0, 0);
+        widths_.clear();
+        UpdateExtent();
     }
     bool Selected(int index) const override {
         return index >= 0 && index < Count() &&
@@ -596,12 +686,46 @@ public:
             SendMessageW(hwnd, LB_SETSEL, selected ? TRUE : FALSE, static_cast<LPARAM>(index));
     }
     void Make(Widget& parent, const Rect& where, int itemHeight) {
+        itemHeight_ = itemHeight;
+        // A long path gets a horizontal scroll bar rather than losing its
+        // file name at the right edge.
         Create(parent, L"LISTBOX",
-               WS_TABSTOP | WS_VSCROLL | LBS_EXTENDEDSEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
+               WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_EXTENDEDSEL | LBS_NOINTEGRALHEIGHT |
+                   LBS_NOTIFY,
                WS_EX_CLIENTEDGE, where, "");
-        // After the font, which sets the item height of its own.
-        SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, itemHeight);
+        SetItemHeight();
     }
+    void Rescale() override {
+        NativeState::Rescale();
+        SetItemHeight();
+        // Every text is as wide as the new font makes it.
+        widths_.clear();
+        for (int i = 0; i < Count(); ++i) {
+            const int width = ItemWidth(Widen(Item(i)));
+            SendMessageW(hwnd, LB_SETITEMDATA, static_cast<WPARAM>(i), width);
+            widths_.insert(width);
+        }
+        UpdateExtent();
+    }
+
+private:
+    // After the font, which sets the item height of its own.
+    void SetItemHeight() {
+        SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, win32::Scale(itemHeight_, Dpi()));
+    }
+    // The text and the margins the list box draws around it.
+    int ItemWidth(const std::wstring& text) const {
+        return TextSize(hwnd, text).cx + win32::Scale(6, Dpi());
+    }
+    // The list scrolls sideways as far as its widest item needs; with no
+    // item wider than the list the scroll bar goes.
+    void UpdateExtent() {
+        const int widest = widths_.empty() ? 0 : *widths_.rbegin();
+        SendMessageW(hwnd, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest), 0);
+    }
+
+    int itemHeight_ = 13;
+    std::multiset<int> widths_; // of every item's text, in screen pixels
 };
 
 class Win32Edit : public Captioned<EditWidget> {
@@ -640,9 +764,10 @@ public:
     int PreferredWidth() const override {
         if (hwnd == nullptr)
             return 0;
-        // The mark, the gap after it and the text, with room for the focus frame.
-        const SIZE text = TextSize(hwnd, WindowText(hwnd));
-        return GetSystemMetrics(SM_CXMENUCHECK) + 4 + text.cx + 3;
+        // In layout pixels, rounded up: scaled back it still holds the text.
+        const int needed = win32::ToggleWidthNeeded(hwnd);
+        const int d = static_cast<int>(Dpi());
+        return (needed * static_cast<int>(win32::kLayoutDpi) + d - 1) / d;
     }
     void Command(WORD code) override {
         if (code == BN_CLICKED)
@@ -689,6 +814,17 @@ public:
         const SIZE size = TextSize(hwnd, WindowText(hwnd));
         SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        place.width = win32::Unscale(size.cx, Dpi());
+        place.height = win32::Unscale(size.cy, Dpi());
+    }
+    // Only its position is laid out; its size is its text's.
+    void Place() override {
+        if (hwnd == nullptr)
+            return;
+        const RECT r = NativeRect(place);
+        SetWindowPos(hwnd, nullptr, r.left, r.top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        Fit();
     }
 };
 
@@ -734,21 +870,62 @@ private:
     bool active_ = false;
 };
 
-// Whether the font family exists in the Central European character set.
-int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-    *reinterpret_cast<bool*>(found) = true;
+// Whether the font family exists in the character set (as TrueType, when
+// asked).
+struct FontWanted {
+    bool trueType = false;
+    bool found = false;
+};
+
+int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD type, LPARAM data) {
+    auto* wanted = reinterpret_cast<FontWanted*>(data);
+    if (wanted->trueType && (type & TRUETYPE_FONTTYPE) == 0)
+        return 1; // look further
+    wanted->found = true;
     return 0;
 }
 
-bool FontExists(const wchar_t* face, BYTE charset) {
+bool FontExists(const wchar_t* face, BYTE charset, bool trueType = false) {
     LOGFONTW lf{};
     lf.lfCharSet = charset;
     lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-    bool found = false;
+    FontWanted wanted{trueType, false};
     HDC dc = GetDC(nullptr);
-    EnumFontFamiliesExW(dc, &lf, FoundFont, reinterpret_cast<LPARAM>(&found), 0);
+    EnumFontFamiliesExW(dc, &lf, FoundFont, reinterpret_cast<LPARAM>(&wanted), 0);
     ReleaseDC(nullptr, dc);
-    return found;
+    return wanted.found;
+}
+
+HFONT MakeProgramFont(UINT dpi) {
+    const wchar_t* face = L"Tahoma";
+    BYTE charset = DEFAULT_CHARSET;
+    if (dpi == win32::kLayoutDpi) {
+        // The bitmap "MS Sans Serif" draws Czech letters only in its Central
+        // European form; the TrueType faces hold them in every character set.
+        if (FontExists(L"MS Sans Serif", EASTEUROPE_CHARSET)) {
+            face = L"MS Sans Serif";
+            charset = EASTEUROPE_CHARSET;
+        } else if (FontExists(L"Microsoft Sans Serif", DEFAULT_CHARSET)) {
+            face = L"Microsoft Sans Serif";
+        }
+    } else if (FontExists(L"Microsoft Sans Serif", DEFAULT_CHARSET, true)) {
+        // The TrueType twin of "MS Sans Serif", of the same metrics.
+        face = L"Microsoft Sans Serif";
+    }
+    return CreateFontW(-win32::Scale(11, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, face);
+}
+
+// A function of user32 that older systems lack (GetDpiForWindow and its
+// kin came with Windows 10), or null.
+template <class Function> Function User32(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    // Through the generic function type, which every function pointer may
+    // be cast to and from.
+    return user32 != nullptr ? reinterpret_cast<Function>(
+                                   reinterpret_cast<void (*)()>(GetProcAddress(user32, name)))
+                             : nullptr;
 }
 
 } // namespace
@@ -788,23 +965,52 @@ void EnsureClasses() {
     RegisterClassExW(&wc);
 }
 
-HFONT ProgramFont() {
-    static HFONT font = [] {
-        // The bitmap "MS Sans Serif" draws Czech letters only in its Central
-        // European form; the TrueType faces hold them in every character set.
-        const wchar_t* face = L"Tahoma";
-        BYTE charset = DEFAULT_CHARSET;
-        if (FontExists(L"MS Sans Serif", EASTEUROPE_CHARSET)) {
-            face = L"MS Sans Serif";
-            charset = EASTEUROPE_CHARSET;
-        } else if (FontExists(L"Microsoft Sans Serif", DEFAULT_CHARSET)) {
-            face = L"Microsoft Sans Serif";
-        }
-        return CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_SWISS, face);
-    }();
+HFONT ProgramFont(UINT dpi) {
+    // One font per dpi for the program's life: windows on screens of
+    // different dpi share them.
+    static std::map<UINT, HFONT> fonts;
+    HFONT& font = fonts[dpi];
+    if (font == nullptr)
+        font = MakeProgramFont(dpi);
     return font;
+}
+
+UINT DpiOf(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow != nullptr && hwnd != nullptr) {
+        const UINT dpi = getDpiForWindow(hwnd);
+        if (dpi != 0)
+            return dpi;
+    }
+    HDC dc = GetDC(nullptr);
+    const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    ReleaseDC(nullptr, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
+}
+
+int MetricForDpi(int index, UINT dpi) {
+    using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+    static const auto forDpi = User32<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");
+    if (forDpi != nullptr)
+        return forDpi(index, dpi);
+    return MulDiv(GetSystemMetrics(index), static_cast<int>(dpi), static_cast<int>(DpiOf(nullptr)));
+}
+
+UINT LaidOutDpi(HWND hwnd) {
+    const HWND root = hwnd != nullptr ? GetAncestor(hwnd, GA_ROOT) : nullptr;
+    const auto* window =
+        root != nullptr ? reinterpret_cast<NativeState*>(GetWindowLongPtrW(root, GWLP_USERDATA))
+                        : nullptr;
+    return window != nullptr && IsProgramWindow(root) ? window->dpi : DpiOf(hwnd);
+}
+
+int ToggleWidthNeeded(HWND toggle) {
+    // The mark, the gap after it and the text, with room for the focus frame.
+    const NativeState* state = StateOfControl(toggle);
+    const UINT dpi = state != nullptr ? state->Dpi() : DpiOf(toggle);
+    return MetricForDpi(SM_CXMENUCHECK, dpi) + Scale(4, dpi) +
+           TextSize(toggle, WindowText(toggle)).cx + Scale(3, dpi);
 }
 
 bool IsProgramWindow(HWND hwnd) {
