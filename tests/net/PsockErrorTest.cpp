@@ -127,8 +127,15 @@ INSTANTIATE_TEST_SUITE_P(
         // A reset is never taken for the peer's orderly end.
         ErrorCase{"ResetWhileIdle",
                   [](TPowersock& s) {
-                      LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) { p.Reset(fd); });
+                      // The peer resets once the client is connected for sure
+                      // (a reset that beats the connect's notification is a
+                      // failed connect instead).
+                      LoopbackPeer peer([](LoopbackPeer& p, TPeerSocket fd) {
+                          p.ReadLine(fd);
+                          p.Reset(fd);
+                      });
                       ConnectTo(s, peer);
+                      s.Writeln("hello");
                       for (int i = 0; i < 300 && s.Connected; ++i) {
                           DispatchSocketEvents();
                           nettest::SleepFor(10);
