@@ -627,6 +627,10 @@ TTlsSession::TTlsSession(const TTlsPeer& Peer) : Peer(Peer) {
         throw ETlsError("TLS nelze připravit (SChannel): " + StatusText(status));
 }
 
+bool CanOfferResumption(const TTlsSession&) {
+    return true; // SChannel's own cache decides, keyed on the credentials and the target
+}
+
 std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer) {
     return std::make_shared<TTlsSession>(Peer);
 }
