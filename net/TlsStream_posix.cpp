@@ -224,13 +224,25 @@ public:
     long Send(const char* Data, size_t Length) override {
         if (Length == 0)
             return 0;
-        ERR_clear_error();
-        const int r = SSL_write(Ssl, Data, static_cast<int>(std::min<size_t>(Length, INT_MAX)));
-        if (r > 0)
-            return r;
-        // The peer's close_notify ends its direction only; writing after it
-        // is the peer's business to refuse.
-        return Failed(r);
+        // Records for up to kWriteBatch bytes in one call (the library writes
+        // one record a call): as much as the socket takes, as a plain send.
+        // A record that had to wait ends the batch; it is the next call's
+        // first, with the same bytes.
+        size_t taken = 0;
+        while (taken < Length && taken < kWriteBatch) {
+            ERR_clear_error();
+            const int r = SSL_write(Ssl, Data + taken,
+                                    static_cast<int>(std::min<size_t>(Length - taken, INT_MAX)));
+            if (r <= 0) {
+                if (taken > 0)
+                    break;
+                // The peer's close_notify ends its direction only; writing
+                // after it is the peer's business to refuse.
+                return Failed(r);
+            }
+            taken += static_cast<size_t>(r);
+        }
+        return static_cast<long>(taken);
     }
 
     long Receive(char* Data, size_t Length, bool Peek) override {
@@ -307,6 +319,7 @@ public:
 
 private:
     static constexpr size_t kReadChunk = 65536;
+    static constexpr size_t kWriteBatch = 65536;
 
     long Take(char* Data, size_t Length) {
         const size_t n = std::min(Length, Plain.size());
