@@ -307,7 +307,7 @@ bool TNMFTP::ConnectedAsAsked() const {
     // A TLS 1.3 connection whose tickets are used up would give a data
     // connection that servers demanding reuse refuse.
     return Session && Secure() && SessionPeer.HostName == TlsPeer.HostName &&
-           SessionPeer.Pin == TlsPeer.Pin && CanOfferResumption(*Session);
+           SessionPeer.Pin == TlsPeer.Pin && !TlsSessionsUsedUp(*Session);
 }
 
 void TNMFTP::CheckTlsSettings() const {

@@ -75,11 +75,11 @@ class TTlsSession;
 // Throws ETlsError when the library cannot be set up.
 std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer);
 
-// A data connection of the session would offer a kept session to resume
-// (OpenSSL: one the server issued and that was not used up; SChannel: always,
-// its cache decides). A control connection that has none left is better
-// replaced by a fresh one where the server demands reuse.
-bool CanOfferResumption(const TTlsSession& Session);
+// The server issued sessions to resume and every one is used up (OpenSSL;
+// SChannel's own cache decides: never). A data connection would then make
+// a full handshake, which servers that demand reuse refuse: such a control
+// connection is better replaced by a fresh one.
+bool TlsSessionsUsedUp(const TTlsSession& Session);
 
 enum class TTlsUse {
     Control, // its sessions are kept for the data connections

@@ -33,6 +33,7 @@ public:
     void Keep(SSL_SESSION* Session);
     SSL_SESSION* TakeNewest(); // a reference for the caller, or null
     std::vector<SSL_SESSION*> Kept;
+    bool Issued = false; // the server issued at least one
 };
 
 namespace {
@@ -425,6 +426,7 @@ TTlsSession::~TTlsSession() {
 
 void TTlsSession::Keep(SSL_SESSION* Session) {
     constexpr size_t kMostKept = 8;
+    Issued = true;
     if (Kept.size() == kMostKept) {
         SSL_SESSION_free(Kept.front());
         Kept.erase(Kept.begin());
@@ -443,8 +445,8 @@ SSL_SESSION* TTlsSession::TakeNewest() {
     return newest;
 }
 
-bool CanOfferResumption(const TTlsSession& Session) {
-    return !Session.Kept.empty();
+bool TlsSessionsUsedUp(const TTlsSession& Session) {
+    return Session.Issued && Session.Kept.empty();
 }
 
 std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer) {

@@ -649,8 +649,8 @@ TTlsSession::TTlsSession(const TTlsPeer& Peer) : Peer(Peer) {
         throw ETlsError("TLS nelze připravit (SChannel): " + StatusText(status));
 }
 
-bool CanOfferResumption(const TTlsSession&) {
-    return true; // SChannel's own cache decides, keyed on the credentials and the target
+bool TlsSessionsUsedUp(const TTlsSession&) {
+    return false; // SChannel's own cache decides, keyed on the credentials and the target
 }
 
 std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer) {
