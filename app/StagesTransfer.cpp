@@ -5,6 +5,7 @@
 // again by the next (Connect returns at once; "TYPE L 8" is sent again).
 #include "app/ConvertError.h"
 #include "app/FtpServerAddress.h"
+#include "app/FtpsSetting.h"
 #include "app/TimeOutSetting.h"
 #include "app/Umain.h"
 
@@ -16,6 +17,13 @@
 #include <optional>
 
 namespace {
+
+// A message that holds the server's reply line, without its CR LF.
+std::string WithoutLineEnd(std::string Text) {
+    while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r'))
+        Text.pop_back();
+    return Text;
+}
 
 // Where a fresh connection goes: to the proxy, which is told the server,
 // or straight to the server.
@@ -80,10 +88,23 @@ bool TForm1::ConnectFtp(std::string& ConnectError) {
         }
     }
 
+    // Explicit TLS, end to end with the server also through the proxy: the
+    // certificate belongs to the host in FTPServer (without its port).
+    FtpsSetting Ftps;
+    try {
+        Ftps = ReadFtpsSetting();
+    } catch (const std::exception& Error) {
+        ConnectError = Error.what();
+        return false;
+    }
+    NMFTP->Ftps = Ftps.On;
+    NMFTP->TlsPeer = TTlsPeer{SplitFtpServer(Server).Host, Ftps.Pin};
+
     // Servers end an idle connection with a notice ("421 Timeout.") and
     // close it; the unread notice keeps the socket looking connected. Input
-    // that nobody asked for means the connection is not to be used again.
-    if (NMFTP->Connected && NMFTP->DataAvailable())
+    // that nobody asked for means the connection is not to be used again,
+    // and neither is one that TLS does not protect as now configured.
+    if (NMFTP->Connected && (NMFTP->DataAvailable() || !NMFTP->ConnectedAsAsked()))
         NMFTP->RequestCloseSocket();
 
     // A connection still open from an earlier run is used as it is (Connect
@@ -113,6 +134,9 @@ bool TForm1::UploadFile(const std::string& LocalPath, std::string& RemoteName) {
     }
     RemoteName = platform::ExtractFileName(LocalPath);
     WriteLog("Upload ", true);
+    // Over TLS the reason is journalled too: a refused data connection
+    // ("522 ... session reuse required") is for an administrator to read.
+    const bool Secure = NMFTP->Secure();
     try {
         // Stored in the log-in directory; a refused STOR, a lost data
         // connection or a final reply other than 2xx (451 after the data)
@@ -124,8 +148,10 @@ bool TForm1::UploadFile(const std::string& LocalPath, std::string& RemoteName) {
         WriteLog("Chyba při uploadu.", true);
         WriteLog(Error.what(), true);
         return false;
-    } catch (const std::exception&) {
+    } catch (const std::exception& Error) {
         WriteLog("Chyba při uploadu.", true);
+        if (Secure)
+            WriteLog(WithoutLineEnd(Error.what()), true);
         return false;
     }
     return true;
@@ -153,10 +179,7 @@ bool TForm1::CheckUpload(const std::string& RemoteName, int64_t ExpectedSize) {
         if (!OnServer)
             OnServer = NMFTP->MlstSize(RemoteName);
     } catch (const std::exception& Error) {
-        std::string Why = Error.what();
-        while (!Why.empty() && (Why.back() == '\n' || Why.back() == '\r'))
-            Why.pop_back();
-        WriteLog("Velikost souboru na serveru nelze ověřit: " + Why, true);
+        WriteLog("Velikost souboru na serveru nelze ověřit: " + WithoutLineEnd(Error.what()), true);
         return false;
     }
     if (!OnServer)

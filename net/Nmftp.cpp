@@ -52,6 +52,16 @@ bool Is200(int N) {
     return N == 200;
 }
 
+// The line's text without its line end (a reply line keeps its CR LF).
+std::string WithoutLineEnd(std::string Line) {
+    while (!Line.empty() && (Line.back() == '\n' || Line.back() == '\r'))
+        Line.pop_back();
+    return Line;
+}
+
+constexpr const char* kPassiveOnly =
+    "FTPS je možné jen v pasivním režimu: datové spojení TLS v aktivním režimu se nenavazuje";
+
 // A field of a passive reply as a number: decimal digits only, with blanks
 // around them allowed. -1 when it is not such a number.
 int PasvNumber(const std::string& Field) {
@@ -289,10 +299,43 @@ void TNMFTP::ReadGreeting() {
     CheckLoginReply([](int N) { return N == 220; });
 }
 
+bool TNMFTP::ConnectedAsAsked() const {
+    if (!Connected)
+        return false;
+    if (!Ftps)
+        return !Secure();
+    // A TLS 1.3 connection whose tickets are used up would give a data
+    // connection that servers demanding reuse refuse.
+    return Session && Secure() && SessionPeer.HostName == TlsPeer.HostName &&
+           SessionPeer.Pin == TlsPeer.Pin && !TlsSessionsUsedUp(*Session);
+}
+
+void TNMFTP::CheckTlsSettings() const {
+    if (!Passive)
+        throw ETlsError(kPassiveOnly);
+    // Nothing but the proxy's OPEN or SITE may go before AUTH TLS.
+    if (FWAuthenticate || (!Proxy.empty() && FirewallType == FTUser))
+        throw ETlsError("FTPS je možné jen přes proxy typu OPEN nebo SITE bez přihlášení k "
+                        "proxy: jinak by přihlašovací údaje šly bez šifrování");
+    if (TlsPeer.HostName.empty() && !TlsPeer.Pin)
+        throw ETlsError("Certifikát FTP serveru nelze ověřit: chybí název serveru");
+}
+
 void TNMFTP::Connect() {
     Canceled = false;
+    // A connection that TLS does not protect as asked is never used.
+    if (Connected && Ftps && !ConnectedAsAsked())
+        RequestCloseSocket();
     if (Connected)
         return;
+    Session.reset();
+    if (Ftps) {
+        // Before anything goes out: a setting that makes TLS impossible
+        // leaves nothing half done on the server.
+        CheckTlsSettings();
+        Session = NewTlsSession(TlsPeer);
+        SessionPeer = TlsPeer;
+    }
     ClearInput();
     TPowersock::Connect();
     try {
@@ -363,6 +406,11 @@ void TNMFTP::LogIn() {
             CheckLoginReply(IsPositiveCompletion);
         }
     }
+    // Through the proxy the server's greeting has come back as the answer to
+    // OPEN or SITE: from here on the proxy relays, and TLS is end to end with
+    // the server.
+    if (Session)
+        SecureControl();
     if (!ProxyUser) {
         StatusMessage(1, "USER " + UserID);
         Transaction("USER " + UserID);
@@ -373,6 +421,37 @@ void TNMFTP::LogIn() {
         Transaction("PASS " + Password);
         CheckLoginReply(PassAccepted);
     }
+    if (Session)
+        ProtectData();
+}
+
+// After the server's greeting, before any log-in: RFC 4217's AUTH TLS, whose
+// only good answer is 234. The reply is read to its LF and no further, so
+// the handshake's bytes are the stream's.
+void TNMFTP::SecureControl() {
+    StatusMessage(1, "AUTH TLS");
+    Transaction("AUTH TLS");
+    CheckLoginReply([](int N) { return N == 234; });
+    try {
+        StartTls(Session, TTlsUse::Control);
+    } catch (const ESockError&) {
+        // The connection is closed: no QUIT goes out in the clear.
+        if (OnConnectionFailed)
+            OnConnectionFailed(this);
+        throw;
+    }
+    StatusMessage(1, TlsProtocol());
+}
+
+// The data connections protected too (RFC 4217: PBSZ 0 first, then PROT P);
+// a server that refuses fails the connection with its reply.
+void TNMFTP::ProtectData() {
+    StatusMessage(1, "PBSZ 0");
+    Transaction("PBSZ 0");
+    CheckLoginReply(Is200);
+    StatusMessage(1, "PROT P");
+    Transaction("PROT P");
+    CheckLoginReply(Is200);
 }
 
 void TNMFTP::Disconnect() {
@@ -587,7 +666,15 @@ void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteName)
 // already been offered to OnFailure.
 bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteName, bool& Offered) {
     std::lock_guard<std::recursive_mutex> Lock(TransferLock);
+    // Data in the clear over a connection that should have been TLS, or
+    // active mode with TLS: neither is attempted.
+    if (Ftps && !Session)
+        throw ETlsError("Spojení s FTP serverem není chráněno TLS");
+    if (Session && !Passive)
+        throw ETlsError(kPassiveOnly);
     InTransfer = true;
+    DataSecured = false;
+    DataResumed = false;
     BytesSent = 0;
     DropWaitingInput();
     DataConnection = std::make_unique<TPowersock>();
@@ -613,11 +700,24 @@ bool TNMFTP::RunUpload(const std::string& LocalFile, const std::string& RemoteNa
 
     std::string Problem = OpenDataConnection(LocalFile, RemoteName, Name);
     if (Problem.empty()) {
-        SendData(LocalFile);
-        Problem = AwaitUploadEnd();
+        try {
+            if (Session)
+                SecureData();
+            SendData(LocalFile);
+        } catch (const ESockError& Error) {
+            if (!Session)
+                throw;
+            Problem = ReasonAfterDataFailure(Error.what());
+        }
+        if (Problem.empty())
+            Problem = AwaitUploadEnd();
     }
     if (Problem.empty())
         return true;
+    // What an administrator needs to see where a server demands reuse.
+    if (DataSecured && !DataResumed)
+        Problem =
+            WithoutLineEnd(Problem) + " (datové spojení TLS neobnovilo relaci řídicího spojení)";
     bool Handled = false;
     Offered = OnFailure != nullptr;
     Fail(cmdUpload, Problem, Handled);
@@ -670,6 +770,37 @@ std::string TNMFTP::OpenDataConnection(const std::string& LocalFile, const std::
         return Fault;
     }
     return "";
+}
+
+// The servers take the data connection's handshake once they have answered
+// the store command (pyftpdlib resets one that comes before).
+void TNMFTP::SecureData() {
+    DataConnection->StartTls(Session, TTlsUse::Data);
+    DataSecured = true;
+    DataResumed = DataConnection->TlsResumed();
+    StatusMessage(1, DataResumed ? "TLS resumed" : "TLS not resumed");
+}
+
+// The data connection failed (its handshake, or while sending). A server
+// that refused it says why on the control connection at once, as vsftpd's
+// "522 SSL connection failed; session reuse required" does: that reply is
+// the news, read within one time-out; anything else leaves Failure.
+std::string TNMFTP::ReasonAfterDataFailure(const std::string& Failure) {
+    if (DataConnection && DataConnection->Connected)
+        DataConnection->RequestCloseSocket();
+    if (!Connected)
+        return Failure;
+    try {
+        TDeadline Deadline(*this);
+        StartReply();
+        ReadReply();
+    } catch (const ETimeOutError&) {
+        CloseOutOfStep();
+        return Failure;
+    }
+    if (TransactionReply.empty() || !ReplyProblem.empty() || !IsRefusal(ReplyNumber))
+        return Failure;
+    return FromWire(TransactionReply);
 }
 
 void TNMFTP::SendData(const std::string& LocalFile) {

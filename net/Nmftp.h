@@ -28,6 +28,16 @@
 // A whole reply, continuation lines and any 120 before it included, must
 // arrive within TimeOut of its command (ETimeOutError) and hold at most
 // 64 KiB (ESockError); either closes the control connection without QUIT.
+//
+// Explicit TLS (RFC 4217, Ftps): after the greeting (through the proxy:
+// after OPEN or SITE has been answered with the server's greeting), "AUTH
+// TLS" must be answered 234, then the handshake authenticates the server as
+// TlsPeer says; only then the log-in, followed by "PBSZ 0" and "PROT P",
+// each answered 200. Any other answer, a failed handshake or a refused
+// certificate fails the connection: there is never a fallback to plain FTP.
+// Every data connection is TLS too, its handshake after the store command's
+// 1xx reply, resuming the control connection's session. Passive mode only;
+// no CCC, no implicit TLS.
 #pragma once
 #include "net/Psock.h"
 
@@ -93,6 +103,9 @@ public:
     std::string FWUserID;
     std::string FWPassword;
     bool FWAuthenticate = false;
+    // Explicit TLS on the control and the data connections (see above).
+    bool Ftps = false;
+    TTlsPeer TlsPeer; // the server's name as configured (without port), or a pin
 
     // Data connection of the running transfer (none outside Upload).
     std::unique_ptr<TPowersock> DataConnection;
@@ -112,9 +125,15 @@ public:
 
     // ---- command channel ----------------------------------------------------
     // Connects the control connection and logs in; returns at once when
-    // already connected. Any failure after the socket connected sends QUIT,
-    // reports "Disconnected" and re-raises.
+    // already connected (with Ftps, only over TLS for TlsPeer: another
+    // connection is closed first). Any failure after the socket connected
+    // sends QUIT (never after a TLS failure, which closed the connection),
+    // reports "Disconnected" and re-raises. With Ftps, settings that cannot
+    // keep everything inside TLS raise ETlsError before anything is sent.
     void Connect() override;
+    // The connection is open and protected as Ftps and TlsPeer ask (TLS for
+    // that peer, or plain without Ftps).
+    bool ConnectedAsAsked() const;
     // The base exchange, then the continuation lines of a multi-line reply
     // are read and dropped, all within one deadline. Returns the first line;
     // ReplyNumber is its number. Judge it with ReplyFault.
@@ -158,7 +177,9 @@ public:
     // control connection went to, never to the name looked up again).
     // Success only when all bytes went out, the server's final reply is 226
     // or 250 and the server ended the data connection in order (a reset, or
-    // no end within TimeOut of the end of the data, fails); otherwise an exception
+    // no end within TimeOut of the end of the data, fails; over TLS the
+    // server's close_notify and its TCP end without one both count, after
+    // ours was sent); otherwise an exception
     // (unless OnFailure sets Handled). Sets BytesTotal to the local file's
     // size before any command and keeps BytesSent (see GetBytesSent).
     void Upload(const std::string& LocalFile, const std::string& RemoteName);
@@ -196,6 +217,15 @@ private:
     void DropWaitingInput();
     void ReadGreeting();
     void LogIn();
+    // AUTH TLS and the handshake; PBSZ 0 and PROT P.
+    void SecureControl();
+    void ProtectData();
+    void CheckTlsSettings() const;
+    // The data connection's handshake, after the store command's 1xx.
+    void SecureData();
+    // After a failed TLS data connection: the server's refusal that follows
+    // at once on the control connection ("522 ..."), else Failure.
+    std::string ReasonAfterDataFailure(const std::string& Failure);
     bool RunUpload(const std::string& LocalFile, const std::string& RemoteName, bool& Offered);
     std::string OpenDataConnection(const std::string& LocalFile, const std::string& RemoteName,
                                    const std::string& Name);
@@ -205,6 +235,11 @@ private:
     // connection without QUIT.
     void CloseOutOfStep();
     bool InTransfer = false;
+    // The control connection's TLS session (null: plain), for its data connections.
+    std::shared_ptr<TTlsSession> Session;
+    TTlsPeer SessionPeer;
+    bool DataSecured = false;            // the running upload's data handshake was made
+    bool DataResumed = false;            // ... and resumed the control connection's session
     std::vector<std::string> ReplyLines; // every line of the last reply
     size_t ReplyBytes = 0;
     std::string ReplyProblem;

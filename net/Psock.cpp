@@ -54,7 +54,7 @@ public:
     TSocket WatchedFd() const override { return Sock.ThisSocket; }
 
     short WatchedEvents() const override {
-        if (Sock.ThisSocket == INVALID_SOCKET)
+        if (Sock.ThisSocket == INVALID_SOCKET || Sock.Handshaking)
             return 0;
         if (Sock.Listening)
             return Sock.AcceptReported ? 0 : sockapi::kReadable;
@@ -82,8 +82,8 @@ public:
         // until the data is received; the close shows as an empty peek.
         Sock.ReadArmed = false;
         char probe;
-        const long n = sockapi::Receive(Sock.ThisSocket, &probe, 1, true);
-        const int error = n < 0 ? sockapi::LastError() : 0;
+        const long n = Sock.Stream->Receive(&probe, 1, true);
+        const int error = n < 0 ? Sock.Stream->LastError() : 0;
         if (n > 0)
             Sock.Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_READ, 0);
         else if (n == 0)
@@ -93,6 +93,9 @@ public:
         else
             Sock.Wndproc(PSOCK_SOCKET_MESSAGE, NOTIFY_CLOSE, error);
     }
+
+    // Decrypted bytes wait inside the stream: a read is due without the socket.
+    bool Buffered() const override { return Sock.Stream && Sock.Stream->Buffered(); }
 
 private:
     TPowersock& Sock;
@@ -124,6 +127,7 @@ void TPowersock::InitWinsock() {
         WinsockInfo = sockapi::Describe();
         try {
             ThisSocket = MakeSocket(true);
+            AttachStream();
             if (ThisSocket == INVALID_SOCKET)
                 ErrorManager(WSAEWOULDBLOCK);
             if (ThisSocket == INVALID_SOCKET)
@@ -176,6 +180,15 @@ TSocket TPowersock::MakeSocket(bool LingerZero) {
 int TPowersock::CaptureError() {
     PendingError = sockapi::LastError();
     return PendingError;
+}
+
+int TPowersock::CaptureStreamError() {
+    PendingError = Stream->LastError();
+    return PendingError;
+}
+
+void TPowersock::AttachStream() {
+    Stream = NewPlainStream(ThisSocket);
 }
 
 int TPowersock::SocketError() {
@@ -260,7 +273,11 @@ void TPowersock::StatusMessage(uint8_t Level, const std::string& Text) {
 std::string TPowersock::ErrorManager(uint16_t Ignore) {
     LastErrorNo = PendingError;
     if (LastErrorNo != Ignore && LastErrorNo > 10000) {
-        const std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
+        // A TLS failure has its own text; the numbers are the socket's otherwise.
+        const bool tls =
+            LastErrorNo == kStreamTlsFailed || LastErrorNo == kStreamCertificateRefused;
+        const std::string text = tls && Stream ? Stream->FailureText()
+                                               : SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
         if (OnError)
             OnError(this, static_cast<uint16_t>(LastErrorNo), text);
         throw ESockError(text);
@@ -463,10 +480,12 @@ void TPowersock::ReplaceSocket() {
         int seconds = 0;
         if (sockapi::GetLinger(ThisSocket, on, seconds))
             lingerZero = on && seconds == 0;
+        Stream.reset();
         sockapi::Close(ThisSocket);
         ThisSocket = INVALID_SOCKET;
     }
     ThisSocket = MakeSocket(lingerZero);
+    AttachStream();
     if (ThisSocket == INVALID_SOCKET)
         ErrorManager(WSAEWOULDBLOCK);
 }
@@ -503,13 +522,13 @@ bool TPowersock::DataAvailable() {
     StatusMessage(8, "Data Available");
     char probe;
     ReadArmed = true;
-    return sockapi::Receive(ThisSocket, &probe, 1, true) > 0;
+    return Stream->Receive(&probe, 1, true) > 0;
 }
 
 void TPowersock::ClearInput() {
     StatusMessage(8, "Clearing Input");
     ReadArmed = true;
-    (void)sockapi::Receive(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, false);
+    (void)Stream->Receive(Buffer, PSOCK_BUFFER_SIZE, false);
 }
 
 void TPowersock::RequestCloseSocket() {
@@ -519,6 +538,7 @@ void TPowersock::RequestCloseSocket() {
         return;
     const int s = ThisSocket;
     ThisSocket = INVALID_SOCKET;
+    AttachStream(); // the stream goes before its socket
     if (!sockapi::Close(s)) {
         CaptureError();
         ErrorManager(WSAEWOULDBLOCK);
@@ -527,6 +547,7 @@ void TPowersock::RequestCloseSocket() {
     // The fresh socket exists before OnDisconnect, so a handler may connect again.
     if (!Destroying) {
         ThisSocket = MakeSocket(false);
+        AttachStream();
         if (ThisSocket == INVALID_SOCKET)
             ErrorManager(WSAEWOULDBLOCK);
     }
@@ -535,9 +556,11 @@ void TPowersock::RequestCloseSocket() {
 }
 
 void TPowersock::SetSocket(TSocket NewSocket) {
+    Stream.reset();
     if (ThisSocket != INVALID_SOCKET && ThisSocket != NewSocket)
         sockapi::Close(ThisSocket);
     ThisSocket = NewSocket;
+    AttachStream();
     Listening = false;
     AcceptReported = false;
     ConnectIssued = false;
@@ -556,8 +579,74 @@ void TPowersock::SetLinger(bool On, int Seconds) {
 void TPowersock::ShutdownSend() {
     // A connection the peer has already ended cannot be shut down; what it
     // did shows in the notifications that follow, so the result is not needed.
-    if (ThisSocket != INVALID_SOCKET)
-        (void)sockapi::ShutdownSend(ThisSocket);
+    if (ThisSocket == INVALID_SOCKET || Stream->ShutdownSend() ||
+        Stream->LastError() != WSAEWOULDBLOCK)
+        return;
+    // Only TLS waits here: its close_notify needs room in a full socket.
+    {
+        TTimerScope timer(*this);
+        while (Connected && !Canceled && !TimedOut) {
+            WaitStep(ThisSocket, Stream->Wanted());
+            if (Stream->ShutdownSend() || Stream->LastError() != WSAEWOULDBLOCK)
+                return;
+        }
+    }
+    if (Canceled || TimedOut)
+        RaiseWaitEnded(kTimedOutSending, "Socket send aborted");
+}
+
+void TPowersock::StartTls(std::shared_ptr<TTlsSession> Session, TTlsUse Use) {
+    StatusMessage(8, "Start TLS");
+    CertifyConnect();
+    std::unique_ptr<TTlsStream> tls = NewTlsStream(ThisSocket, std::move(Session), Use);
+    // The handshake's bytes are the stream's alone: no notification peeks
+    // at them meanwhile (a close would replace the socket under it).
+    struct THandshaking {
+        bool& Flag;
+        explicit THandshaking(bool& F) : Flag(F) { Flag = true; }
+        ~THandshaking() { Flag = false; }
+    };
+    bool done = false;
+    int error = 0;
+    {
+        THandshaking handshaking(Handshaking);
+        TTimerScope timer(*this);
+        while (!(done = tls->Handshake())) {
+            error = tls->LastError();
+            if (error != WSAEWOULDBLOCK || Canceled || TimedOut)
+                break;
+            WaitStep(ThisSocket, tls->Wanted());
+        }
+    }
+    ReadArmed = true;
+    if (done) {
+        Stream = std::move(tls);
+        return;
+    }
+    // Half a handshake leaves nothing to talk over.
+    const std::string failure = tls->FailureText();
+    tls.reset();
+    RequestCloseSocket();
+    if (error == WSAEWOULDBLOCK)
+        RaiseWaitEnded(kTimedOutTlsHandshake, "TLS handshake aborted");
+    LastErrorNo = error;
+    const bool refused = error == kStreamTlsFailed || error == kStreamCertificateRefused;
+    const std::string text = refused ? failure
+                                     : "Navázání TLS se serverem selhalo: " +
+                                           SocketErrorStr(static_cast<uint16_t>(error));
+    if (OnError)
+        OnError(this, static_cast<uint16_t>(error), text);
+    throw ESockError(text);
+}
+
+bool TPowersock::TlsResumed() const {
+    const auto* tls = dynamic_cast<const TTlsStream*>(Stream.get());
+    return tls && tls->Resumed();
+}
+
+std::string TPowersock::TlsProtocol() const {
+    const auto* tls = dynamic_cast<const TTlsStream*>(Stream.get());
+    return tls ? tls->Protocol() : "";
 }
 
 // ---------------------------------------------------------------------------
@@ -584,13 +673,13 @@ void TPowersock::SendBuffer(const char* Value, uint16_t BufLen) {
             const size_t len = BufLen == 0 ? std::strlen(Value) : BufLen;
             size_t done = 0;
             while (done < len && !Canceled && !TimedOut) {
-                const long n = sockapi::Send(ThisSocket, Value + done, len - done);
+                const long n = Stream->Send(Value + done, len - done);
                 if (n == 0)
                     break;
                 if (n < 0) {
-                    CaptureError();
+                    CaptureStreamError();
                     ErrorManager(WSAEWOULDBLOCK);
-                    WaitStep(ThisSocket, sockapi::kWritable); // would-block: wait for room
+                    WaitStep(ThisSocket, Stream->Wanted()); // would-block: wait for room
                     continue;
                 }
                 done += static_cast<size_t>(n);
@@ -613,15 +702,15 @@ std::string TPowersock::ReadLn() {
         if (got >= PSOCK_BUFFER_SIZE)
             throw ESockError("Reply line longer than 65536 bytes");
         ReadArmed = true;
-        const long n = sockapi::Receive(ThisSocket, Buffer + got, PSOCK_BUFFER_SIZE - got, true);
+        const long n = Stream->Receive(Buffer + got, PSOCK_BUFFER_SIZE - got, true);
         if (n == 0)
             return "";
         if (n < 0) {
-            LastErrorNo = CaptureError();
+            LastErrorNo = CaptureStreamError();
             if (LastErrorNo == WSAENOTCONN)
                 return "";
             ErrorManager(WSAEWOULDBLOCK);
-            WaitStep(ThisSocket, sockapi::kReadable); // nothing yet: wait for data
+            WaitStep(ThisSocket, Stream->Wanted()); // nothing yet: wait for data
             continue;
         }
         const char* lf = static_cast<const char*>(std::memchr(Buffer + got, '\n', n));
@@ -629,9 +718,9 @@ std::string TPowersock::ReadLn() {
         // Take exactly what belongs to the line; the data is already there.
         size_t taken = 0;
         while (taken < take) {
-            const long r = sockapi::Receive(ThisSocket, Buffer + got + taken, take - taken, false);
+            const long r = Stream->Receive(Buffer + got + taken, take - taken, false);
             if (r <= 0) {
-                CaptureError();
+                CaptureStreamError();
                 ErrorManager(WSAEWOULDBLOCK);
                 return "";
             }
@@ -649,29 +738,29 @@ std::string TPowersock::Read(uint16_t Count) {
     StatusMessage(8, "Read( " + std::to_string(Count) + " )");
     ReadArmed = true;
     if (Count == 0) {
-        const long n = sockapi::Receive(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, true);
+        const long n = Stream->Receive(Buffer, PSOCK_BUFFER_SIZE, true);
         if (n < 0) {
-            CaptureError();
+            CaptureStreamError();
             ErrorManager(WSAEWOULDBLOCK);
             return "";
         }
-        const long r = sockapi::Receive(ThisSocket, Buffer, static_cast<size_t>(n), false);
+        const long r = Stream->Receive(Buffer, static_cast<size_t>(n), false);
         return std::string(Buffer, r > 0 ? r : 0);
     }
     TTimerScope timer(*this);
     while (!Canceled && !TimedOut) {
         ReadArmed = true;
-        const long n = sockapi::Receive(ThisSocket, Buffer, PSOCK_BUFFER_SIZE, true);
+        const long n = Stream->Receive(Buffer, PSOCK_BUFFER_SIZE, true);
         if (n == 0)
             return "";
         if (n < 0) {
-            CaptureError();
+            CaptureStreamError();
             ErrorManager(WSAEWOULDBLOCK);
-            WaitStep(ThisSocket, sockapi::kReadable);
+            WaitStep(ThisSocket, Stream->Wanted());
             continue;
         }
         if (n >= Count) {
-            const long r = sockapi::Receive(ThisSocket, Buffer, Count, false);
+            const long r = Stream->Receive(Buffer, Count, false);
             return std::string(Buffer, r > 0 ? r : 0);
         }
         // Part of it waits; the socket stays readable, so pause instead of polling it.
@@ -700,7 +789,8 @@ std::string TPowersock::Transaction(const std::string& Command) {
 bool TPowersock::SendChunk(size_t Length, bool StopOnZero) {
     size_t done = 0;
     while (done < Length && !Canceled && !TimedOut) {
-        const long n = sockapi::Send(ThisSocket, Buffer + done, Length - done);
+        // A TLS stream that had to wait is given the same bytes again.
+        const long n = Stream->Send(Buffer + done, Length - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             BytesSent += n;
@@ -713,9 +803,9 @@ bool TPowersock::SendChunk(size_t Length, bool StopOnZero) {
                 return false;
             break;
         } else {
-            CaptureError();
+            CaptureStreamError();
             ErrorManager(WSAEWOULDBLOCK);
-            WaitStep(ThisSocket, sockapi::kWritable); // the peer is slow: wait for room
+            WaitStep(ThisSocket, Stream->Wanted()); // the peer is slow: wait for room
         }
     }
     return true;

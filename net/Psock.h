@@ -1,8 +1,10 @@
 // TPowersock: a TCP client connection (IPv4) driven by socket notifications
 // that are delivered on the user-interface thread, with an optional time-out,
 // status messages filtered by a report level, and Winsock error numbers and
-// texts. The FTP client derives from it (control connection) and uses plain
-// instances for its data connections.
+// texts. Its bytes go through a stream (Stream.h): the socket itself, or TLS
+// over it once StartTls has made the handshake. The FTP client derives from
+// it (control connection) and uses further instances for its data
+// connections.
 //
 // Every wait lets the program's events run (see SocketEvents.h) and never
 // spins: a loop with nothing to do waits for its socket (at most 2 ms on
@@ -11,7 +13,9 @@
 #pragma once
 #include "net/SockError.h"
 #include "net/SocketEvents.h"
+#include "net/Stream.h"
 #include "net/ThreadTimer.h"
+#include "net/TlsStream.h"
 
 #include <cstdint>
 #include <functional>
@@ -189,8 +193,23 @@ public:
     // on close; Off hands unsent data to the system and ends it normally.
     void SetLinger(bool On, int Seconds);
     // Ends this side's direction of the connection (the peer reads the end of
-    // the data); the other direction stays open.
+    // the data); the other direction stays open. With TLS, close_notify goes
+    // first: a full socket is waited out (TimeOut, cancel), and a failure
+    // shows in the notifications that follow.
     void ShutdownSend();
+
+    // ---- TLS ----------------------------------------------------------------
+    // The client handshake on the connected socket, a wait of its own within
+    // TimeOut and cancellable; afterwards every byte goes through TLS. On
+    // failure the connection is closed (it cannot be used any more) and
+    // ESockError says why: the refused certificate's line, the TLS failure,
+    // or the Winsock text; ETimeOutError / EAbortError when the wait ended.
+    void StartTls(std::shared_ptr<TTlsSession> Session, TTlsUse Use);
+    bool Secure() const { return Stream && Stream->Secure(); }
+    // After StartTls: the session was resumed (false where the system
+    // cannot tell); the protocol ("TLSv1.3").
+    bool TlsResumed() const;
+    std::string TlsProtocol() const;
 
 protected:
     void InitWinsock();
@@ -218,11 +237,14 @@ private:
     struct TLookup;
 
     TSocket MakeSocket(bool LingerZero);
+    // A plain stream for ThisSocket (the socket changed).
+    void AttachStream();
     // Closes the current socket without any event and makes a new one with
     // the same linger setting.
     void ReplaceSocket();
-    int CaptureError(); // the last error as a Winsock number, kept for ErrorManager
-    int SocketError();  // the socket's pending error as a Winsock number
+    int CaptureError();       // the last error as a Winsock number, kept for ErrorManager
+    int CaptureStreamError(); // the same after a call of the stream
+    int SocketError();        // the socket's pending error as a Winsock number
     // One pass of a wait: the program's events, then up to kWaitPassMs for Fd.
     void WaitStep(TSocket Fd = INVALID_SOCKET, short Events = 0);
     // Sends Length bytes of Buffer; false when send() returned 0 and StopOnZero.
@@ -233,6 +255,8 @@ private:
     void StartTimer();
     void StopTimer();
 
+    std::unique_ptr<TStream> Stream; // never null but while destroyed
+    bool Handshaking = false;        // StartTls drives the socket itself
     std::unique_ptr<TNotifier> Notifier;
     std::unique_ptr<TThreadTimer> Timer;
     std::shared_ptr<TLookup> Lookup;

@@ -40,6 +40,9 @@ inline constexpr const char* kTimedOutSending = "Timed out sending data to the s
 inline constexpr const char* kTimedOutAccept = "Timed out waiting for the server's data connection";
 inline constexpr const char* kTimedOutDataConnect = "Timed out opening the data connection";
 inline constexpr const char* kTimedOutDataEnd = "Timed out waiting for the server to take the data";
+// Like the TLS stream's own texts, in Czech: they go into the journal as they are.
+inline constexpr const char* kTimedOutTlsHandshake =
+    "Server nedokončil navázání TLS v časovém limitu";
 
 // Winsock numbers the layer itself needs to name.
 inline constexpr int WSAEWOULDBLOCK = 10035;

@@ -5,62 +5,34 @@
 // on Linux (TlsStream_posix.cpp), SChannel through SSPI on Windows
 // (TlsStream_win32.cpp); CMake builds the one for the system.
 //
-// How the connection object (TPowersock) uses it. It keeps one stream for
-// its socket, NewPlainStream(ThisSocket) whenever the socket changes
-// (InitWinsock, ReplaceSocket, RequestCloseSocket, SetSocket), destroyed
-// before the socket is closed, and makes every data call through it:
+// How it is used. The connection object (TPowersock) keeps one stream for
+// its socket, a plain one whenever the socket changes, and makes every data
+// call through it: a would-block waits for Wanted(), a TLS failure raises
+// ESockError(FailureText()), the socket watcher's Buffered() is the
+// stream's. Its StartTls(Session, Use) drives Handshake() as a wait of its
+// own (the time-out and cancel bound it; the engine never waits) and then
+// installs the TLS stream; its ShutdownSend() repeats the stream's, with
+// waits, until close_notify and the TCP end are out.
 //
-//   sockapi::Send(ThisSocket, p, n)          -> Stream->Send(p, n)
-//       (SendBuffer, SendChunk: a TLS would-block is retried with the same bytes)
-//   sockapi::Receive(ThisSocket, p, n, peek) -> Stream->Receive(p, n, peek)
-//       (ReadLn, Read, DataAvailable, ClearInput, the watcher's probe)
-//   sockapi::ShutdownSend(ThisSocket)        -> Stream->ShutdownSend(), repeated
-//       with waits until true (a TLS stream sends close_notify first)
-//   CaptureError() after such a call         -> Stream->LastError() (a TLS call
-//       leaves the system's own error number meaningless)
-//   WaitStep(ThisSocket, kReadable or kWritable) after a would-block
-//                                            -> WaitStep(ThisSocket, Stream->Wanted())
-//   ErrorManager: kStreamTlsFailed and kStreamCertificateRefused raise
-//       ESockError(Stream->FailureText()) (after OnError), every other number
-//       as today
-//   the socket watcher (TNotifier) overrides sockevents::TWatcher::Buffered()
-//       with Stream->Buffered(), so the delivery notifies a read of decrypted
-//       bytes without waiting for the socket.
+// The FTP client (TNMFTP, explicit FTPS): "AUTH TLS" answered 234 after the
+// greeting (through the proxy: after OPEN), then StartTls(Session,
+// TTlsUse::Control) with Session = NewTlsSession({host as configured, pin});
+// after the log-in "PBSZ 0" and "PROT P", each answered 200. An upload's
+// data connection calls StartTls(Session, TTlsUse::Data) after the store
+// command's 1xx reply (the servers take the data handshake then; pyftpdlib
+// resets one that comes earlier). At the end of the upload close_notify and
+// the TCP end go out, and the data connection's notifications read to the
+// server's end: session tickets are dropped inside the stream, the server's
+// close_notify and a TCP end without it both read as 0 (End() says which),
+// a reset as 10054.
 //
-// and gains one operation, StartTls(Session, Use), the handshake as a wait of
-// its own (the caller's time-out and cancel bound it; the engine never waits):
-//
-//       auto tls = NewTlsStream(ThisSocket, Session, Use);
-//       TTimerScope timer(*this);
-//       while (!tls->Handshake()) {
-//           if (tls->LastError() != WSAEWOULDBLOCK) -> fail as ErrorManager does
-//               (FailureText(), or the Winsock text: 10054 for a reset), after
-//               RequestCloseSocket: the connection is not usable any more;
-//           if (Canceled || TimedOut) -> RaiseWaitEnded(a TLS time-out text, ...);
-//           WaitStep(ThisSocket, tls->Wanted());
-//       }
-//       Stream = std::move(tls);
-//
-// The FTP client (TNMFTP): after the greeting, Transaction("AUTH TLS") must
-// answer 234 (ReadLn takes nothing beyond the reply's LF, so the handshake
-// bytes are untouched), then Session = NewTlsSession({Host,
-// ParseCertificatePin(setting)}) (Host as configured, also through the
-// proxy) and StartTls(Session, TTlsUse::Control); after the log-in "PBSZ 0"
-// and "PROT P" must answer 2xx. An upload's data connection calls
-// StartTls(Session, TTlsUse::Data) after the store command's 1xx reply (the
-// servers take the data handshake then; pyftpdlib resets one that comes
-// earlier). The end of the upload (DataEndedInOrder): Stream->ShutdownSend()
-// until true replaces ShutdownSend(), and the notification-driven read to
-// the server's end stays: session tickets are dropped inside the stream, the
-// server's close_notify and a TCP end without it both read as 0 (NOTIFY_CLOSE
-// with NotifyOk; End() says which), a reset as 10054 (NotifyOk false).
-//
-// Session reuse. OpenSSL: every session the control connection's server
-// issues (with TLS 1.3 they arrive after the handshake, read with the
-// replies) is kept in the TTlsSession, the newest replacing the older; a data
-// stream offers the newest. SChannel: all streams of one TTlsSession share
-// one credentials handle and use the same target name, which is what
-// SChannel's session cache keys on; Windows resumes that way. Wine's
+// Session reuse. OpenSSL: every session the server issues on a connection of
+// the TTlsSession (with TLS 1.3 they arrive after the handshake, read with
+// the replies, and the data connections bring more) is kept; a data stream
+// offers the newest, a TLS 1.3 one only once (servers forget a used
+// ticket). SChannel: all streams of one TTlsSession share one credentials
+// handle and use the same target name, which is what SChannel's session
+// cache keys on; Windows resumes that way. Wine's
 // SChannel never resumes (each data connection makes a full handshake), so
 // under Wine a server that requires reuse refuses the data connection.
 //
@@ -102,6 +74,12 @@ class TTlsSession;
 
 // Throws ETlsError when the library cannot be set up.
 std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer);
+
+// The server issued sessions to resume and every one is used up (OpenSSL;
+// SChannel's own cache decides: never). A data connection would then make
+// a full handshake, which servers that demand reuse refuse: such a control
+// connection is better replaced by a fresh one.
+bool TlsSessionsUsedUp(const TTlsSession& Session);
 
 enum class TTlsUse {
     Control, // its sessions are kept for the data connections

@@ -22,7 +22,18 @@ public:
 
     const TTlsPeer Peer;
     SSL_CTX* Ctx = nullptr;
-    SSL_SESSION* Newest = nullptr; // from the control connection
+
+    // Sessions the server issued on any connection of this session, newest
+    // last. A TLS 1.3 session is offered once only (as RFC 8446 advises):
+    // servers that keep their tickets (vsftpd, proftpd) forget one once it
+    // is used; some issue the next one on the data connection that resumed
+    // it (vsftpd, pyftpdlib), others not (proftpd: its two tickets of the
+    // control connection last for two data connections). A TLS 1.2 session
+    // stays: it is resumed as often as the server keeps it.
+    void Keep(SSL_SESSION* Session);
+    SSL_SESSION* TakeNewest(); // a reference for the caller, or null
+    std::vector<SSL_SESSION*> Kept;
+    bool Issued = false; // the server issued at least one
 };
 
 namespace {
@@ -157,7 +168,7 @@ int VerifyCertificate(X509_STORE_CTX* Store, void*);
 class TOpenSslStream : public TTlsStream {
 public:
     TOpenSslStream(sockapi::THandle Socket, std::shared_ptr<TTlsSession> Session, TTlsUse Use)
-        : TTlsStream(Socket), Owner(std::move(Session)), Use(Use) {
+        : TTlsStream(Socket), Owner(std::move(Session)) {
         Bio.Socket = Socket;
         Ssl = SSL_new(Owner->Ctx);
         if (!Ssl)
@@ -178,8 +189,11 @@ public:
                                             X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
             SSL_set1_host(Ssl, host.c_str());
         }
-        if (Use == TTlsUse::Data && Owner->Newest)
-            SSL_set_session(Ssl, Owner->Newest);
+        if (Use == TTlsUse::Data)
+            if (SSL_SESSION* offered = Owner->TakeNewest()) {
+                SSL_set_session(Ssl, offered);
+                SSL_SESSION_free(offered);
+            }
     }
 
     ~TOpenSslStream() override { SSL_free(Ssl); }
@@ -211,13 +225,25 @@ public:
     long Send(const char* Data, size_t Length) override {
         if (Length == 0)
             return 0;
-        ERR_clear_error();
-        const int r = SSL_write(Ssl, Data, static_cast<int>(std::min<size_t>(Length, INT_MAX)));
-        if (r > 0)
-            return r;
-        // The peer's close_notify ends its direction only; writing after it
-        // is the peer's business to refuse.
-        return Failed(r);
+        // Records for up to kWriteBatch bytes in one call (the library writes
+        // one record a call): as much as the socket takes, as a plain send.
+        // A record that had to wait ends the batch; it is the next call's
+        // first, with the same bytes.
+        size_t taken = 0;
+        while (taken < Length && taken < kWriteBatch) {
+            ERR_clear_error();
+            const int r = SSL_write(Ssl, Data + taken,
+                                    static_cast<int>(std::min<size_t>(Length - taken, INT_MAX)));
+            if (r <= 0) {
+                if (taken > 0)
+                    break;
+                // The peer's close_notify ends its direction only; writing
+                // after it is the peer's business to refuse.
+                return Failed(r);
+            }
+            taken += static_cast<size_t>(r);
+        }
+        return static_cast<long>(taken);
     }
 
     long Receive(char* Data, size_t Length, bool Peek) override {
@@ -290,14 +316,11 @@ public:
         return 0;
     }
 
-    void KeepSession(SSL_SESSION* Session) {
-        SSL_SESSION_free(Owner->Newest);
-        Owner->Newest = Session;
-    }
-    bool KeepsSessions() const { return Use == TTlsUse::Control; }
+    void KeepSession(SSL_SESSION* Session) { Owner->Keep(Session); }
 
 private:
     static constexpr size_t kReadChunk = 65536;
+    static constexpr size_t kWriteBatch = 65536;
 
     long Take(char* Data, size_t Length) {
         const size_t n = std::min(Length, Plain.size());
@@ -351,7 +374,6 @@ private:
     }
 
     std::shared_ptr<TTlsSession> Owner;
-    TTlsUse Use;
     TBioState Bio;
     SSL* Ssl = nullptr;
     std::vector<char> Plain; // decrypted, peeked, not yet received
@@ -362,7 +384,7 @@ private:
 
 int KeepNewSession(SSL* Ssl, SSL_SESSION* Session) {
     TOpenSslStream* stream = StreamOf(Ssl);
-    if (!stream || !stream->KeepsSessions())
+    if (!stream)
         return 0; // the library frees it
     stream->KeepSession(Session);
     return 1; // ours now
@@ -397,8 +419,34 @@ TTlsSession::TTlsSession(const TTlsPeer& Peer) : Peer(Peer) {
 }
 
 TTlsSession::~TTlsSession() {
-    SSL_SESSION_free(Newest);
+    for (SSL_SESSION* kept : Kept)
+        SSL_SESSION_free(kept);
     SSL_CTX_free(Ctx);
+}
+
+void TTlsSession::Keep(SSL_SESSION* Session) {
+    constexpr size_t kMostKept = 8;
+    Issued = true;
+    if (Kept.size() == kMostKept) {
+        SSL_SESSION_free(Kept.front());
+        Kept.erase(Kept.begin());
+    }
+    Kept.push_back(Session);
+}
+
+SSL_SESSION* TTlsSession::TakeNewest() {
+    if (Kept.empty())
+        return nullptr;
+    SSL_SESSION* newest = Kept.back();
+    if (SSL_SESSION_get_protocol_version(newest) == TLS1_3_VERSION)
+        Kept.pop_back(); // the caller's reference is the one kept
+    else
+        SSL_SESSION_up_ref(newest);
+    return newest;
+}
+
+bool TlsSessionsUsedUp(const TTlsSession& Session) {
+    return Session.Issued && Session.Kept.empty();
 }
 
 std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer) {

@@ -28,10 +28,28 @@
 #include <cstring>
 #include <vector>
 
+namespace {
+
+// SSPI's functions, from secur32.dll loaded at the first TLS session: a
+// program that never uses TLS never loads it (under Wine, loading it starts
+// Winsock in the process behind the socket layer's own start-up).
+const SecurityFunctionTableW* Sspi() {
+    static const SecurityFunctionTableW* table = [] {
+        HMODULE dll = LoadLibraryExW(L"secur32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        const auto init = dll ? reinterpret_cast<INIT_SECURITY_INTERFACE_W>(reinterpret_cast<void*>(
+                                    GetProcAddress(dll, "InitSecurityInterfaceW")))
+                              : nullptr;
+        return init ? init() : nullptr;
+    }();
+    return table;
+}
+
+} // namespace
+
 class TTlsSession {
 public:
     explicit TTlsSession(const TTlsPeer& Peer);
-    ~TTlsSession() { FreeCredentialsHandle(&Cred); }
+    ~TTlsSession() { Sspi()->FreeCredentialsHandle(&Cred); }
     TTlsSession(const TTlsSession&) = delete;
     TTlsSession& operator=(const TTlsSession&) = delete;
 
@@ -156,7 +174,7 @@ public:
 
     ~TSchannelStream() override {
         if (HaveContext)
-            DeleteSecurityContext(&Context);
+            Sspi()->DeleteSecurityContext(&Context);
     }
 
     bool Handshake() override {
@@ -208,7 +226,7 @@ public:
                 {Sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record + Sizes.cbHeader + n},
                 {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
-            const SECURITY_STATUS status = EncryptMessage(&Context, 0, &desc, 0);
+            const SECURITY_STATUS status = Sspi()->EncryptMessage(&Context, 0, &desc, 0);
             if (status != SEC_E_OK) {
                 Out.resize(at);
                 if (taken == 0)
@@ -260,13 +278,13 @@ public:
             DWORD type = SCHANNEL_SHUTDOWN;
             SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
             SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-            ApplyControlToken(&Context, &controlDesc);
+            Sspi()->ApplyControlToken(&Context, &controlDesc);
             SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
             SecBufferDesc tokenDesc{SECBUFFER_VERSION, 1, &token};
             ULONG attributes = 0;
-            InitializeSecurityContextW(&Owner->Cred, &Context, Owner->Target.data(), kContextFlags,
-                                       0, 0, nullptr, 0, &Context, &tokenDesc, &attributes,
-                                       nullptr);
+            Sspi()->InitializeSecurityContextW(&Owner->Cred, &Context, Owner->Target.data(),
+                                               kContextFlags, 0, 0, nullptr, 0, &Context,
+                                               &tokenDesc, &attributes, nullptr);
             TakeToken(token);
             NotifyMade = true;
         }
@@ -358,7 +376,7 @@ private:
             Out.insert(Out.end(), bytes, bytes + Token.cbBuffer);
         }
         if (Token.pvBuffer)
-            FreeContextBuffer(Token.pvBuffer);
+            Sspi()->FreeContextBuffer(Token.pvBuffer);
         Token.pvBuffer = nullptr;
     }
 
@@ -381,7 +399,7 @@ private:
         SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
         SecBufferDesc tokenDesc{SECBUFFER_VERSION, 1, &token};
         ULONG attributes = 0;
-        const SECURITY_STATUS status = InitializeSecurityContextW(
+        const SECURITY_STATUS status = Sspi()->InitializeSecurityContextW(
             &Owner->Cred, HaveContext ? &Context : nullptr, Owner->Target.data(), kContextFlags, 0,
             0, HaveContext ? &inputDesc : nullptr, 0, &Context, &tokenDesc, &attributes, nullptr);
         const bool first = !HaveContext;
@@ -421,18 +439,19 @@ private:
             Established = true;
             return true;
         }
-        QueryContextAttributesW(&Context, SECPKG_ATTR_STREAM_SIZES, &Sizes);
+        Sspi()->QueryContextAttributesW(&Context, SECPKG_ATTR_STREAM_SIZES, &Sizes);
         SecPkgContext_ConnectionInfo info{};
-        if (QueryContextAttributesW(&Context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK)
+        if (Sspi()->QueryContextAttributesW(&Context, SECPKG_ATTR_CONNECTION_INFO, &info) ==
+            SEC_E_OK)
             Protocols = info.dwProtocol;
         if (!(Protocols & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT))) {
             FailWith(kStreamTlsFailed, "Server nabízí jen zastaralou verzi TLS (nejméně 1.2)");
             return false;
         }
         SecPkgContext_SessionInfo session{};
-        WasResumed =
-            QueryContextAttributesW(&Context, SECPKG_ATTR_SESSION_INFO, &session) == SEC_E_OK &&
-            (session.dwFlags & SSL_SESSION_RECONNECT);
+        WasResumed = Sspi()->QueryContextAttributesW(&Context, SECPKG_ATTR_SESSION_INFO,
+                                                     &session) == SEC_E_OK &&
+                     (session.dwFlags & SSL_SESSION_RECONNECT);
         if (!CheckCertificate())
             return false;
         Established = true;
@@ -443,7 +462,8 @@ private:
 
     bool CheckCertificate() {
         PCCERT_CONTEXT cert = nullptr;
-        if (QueryContextAttributesW(&Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK ||
+        if (Sspi()->QueryContextAttributesW(&Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) !=
+                SEC_E_OK ||
             !cert) {
             // A resumed session shows no certificate: it was checked when
             // the session was made.
@@ -487,7 +507,7 @@ private:
             SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
             // A TLS 1.2 record's type stands in the clear: 21 is an alert.
             const bool alert = static_cast<unsigned char>(In[0]) == 21;
-            const SECURITY_STATUS status = DecryptMessage(&Context, &desc, 0, nullptr);
+            const SECURITY_STATUS status = Sspi()->DecryptMessage(&Context, &desc, 0, nullptr);
             if (status == SEC_E_INCOMPLETE_MESSAGE)
                 return true;
             if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE &&
@@ -598,6 +618,8 @@ private:
 } // namespace
 
 TTlsSession::TTlsSession(const TTlsPeer& Peer) : Peer(Peer) {
+    if (!Sspi())
+        throw ETlsError("TLS nelze připravit (SChannel): secur32.dll nelze načíst");
     const std::optional<std::wstring> target = platform::ToWide(Peer.HostName);
     if (!target)
         throw ETlsError("Název serveru \"" + Peer.HostName + "\" není platný text");
@@ -611,20 +633,24 @@ TTlsSession::TTlsSession(const TTlsPeer& Peer) : Peer(Peer) {
     modern.dwFlags = kCredFlags;
     modern.cTlsParameters = 1;
     modern.pTlsParameters = &tls;
-    SECURITY_STATUS status =
-        AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
-                                  nullptr, &modern, nullptr, nullptr, &Cred, &expiry);
+    SECURITY_STATUS status = Sspi()->AcquireCredentialsHandleW(
+        nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &modern,
+        nullptr, nullptr, &Cred, &expiry);
     if (status != SEC_E_OK) {
         SCHANNEL_CRED older{};
         older.dwVersion = SCHANNEL_CRED_VERSION;
         older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
         older.dwFlags = kCredFlags;
-        status = AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W),
-                                           SECPKG_CRED_OUTBOUND, nullptr, &older, nullptr, nullptr,
-                                           &Cred, &expiry);
+        status = Sspi()->AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W),
+                                                   SECPKG_CRED_OUTBOUND, nullptr, &older, nullptr,
+                                                   nullptr, &Cred, &expiry);
     }
     if (status != SEC_E_OK)
         throw ETlsError("TLS nelze připravit (SChannel): " + StatusText(status));
+}
+
+bool TlsSessionsUsedUp(const TTlsSession&) {
+    return false; // SChannel's own cache decides, keyed on the credentials and the target
 }
 
 std::shared_ptr<TTlsSession> NewTlsSession(const TTlsPeer& Peer) {

@@ -130,6 +130,7 @@ configure "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
           -DRODERUV_WITH_TESTS=ON -DRODERUV_WITH_GUI=ON \
           -DRODERUV_WITH_BENCH=OFF -DRODERUV_WITH_FUZZERS=OFF -DRODERUV_SANITIZE=OFF \
           -DRODERUV_TSAN=OFF -DRODERUV_LINUX_ZIPFILES="$PWD/$build/tests/zip/zipfiles" \
+          -DRODERUV_LINUX_FTPSERVER="$PWD/$build/tests/support/real_ftp_server" \
           -DRODERUV_WINDOWS_GNUPG="$PWD/$win/gnupg"
 cmake --build "$win" -j"$jobs"
 bash scripts/windows/build-gnupg.sh "$win/gnupg"

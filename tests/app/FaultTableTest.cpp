@@ -9,6 +9,7 @@
 #include "WholeRunFixture.h"
 
 #include "app/TerminationWatch.h"
+#include "net/SockError.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "settings/Unitpom.h"
@@ -499,6 +500,190 @@ TEST_F(FaultRun, ProxyRefusesOpen) {
     ExpectFailed(ConnectFailed("421 Cannot connect to ftp.registr.example.", true));
     EXPECT_TRUE(ftp.StoredData().empty());
 }
+
+// ---- explicit TLS --------------------------------------------------------------
+
+// FTPS=1 against what real servers will not do: a server or a proxy without
+// TLS, faults of the handshake, refused PBSZ or PROT, a data connection that
+// cannot resume, settings nobody can read. Every row fails but the ones that
+// prove the way through (directly and through a relaying proxy); nothing
+// goes in the clear after a failed AUTH TLS but QUIT.
+enum class FtpsEnds { Connect, Upload, Sent };
+using Commands = std::vector<std::string>;
+
+struct FtpsCase {
+    const char* name;
+    void (*script)(FakeFtpServer& ftp);
+    FtpsEnds ends;
+    std::string message; // the connect error (CR LF: a reply line), or the upload's reason
+    // What the server read (none: not checked; empty: not even connected).
+    std::optional<Commands> commands;
+    const char* ftps = "1";    // the FTPS setting
+    const char* pin = nullptr; // FTPSCertificate (null: the fake's fingerprint)
+    bool proxy = false;        // through the OPEN proxy (the fake) to ftp.registr.example
+};
+
+void PrintTo(const FtpsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// AUTH TLS with its handshake, the log-in, PBSZ 0 and PROT P, "TYPE L 8".
+FakeFtpServer& TlsLogIn(FakeFtpServer& f) {
+    return f.AuthTls()
+        .LogIn("user", "heslo")
+        .Reply("PBSZ 0", "200 PBSZ=0")
+        .Reply("PROT P", "200 Protection set to Private")
+        .Reply("TYPE L 8", "200 Type set.");
+}
+
+StoreOptions DataTlsStore(testsupport::DataTls how) {
+    StoreOptions o;
+    o.dataTls = how;
+    return o;
+}
+
+const Commands kTlsCommands = {"AUTH TLS", "USER user", "PASS heslo", "PBSZ 0", "PROT P",
+                               "TYPE L 8", "PASV",      kStor,        kSize};
+
+class FtpsFault : public FaultRun, public testing::WithParamInterface<FtpsCase> {};
+
+TEST_P(FtpsFault, EndsAsExpected) {
+    const FtpsCase& row = GetParam();
+    WriteSettingInteger("TimeOut", 2);
+    WriteSettingString("General", "FTPS", row.ftps);
+    if (row.proxy) {
+        WriteSettingString("General", "FTPServer", "ftp.registr.example");
+        UseOpenProxy("127.0.0.1", std::to_string(ftp.Port()));
+    }
+    row.script(ftp);
+    WriteSettingString("General", "FTPSCertificate",
+                       row.pin ? row.pin : ftp.CertificateFingerprint());
+    if (row.ends == FtpsEnds::Sent)
+        AnswerSizeWhenConnecting(ftp);
+    RunAuto();
+
+    std::string message = row.message;
+    const bool replyLine = message.ends_with("\r\n");
+    if (replyLine)
+        message.resize(message.size() - 2);
+    if (row.ends == FtpsEnds::Connect) {
+        ExpectFailed(ConnectFailed(message, replyLine));
+        EXPECT_TRUE(ftp.StoredData().empty());
+    } else if (row.ends == FtpsEnds::Upload) {
+        ExpectFailed(Plus(UpToConnect(), {"Transfer souboru...", "Upload ", "Chyba při uploadu.",
+                                          message, "Soubor neodeslán."}));
+    } else {
+        ExpectEndRequestedWithoutBoxes();
+        ExpectStoredIsTheEncryptedFile(ftp);
+        const std::string e = std::to_string(EncryptedSize());
+        EXPECT_EQ(Journal(),
+                  Plus(Sent(), {"Velikost souboru na serveru " + e + " bytů",
+                                "Data odeslána v pořádku...", "Probíhá mazání souborů - 3 souborů",
+                                "Datové soubory smazány. ", std::string(kSuccess) + "\t\t"}));
+        ExpectAllDeleted();
+        ASSERT_EQ(ftp.DataTlsReports().size(), 1u);
+        EXPECT_TRUE(ftp.DataTlsReports()[0].resumed);
+        EXPECT_EQ(ftp.DataTlsReports()[0].end, "close_notify") << "the upload ends with ours";
+    }
+    EXPECT_EQ(ftp.Verify(), "");
+    if (row.commands) {
+        EXPECT_EQ(ftp.Commands(), *row.commands);
+    }
+    if (row.commands && row.commands->empty()) {
+        EXPECT_EQ(ftp.Connections(), 0) << "a setting nobody can read stops the run before";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FtpsFault,
+    testing::Values(
+        FtpsCase{"ServerWithoutTls",
+                 [](FakeFtpServer& f) {
+                     f.Reply("AUTH TLS", "500 AUTH not understood.").Reply("QUIT", "221 Bye.");
+                 },
+                 FtpsEnds::Connect, "500 AUTH not understood.\r\n", Commands{"AUTH TLS", "QUIT"}},
+        FtpsCase{"AuthTlsAnswered334",
+                 [](FakeFtpServer& f) {
+                     f.Reply("AUTH TLS", "334 ADAT must follow.").Reply("QUIT", "221 Bye.");
+                 },
+                 FtpsEnds::Connect, "334 ADAT must follow.\r\n", Commands{"AUTH TLS", "QUIT"}},
+        FtpsCase{
+            "HandshakeReset", [](FakeFtpServer& f) { f.AuthTls(testsupport::TlsHandshake::Reset); },
+            FtpsEnds::Connect, "Navázání TLS se serverem selhalo: 10054:Connection reset by peer",
+            Commands{"AUTH TLS"}},
+        FtpsCase{"HandshakeClosed",
+                 [](FakeFtpServer& f) { f.AuthTls(testsupport::TlsHandshake::Close); },
+                 FtpsEnds::Connect, "Server ukončil spojení během navazování TLS",
+                 Commands{"AUTH TLS"}},
+        FtpsCase{"HandshakeSilent",
+                 [](FakeFtpServer& f) { f.AuthTls(testsupport::TlsHandshake::Silent); },
+                 FtpsEnds::Connect, kTimedOutTlsHandshake, Commands{"AUTH TLS"}},
+        FtpsCase{"PbszRefused",
+                 [](FakeFtpServer& f) {
+                     f.AuthTls()
+                         .LogIn("user", "heslo")
+                         .Reply("PBSZ 0", "503 PBSZ not accepted.")
+                         .Reply("QUIT", "221 Bye.");
+                 },
+                 FtpsEnds::Connect, "503 PBSZ not accepted.\r\n",
+                 Commands{"AUTH TLS", "USER user", "PASS heslo", "PBSZ 0", "QUIT"}},
+        FtpsCase{"ProtRefused",
+                 [](FakeFtpServer& f) {
+                     f.AuthTls()
+                         .LogIn("user", "heslo")
+                         .Reply("PBSZ 0", "200 PBSZ=0")
+                         .Reply("PROT P", "536 Requested PROT level not supported.")
+                         .Reply("QUIT", "221 Bye.");
+                 },
+                 FtpsEnds::Connect, "536 Requested PROT level not supported.\r\n",
+                 Commands{"AUTH TLS", "USER user", "PASS heslo", "PBSZ 0", "PROT P", "QUIT"}},
+        FtpsCase{"DataNotResumed",
+                 [](FakeFtpServer& f) {
+                     TlsLogIn(f).Pasv().Store(kStor,
+                                              DataTlsStore(testsupport::DataTls::RefuseResumption));
+                 },
+                 FtpsEnds::Upload,
+                 "522 SSL connection failed: session reuse required (datové spojení TLS "
+                 "neobnovilo relaci řídicího spojení)",
+                 std::nullopt},
+        FtpsCase{"DataHandshakeReset",
+                 [](FakeFtpServer& f) {
+                     TlsLogIn(f).Pasv().Store(kStor,
+                                              DataTlsStore(testsupport::DataTls::ResetHandshake));
+                 },
+                 FtpsEnds::Upload,
+                 "Navázání TLS se serverem selhalo: 10054:Connection reset by peer", std::nullopt},
+        FtpsCase{"ResumedDataSent",
+                 [](FakeFtpServer& f) {
+                     TlsLogIn(f).Pasv().Store(kStor,
+                                              DataTlsStore(testsupport::DataTls::RequireReuse));
+                 },
+                 FtpsEnds::Sent, "", kTlsCommands},
+        // The proxy relays: TLS is end to end with the server, whose
+        // certificate is the one pinned; the data goes to the proxy's address.
+        FtpsCase{"ThroughRelayingProxy",
+                 [](FakeFtpServer& f) {
+                     f.Reply("OPEN ftp.registr.example", "220 Registry FTP server ready.");
+                     TlsLogIn(f).Pasv().Store(kStor,
+                                              DataTlsStore(testsupport::DataTls::RequireReuse));
+                 },
+                 FtpsEnds::Sent, "", std::nullopt, "1", nullptr, true},
+        FtpsCase{"ProxyWithoutTls",
+                 [](FakeFtpServer& f) {
+                     f.Reply("OPEN ftp.registr.example", "220 Registry FTP server ready.")
+                         .Reply("AUTH TLS", "502 Command not implemented.")
+                         .Reply("QUIT", "221 Bye.");
+                 },
+                 FtpsEnds::Connect, "502 Command not implemented.\r\n",
+                 Commands{"OPEN ftp.registr.example", "AUTH TLS", "QUIT"}, "1", nullptr, true},
+        FtpsCase{"UnknownFtpsValue", [](FakeFtpServer&) {}, FtpsEnds::Connect,
+                 "Neplatné nastavení FTPS=ano (0 nebo prázdné: bez TLS, 1: šifrované spojení TLS)",
+                 Commands{}, "ano"},
+        FtpsCase{"MalformedPin", [](FakeFtpServer&) {}, FtpsEnds::Connect,
+                 "Nastavení FTPSCertificate: Neplatný otisk certifikátu \"AB:CD\": má 4 "
+                 "šestnáctkových číslic, otisk SHA-256 jich má 64",
+                 Commands{}, "1", "AB:CD"}),
+    [](const testing::TestParamInfo<FtpsCase>& info) { return std::string(info.param.name); });
 
 // ---- local faults --------------------------------------------------------------
 

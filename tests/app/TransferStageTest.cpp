@@ -422,4 +422,67 @@ TEST_F(Transfer, SecondRunReusesTheConnectionAndSendsTypeAgain) {
                                         "STOR 20260305.zip.gpg", "SIZE 20260305.zip.gpg"}));
 }
 
+// A connection kept from an earlier run is used only when it is protected as
+// FTPS now asks: a plain one never carries a run with FTPS=1, and the pin's
+// form does not matter, only its fingerprint.
+struct KeptCase {
+    const char* name;
+    bool firstTls;  // the first run's connection
+    bool secondTls; // FTPS of the second run
+    bool reused;    // the second run goes on over the first connection
+};
+
+void PrintTo(const KeptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeptConnection : public Transfer, public testing::WithParamInterface<KeptCase> {
+protected:
+    // The log-in of a fresh connection, with or without TLS.
+    void FreshLogIn(bool tls) {
+        if (tls)
+            ftp.AuthTls()
+                .LogIn("user", "heslo")
+                .Reply("PBSZ 0", "200 PBSZ=0")
+                .Reply("PROT P", "200 Protection set to Private");
+        else
+            ftp.LogIn("user", "heslo");
+        ftp.Reply("TYPE L 8", "200 Type set.");
+    }
+    void UseFtps(bool on, const std::string& pin) {
+        WriteSettingString("General", "FTPS", on ? "1" : "0");
+        WriteSettingString("General", "FTPSCertificate", pin);
+    }
+};
+
+TEST_P(KeptConnection, OnlyWhenProtectedAsConfigured) {
+    const KeptCase& row = GetParam();
+    FreshLogIn(row.firstTls);
+    UseFtps(row.firstTls, ftp.CertificateFingerprint());
+    ASSERT_TRUE(Connect()) << connectError;
+    LetEventsRun(100);
+    if (row.reused)
+        ftp.Reply("TYPE L 8", "200 Type set.");
+    else
+        FreshLogIn(row.secondTls);
+    std::string pin = ftp.CertificateFingerprint(); // the same, written otherwise
+    std::erase(pin, ':');
+    for (char& c : pin)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    UseFtps(row.secondTls, pin);
+    ASSERT_TRUE(Connect()) << connectError;
+    EXPECT_EQ(ftp.Verify(), "");
+    EXPECT_EQ(ftp.Connections(), row.reused ? 1 : 2);
+    EXPECT_EQ(form->NMFTP->Secure(), row.secondTls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KeptConnection,
+                         testing::Values(KeptCase{"PlainThenFtps", false, true, false},
+                                         KeptCase{"FtpsThenFtps", true, true, true},
+                                         KeptCase{"FtpsThenPlain", true, false, false},
+                                         KeptCase{"PlainThenPlain", false, false, true}),
+                         [](const testing::TestParamInfo<KeptCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 } // namespace

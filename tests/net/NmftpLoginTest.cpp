@@ -471,3 +471,62 @@ TEST_F(NmftpLogin, Greeting120IsFollowedByTheRealGreeting) {
     EXPECT_EQ(log.successes, (std::vector<TCmdType>{cmdCurrentDir}));
     EXPECT_EQ(ftp.Verify(), "");
 }
+
+// ---- explicit TLS: settings that cannot keep everything inside TLS -----------
+
+namespace {
+
+struct TlsRefusal {
+    const char* name;
+    void (*set)(TNMFTP& client);
+    std::string message;
+};
+
+void PrintTo(const TlsRefusal& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class NmftpTlsRefused : public NmftpLogin, public ::testing::WithParamInterface<TlsRefusal> {};
+
+// Refused before any connection: nothing reaches the server in the clear.
+TEST_P(NmftpTlsRefused, BeforeConnecting) {
+    client.Ftps = true;
+    client.TlsPeer = {"ftp.registr.example", std::nullopt};
+    GetParam().set(client);
+    try {
+        client.Connect();
+        ADD_FAILURE() << "no refusal";
+    } catch (const ETlsError& e) {
+        EXPECT_EQ(std::string(e.what()), GetParam().message);
+    }
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(ftp.Connections(), 0);
+}
+
+const std::string kViaProxyOnly = "FTPS je možné jen přes proxy typu OPEN nebo SITE bez přihlášení "
+                                  "k proxy: jinak by přihlašovací údaje šly bez šifrování";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NmftpTlsRefused,
+    ::testing::Values(
+        TlsRefusal{"ActiveMode", [](TNMFTP& c) { c.Passive = false; },
+                   "FTPS je možné jen v pasivním režimu: datové spojení TLS v aktivním režimu se "
+                   "nenavazuje"},
+        TlsRefusal{"ProxyLogIn",
+                   [](TNMFTP& c) {
+                       c.Proxy = "127.0.0.1";
+                       c.FirewallType = FtOpen;
+                       c.FWAuthenticate = true;
+                   },
+                   kViaProxyOnly},
+        TlsRefusal{"UserAtHostProxy",
+                   [](TNMFTP& c) {
+                       c.Proxy = "127.0.0.1";
+                       c.FirewallType = FTUser;
+                   },
+                   kViaProxyOnly},
+        TlsRefusal{"NoServerNameNoPin", [](TNMFTP& c) { c.TlsPeer = {}; },
+                   "Certifikát FTP serveru nelze ověřit: chybí název serveru"}),
+    [](const ::testing::TestParamInfo<TlsRefusal>& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,8 +1,10 @@
-// TNMFTP against real FTP servers on 127.0.0.1: pyftpdlib and vsftpd.
+// TNMFTP against real FTP servers on 127.0.0.1: pyftpdlib and vsftpd; with
+// explicit TLS all four.
 #include "net/Nmftp.h"
 #include "tests/net/FtpTestUtil.h"
 #include "tests/support/RealFtpServer.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -110,3 +112,68 @@ TEST(NmftpRealServer, PyftpdlibRefusedLogIn) {
     EXPECT_EQ(log.connectionFailed, 1);
     EXPECT_FALSE(client.Connected);
 }
+
+// ---- explicit TLS ----------------------------------------------------------
+
+namespace {
+
+class NmftpRealServerFtps : public testing::TestWithParam<RealFtpKind> {};
+
+// Three uploads one after another, as a window kept open makes them run
+// after run: each over TLS with the pinned certificate, byte-identical, and
+// where the server demands it (vsftpd, proftpd) each data connection
+// resumes the control connection's session. A connection with no session
+// left to offer (proftpd issues two tickets, on the control connection only)
+// is not used again: the next upload logs in afresh.
+TEST_P(NmftpRealServerFtps, UploadsResumeRunAfterRun) {
+    std::string why;
+    auto server = RealFtpServer::Start(GetParam(), &why, testsupport::RealFtpTls::Required);
+    if (!server)
+        GTEST_SKIP() << "FTP server not started: " << why;
+    FtpEventLog log;
+    TNMFTP client;
+    Configure(client, server->Port(), log);
+    client.TimeOut = 20000;
+    client.ReportLevel = 1; // the data connection's "TLS resumed"
+    client.UserID = server->User();
+    client.Password = server->Password();
+    client.Ftps = true;
+    client.TlsPeer = {"127.0.0.1", ParseCertificatePin(server->Fingerprint())};
+    testsupport::TempFolder dir;
+    const std::string bytes = RandomBytes(1 << 20, 5);
+    testsupport::WriteBytes(dir / "local", bytes);
+    const bool reuseRequired =
+        GetParam() == RealFtpKind::Vsftpd || GetParam() == RealFtpKind::Proftpd;
+    int logIns = 0;
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        if (!client.ConnectedAsAsked()) {
+            client.Disconnect();
+            ++logIns;
+        }
+        client.Connect();
+        ASSERT_TRUE(client.Secure());
+        client.Mode(3);
+        const std::string name = "run" + std::to_string(run) + ".gpg";
+        log.statuses.clear();
+        client.Upload(dir / "local", name);
+        EXPECT_EQ(testsupport::ReadBytes(server->Root() + "/" + name), bytes);
+        EXPECT_EQ(client.Size(name), std::optional<int64_t>(bytes.size()));
+        if (reuseRequired) {
+            EXPECT_NE(std::find(log.statuses.begin(), log.statuses.end(), "TLS resumed"),
+                      log.statuses.end());
+        }
+    }
+    EXPECT_EQ(logIns, GetParam() == RealFtpKind::Proftpd ? 2 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, NmftpRealServerFtps,
+                         testing::Values(RealFtpKind::Pyftpdlib, RealFtpKind::Vsftpd,
+                                         RealFtpKind::PureFtpd, RealFtpKind::Proftpd),
+                         [](const testing::TestParamInfo<RealFtpKind>& info) {
+                             std::string name = testsupport::RealFtpKindName(info.param);
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+} // namespace

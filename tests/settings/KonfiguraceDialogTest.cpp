@@ -228,6 +228,18 @@ TEST_F(KonfiguraceDialog, EachCheckInOrderFirstFailureWins) {
     EXPECT_EQ(ReadSettingString("", "UseLog", ""), "1");
 }
 
+// Keys the dialog does not show (FTPS, the certificate pin, the time-out)
+// stay as they were, byte for byte, when it saves.
+TEST_F(KonfiguraceDialog, SavingKeepsTheKeysItDoesNotShow) {
+    const std::string hidden = "FTPS=1\r\nFTPSCertificate=sha256 Fingerprint=AB:CD:EF\r\n"
+                               "TimeOut=30\r\n";
+    WriteIni("[General]\r\n" + hidden + "CestaLog=" + dir / "run.log" + "\r\n");
+    Open();
+    FillRequired();
+    EXPECT_EQ(SaveAndGetMessage(), "");
+    EXPECT_NE(IniBytes().find("[General]\r\n" + hidden), std::string::npos) << IniBytes();
+}
+
 TEST_F(KonfiguraceDialog, JournalFolderCheckedEvenWithJournalOff) {
     // A path stored earlier stays in the disabled field with the journal off.
     WriteIni("[General]\r\nUseLog=0\r\nCestaLog=" + dir / Sys("missing/run.log") + "\r\n");

@@ -169,7 +169,7 @@ FakeFtpServer& FakeFtpServer::PortCommand(const std::string& reply) {
 }
 
 FakeFtpServer& FakeFtpServer::Store(const std::string& command, StoreOptions options) {
-    if (options.dataTls == DataTls::On || options.dataTls == DataTls::RequireReuse)
+    if (options.dataTls != DataTls::Off && options.dataTls != DataTls::ResetHandshake)
         EnsureTls();
     Step s;
     s.kind = Kind::Store;
@@ -393,8 +393,12 @@ void FakeFtpServer::DoAuthTls(const Step& step) {
         // Until the client gives up (its hello may wait unread), the server
         // stops, or the step's time-out passes.
         for (int waited = 0; waited < timeoutMs_ && !Stopping(); waited += kSliceMs) {
-            if (!WaitFor(controlFd_, sockapi::kReadable, kSliceMs))
+            std::vector<sockapi::TPollEntry> entry{{controlFd_, sockapi::kReadable, 0}};
+            if (sockapi::Poll(entry, kSliceMs) <= 0 || entry[0].Ready == 0)
                 continue;
+            // A reset shows beside the hello that still waits unread.
+            if (entry[0].Ready & (sockapi::kFailed | sockapi::kClosed))
+                break;
             char probe[4096];
             const long n = sockapi::Receive(controlFd_, probe, sizeof probe, true);
             if (n == 0 || (n < 0 && sockapi::LastError() != kWouldBlock))
@@ -423,14 +427,16 @@ std::string FakeFtpServer::DataTlsRead(Socket data, const StoreOptions& o, std::
     std::string why = "no TLS";
     std::unique_ptr<FakeTlsConnection> conn;
     if (tls_)
-        conn = tls_->Accept(data, timeoutMs_, stopping, &why);
+        conn =
+            tls_->Accept(data, timeoutMs_, stopping, &why, o.dataTls != DataTls::RefuseResumption);
     if (!conn) {
         Error("store: data connection TLS: " + why);
         record();
         return "";
     }
     report.resumed = conn->Resumed();
-    if (o.dataTls == DataTls::RequireReuse && !report.resumed) {
+    if ((o.dataTls == DataTls::RequireReuse || o.dataTls == DataTls::RefuseResumption) &&
+        !report.resumed) {
         record();
         return "522 SSL connection failed: session reuse required";
     }

@@ -60,7 +60,9 @@
 //   data not resumed ........ StoreOptions::dataTls = DataTls::RequireReuse: a data
 //                             connection that does not resume the control session is
 //                             closed and answered "522 SSL connection failed: session
-//                             reuse required" (as vsftpd does)
+//                             reuse required" (as vsftpd does); DataTls::RefuseResumption:
+//                             the same, the server never resuming (as vsftpd with a
+//                             client that cannot resume)
 //   data TLS refused ........ StoreOptions::dataTls = DataTls::ResetHandshake
 //   how the data ended ...... DataTlsReports(): resumed, and "close_notify" / "eof" / "reset"
 //
@@ -103,9 +105,10 @@ enum class TlsHandshake {
 // The data connection of a Store step.
 enum class DataTls {
     Off,
-    On,             // TLS, resumed or not
-    RequireReuse,   // TLS that must resume the control connection's session
-    ResetHandshake, // reads the client's hello, then resets the data connection
+    On,               // TLS, resumed or not
+    RequireReuse,     // TLS that must resume the control connection's session
+    RefuseResumption, // RequireReuse, but the server takes no session offered
+    ResetHandshake,   // reads the client's hello, then resets the data connection
 };
 
 // What a TLS data connection showed.

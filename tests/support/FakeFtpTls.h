@@ -28,10 +28,11 @@ public:
     const std::string& Fingerprint() const { return fingerprint_; }
 
     // The server's handshake on a connected socket, within timeoutMs (and
-    // while !stopping()); nothing, with the reason, when it fails.
+    // while !stopping()); nothing, with the reason, when it fails. Without
+    // resumable every session the client offers is refused (a full handshake).
     std::unique_ptr<FakeTlsConnection> Accept(sockapi::THandle fd, int timeoutMs,
                                               const std::function<bool()>& stopping,
-                                              std::string* whyNot);
+                                              std::string* whyNot, bool resumable = true);
 
 private:
     FakeTlsContext() = default;

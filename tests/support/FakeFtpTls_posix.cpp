@@ -141,7 +141,7 @@ FakeTlsContext::~FakeTlsContext() = default;
 
 std::unique_ptr<FakeTlsConnection> FakeTlsContext::Accept(sockapi::THandle fd, int timeoutMs,
                                                           const std::function<bool()>& stopping,
-                                                          std::string* whyNot) {
+                                                          std::string* whyNot, bool resumable) {
     std::unique_ptr<FakeTlsConnection> c(new FakeTlsConnection());
     c->impl_ = std::make_unique<FakeTlsConnection::Impl>();
     FakeTlsConnection::Impl& t = *c->impl_;
@@ -152,6 +152,9 @@ std::unique_ptr<FakeTlsConnection> FakeTlsContext::Accept(sockapi::THandle fd, i
     BIO_set_mem_eof_return(t.in, -1); // empty means "more to come"
     SSL_set_bio(t.ssl, t.in, t.out);
     SSL_set_accept_state(t.ssl);
+    // Sessions of another context are never resumed.
+    if (!resumable)
+        SSL_set_session_id_context(t.ssl, reinterpret_cast<const unsigned char*>("fresh"), 5);
     const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         ERR_clear_error();

@@ -14,8 +14,9 @@ std::unique_ptr<FakeTlsContext> FakeTlsContext::Make(std::string* whyNot) {
 
 FakeTlsContext::~FakeTlsContext() = default;
 
-std::unique_ptr<FakeTlsConnection>
-FakeTlsContext::Accept(sockapi::THandle, int, const std::function<bool()>&, std::string* whyNot) {
+std::unique_ptr<FakeTlsConnection> FakeTlsContext::Accept(sockapi::THandle, int,
+                                                          const std::function<bool()>&,
+                                                          std::string* whyNot, bool) {
     *whyNot = "no TLS in this build";
     return nullptr;
 }
