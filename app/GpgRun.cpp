@@ -80,9 +80,10 @@ GpgRun RunGpg(const std::vector<std::string>& args) {
     run.started = result.started;
     run.stopped = result.stopped;
     run.succeeded = result.started && !result.stopped && !result.timedOut && result.exitCode == 0;
-    if (run.succeeded || !run.started)
+    // A stopped run ends with the stop, journalled where the request was
+    // noticed; what gpg said before it was ended explains nothing.
+    if (run.succeeded || !run.started || run.stopped)
         return run;
-    // A stop has been journalled where the request was noticed.
     if (result.timedOut)
         run.reason.push_back("Program gpg.exe neskončil do " +
                              std::to_string(options.timeoutMs / 1000) + " s a byl ukončen.");
