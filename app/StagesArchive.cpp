@@ -174,7 +174,9 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
 
     const int64_t size = GetFileSize(archivePath);
     TransferSize = size;
-    WriteLog("Zazipováno celkem " + std::to_string(archiving.archived) + "; celková velikost " +
+    // The count says what went out in the archive: none of it when the
+    // archive was thrown away.
+    WriteLog("Zazipováno celkem " + std::to_string(SentFiles.Members()) + "; celková velikost " +
                  std::to_string(size) + " bytů",
              true);
     return size != 0 ? kZipDone : kZipArchiveMissing;

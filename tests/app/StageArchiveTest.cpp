@@ -554,7 +554,7 @@ TEST_F(Stages, ArchiveWhoseEndCannotBeWrittenIsRemovedAndNothingCountsAsSent) {
     ASSERT_EQ(form->SentFiles.Files().size(), 1u);
     EXPECT_FALSE(form->SentFiles.Files()[0].Archived);
     EXPECT_FALSE(form->SentFiles.IsSentUnchanged(data));
-    EXPECT_EQ(JournalLines().back(), Stamped("Zazipováno celkem 1; celková velikost 0 bytů"));
+    EXPECT_EQ(JournalLines().back(), Stamped("Zazipováno celkem 0; celková velikost 0 bytů"));
 }
 
 TEST_F(Stages, GetFileSizeCountsSixtyFourBits) {
