@@ -875,7 +875,9 @@ std::string TNMFTP::AwaitUploadEnd() {
             Canceled = false;
             throw EAbortError("Socket readln aborted");
         }
-        PumpMessages(2);
+        // Both connections are watched and the deadline is a timer: the wait
+        // lasts until one of them has news (on Windows, it sleeps till then).
+        PumpMessages(kWaitPassMs);
     }
     if (Data.Connected) {
         // Linger off: the close ends the connection normally.

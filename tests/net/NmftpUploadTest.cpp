@@ -596,6 +596,8 @@ TEST_P(NmftpSilence, UploadTimesOut) {
     GetParam().script(ftp);
     LogIn();
     client.TimeOut = 300;
+    int passes = 0;
+    SetPumpMessagesHook([&] { ++passes; });
     const auto start = std::chrono::steady_clock::now();
     try {
         client.Upload(path, "20260305.zip.gpg");
@@ -603,6 +605,10 @@ TEST_P(NmftpSilence, UploadTimesOut) {
     } catch (const ETimeOutError& e) {
         EXPECT_STREQ(e.what(), GetParam().text);
     }
+    SetPumpMessagesHook({});
+    // Every wait sleeps until there is news or kWaitPassMs is up (on Windows
+    // until the deadline): polling every 2 ms there makes some 150 passes.
+    EXPECT_LT(passes, 2 * (300 / kWaitPassMs) + 40);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
