@@ -5,6 +5,7 @@
 #include "app/StageResults.h"
 #include "app/Umain.h"
 
+#include "platform/AbruptEnd.h"
 #include "platform/BinaryFile.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -13,6 +14,7 @@
 #include "zip/Archive.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -152,6 +154,8 @@ int TForm1::ZipFiles(std::string& TransferFile, int64_t& TransferSize) {
     ArchiveHandle* archive = ArchiveCreateNew(archivePath);
     if (!archive && SomethingAt(archivePath))
         return kZipOlderFileInTheWay;
+    // Data in the clear from here on, until the encryption stage deletes it.
+    platform::RemoveOnAbruptEnd(archivePath);
     // A large file takes a while to compress: the window stays alive meanwhile.
     ArchiveSetEventPump(archive, [] { ui::ProcessMessages(); });
 
@@ -195,6 +199,17 @@ int TForm1::EncryptFile(std::string& TransferFile, int64_t& TransferSize) {
         TransferFile = named;
         return result;
     };
+    // Should the program be ended before this stage is over, the archive
+    // under either name and gpg's partial output go with it.
+    platform::RemoveOnAbruptEnd(datedArchive);
+    platform::RemoveOnAbruptEnd(encrypted);
+    struct Forget {
+        std::vector<std::string> paths;
+        ~Forget() {
+            for (const std::string& path : paths)
+                platform::ForgetOnAbruptEnd(path);
+        }
+    } forget{{archive, datedArchive, encrypted}};
 
     // Files of an earlier run on the same day are replaced. The rename
     // never replaces, so a name taken meanwhile (a planted link) fails.

@@ -6,6 +6,7 @@
 #include "app/StageResults.h"
 #include "app/TerminationWatch.h"
 #include "net/Nmftp.h"
+#include "platform/AbruptEnd.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
 #include "settings/Uformkonfigurace.h"
@@ -74,6 +75,9 @@ TForm1::TForm1(std::vector<std::string> commandLine) {
     // The system's own request to end reaches a Windows program without a
     // console only as a message to its window.
     SetOnSessionEnd([] { RequestTermination(); });
+    // The run cannot unwind before the system ends the program (it waits
+    // below this message): gpg and the archive in the clear go now.
+    SetOnSessionEnded([] { platform::CleanUpForAbruptEnd(); });
 
     Params = std::move(commandLine);
 

@@ -1,3 +1,4 @@
+#include "platform/AbruptEnd.h"
 #include "platform/ErrorTail.h"
 #include "platform/Process.h"
 
@@ -147,7 +148,8 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
             return result;
     }
     result.started = true;
-    errorWrite.Reset(); // the pipe ends when the child and all it started have ended
+    SetChildForAbruptEnd(pid, 0); // its group has its id
+    errorWrite.Reset();           // the pipe ends when the child and all it started have ended
     // The child's end wakes the wait at once where the system can tell it.
     Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 
@@ -185,6 +187,7 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
     // stopped, and anything it left behind. Its leader is still unreaped
     // here, so the group is still its own.
     ::kill(-pid, SIGKILL);
+    SetChildForAbruptEnd(0, 0);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -1,3 +1,4 @@
+#include "platform/AbruptEnd.h"
 #include "platform/ErrorTail.h"
 #include "platform/Process.h"
 #include "platform/Wide_win32.h"
@@ -154,6 +155,8 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
     // Where that fails (an older system, a job that allows no nesting), only
     // the program itself can be ended.
     const bool inJob = job.Valid() && ::AssignProcessToJobObject(job.Get(), process.Get());
+    SetChildForAbruptEnd(reinterpret_cast<std::intptr_t>(inJob ? job.Get() : nullptr),
+                         reinterpret_cast<std::intptr_t>(process.Get()));
     ::ResumeThread(thread.Get());
     thread.Reset();
     nullDevice.Reset();
@@ -200,6 +203,7 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
     else if (!ended)
         ::TerminateProcess(process.Get(), 1);
     ::WaitForSingleObject(process.Get(), 10000);
+    SetChildForAbruptEnd(0, 0);
     if (errorRead.Valid())
         ReadAvailable(errorRead.Get(), tail);
     DWORD code = 0;

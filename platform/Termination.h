@@ -6,9 +6,10 @@
 
 namespace platform {
 
-// Catches the requests from now on. A second request of the same kind ends
-// the process the system's way, should the first not be acted on (a wait
-// that cannot be cancelled).
+// Catches the requests from now on. A second signal ends the process the
+// system's way, should the first not be acted on yet, after the clean-up for
+// an abrupt end (AbruptEnd.h); so does the end of the Windows session or
+// console after a few seconds.
 void CatchTerminationRequests();
 
 // True once a request has come. Cheap: meant to be polled often.

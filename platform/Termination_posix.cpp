@@ -1,3 +1,4 @@
+#include "platform/AbruptEnd.h"
 #include "platform/Termination.h"
 
 #include <csignal>
@@ -6,12 +7,22 @@ namespace platform {
 namespace {
 
 volatile std::sig_atomic_t requested = 0;
+volatile std::sig_atomic_t signalled = 0;
 
-// Only sets the flag: that is all a handler may safely do. The program polls
-// it from its event pump, which every wait for the network or the window
-// runs every few milliseconds, so nothing needs waking.
-void OnTerminationSignal(int) {
-    requested = 1;
+// The first signal only sets the flag: the program polls it from its event
+// pump, which every wait for the network, gpg or the window runs every few
+// milliseconds, and ends the run in order. A second one does not wait for
+// that: what must not stay behind goes (all async-signal-safe), then the
+// signal ends the process the system's way.
+void OnTerminationSignal(int signal) {
+    if (signalled == 0) {
+        signalled = 1;
+        requested = 1;
+        return;
+    }
+    CleanUpForAbruptEnd();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal); // delivered when the handler returns
 }
 
 } // namespace
@@ -20,9 +31,11 @@ void CatchTerminationRequests() {
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaddset(&action.sa_mask, SIGINT);
     // Restart interrupted system calls, so no code of the program meets a
-    // stray EINTR; reset to the default after the first request.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    // stray EINTR.
+    action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 }
@@ -37,6 +50,7 @@ void NoteTerminationRequest() {
 
 void ForgetTerminationRequest() {
     requested = 0;
+    signalled = 0;
 }
 
 } // namespace platform

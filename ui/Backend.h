@@ -117,6 +117,9 @@ struct WindowEvents {
     // the program may be ended soon after. Win32 only: a Linux session's end
     // reaches the program as SIGTERM.
     Callback sessionEnding;
+    // Main window: after sessionEnding, when the system tells that the
+    // session ends now; the program may be ended as soon as it returns.
+    Callback sessionEnded;
     // Dialogs: Esc or the close box. The dialog stays open; the layer above
     // ends it with EndModal.
     Callback rejectRequested;

@@ -81,6 +81,10 @@ Form::Form() : Window(nullptr) {
         if (sessionEnd_)
             RunGuarded(sessionEnd_);
     };
+    events.sessionEnded = [this] {
+        if (sessionEnded_)
+            RunGuarded(sessionEnded_);
+    };
     SetWindowImpl(backend::CreateMainWindow(std::move(events)));
 }
 

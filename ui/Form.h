@@ -69,10 +69,14 @@ public:
     // when the system asks and once when it ends it; the window stays. The
     // system may end the program soon after the second call.
     void SetOnSessionEnd(Handler handler) { sessionEnd_ = std::move(handler); }
+    // Runs after the second call above: the program may be ended as soon as
+    // it returns, so it does at once what must not be left undone.
+    void SetOnSessionEnded(Handler handler) { sessionEnded_ = std::move(handler); }
 
 private:
     Handler closeRequest_;
     Handler sessionEnd_;
+    Handler sessionEnded_;
 };
 
 // The modal dialog kind: fixed frame with a close box, shown with

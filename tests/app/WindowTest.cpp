@@ -5,6 +5,7 @@
 
 #include "app/AutoSwitch.h"
 
+#include "platform/AbruptEnd.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
@@ -228,6 +229,22 @@ TEST_F(Window, ProgramWithoutSwitchAndWithoutDisplayEndsWithStatusZero) {
 // Not a check: writes a picture of the window with a few data files, one of
 // them on a long path, for a person to look at when RODERUV_SCREENSHOT names
 // a folder.
+// The end of the Windows session: the run below the message cannot unwind
+// before the system may end the program, so what it must not leave in the
+// clear goes at once.
+TEST_F(Window, SessionEndRemovesWhatARunLeavesInTheClear) {
+    if (!testsupport::OnWindows())
+        GTEST_SKIP() << "a Linux session's end reaches the program as SIGTERM";
+    auto form = MakeForm();
+    form->Show();
+    ui::ProcessMessages();
+    const std::string clear = DataFile("20260305.zip", "patient data");
+    platform::RemoveOnAbruptEnd(clear);
+    EXPECT_TRUE(ui::testing::EndSession(*form));
+    platform::ForgetOnAbruptEnd(clear);
+    EXPECT_FALSE(platform::FileExists(clear));
+}
+
 TEST_F(Window, Screenshot) {
     const char* folder = std::getenv("RODERUV_SCREENSHOT");
     if (folder == nullptr || *folder == '\0')

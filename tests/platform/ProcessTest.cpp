@@ -1,9 +1,12 @@
 #include "platform/Process.h"
+#include "platform/AbruptEnd.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "tests/support/Files.h"
 #include "tests/support/System.h"
 #include "tests/support/TempFolder.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -69,6 +72,33 @@ TEST(Process, WaitingLetsTheIdleHookRun) {
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_GE(idleCalls, 2);
+}
+
+// The end that does not wait for the program (a second signal, the end of
+// the Windows session): the running program goes at once, and the files
+// named for it are deleted, a forgotten one not.
+TEST(Process, AbruptEndEndsTheProgramAndDeletesTheNamedFiles) {
+    testsupport::TempFolder dir;
+    const std::string clear = dir / "20260305.zip", kept = dir / "20260305.zip.gpg";
+    testsupport::WriteBytes(clear, "patient data");
+    testsupport::WriteBytes(kept, "encrypted");
+    RemoveOnAbruptEnd(clear);
+    RemoveOnAbruptEnd(kept);
+    ForgetOnAbruptEnd(kept);
+    ProcessOptions options;
+    int calls = 0;
+    options.idle = [&] {
+        if (++calls == 2)
+            CleanUpForAbruptEnd();
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult r = RunAndWait(Child(), {"--sleep", "30000"}, options);
+    ForgetOnAbruptEnd(clear);
+    EXPECT_TRUE(r.started);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(FileExists(clear));
+    EXPECT_TRUE(FileExists(kept));
 }
 
 // A handle (descriptor) of ours that a child would inherit by default.

@@ -73,12 +73,13 @@ TEST(Form, SessionEndRunsTheHandlerAndLetsTheSessionEnd) {
 #endif
     ui::Form form;
     form.SetClientSize(100, 50);
-    int ends = 0;
-    form.SetOnSessionEnd([&] { ++ends; });
+    std::string calls;
+    form.SetOnSessionEnd([&] { calls += "end "; });
+    form.SetOnSessionEnded([&] { calls += "ended "; });
     form.Show();
     ui::ProcessMessages();
     EXPECT_TRUE(EndSession(form));
-    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(calls, "end end ended ");
     EXPECT_TRUE(form.Visible());
 }
 

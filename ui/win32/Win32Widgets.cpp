@@ -454,8 +454,10 @@ public:
                 Call(events_.sessionEnding);
             return TRUE;
         case WM_ENDSESSION:
-            if (!dialog_ && w != FALSE)
+            if (!dialog_ && w != FALSE) {
                 Call(events_.sessionEnding);
+                Call(events_.sessionEnded);
+            }
             return 0;
         case WM_SHOWWINDOW:
             if (w != FALSE && l == 0)
