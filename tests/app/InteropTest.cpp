@@ -13,6 +13,7 @@
 #include "settings/Unitpom.h"
 #include "tests/support/FtpRelay.h"
 #include "tests/support/RealFtpServer.h"
+#include "tests/support/Required.h"
 #include "tests/support/ScopedEnv.h"
 
 #include <filesystem>
@@ -49,7 +50,7 @@ TEST_P(Interop, UnattendedRunSendsAndDeletes) {
     std::string why;
     auto server = RealFtpServer::Start(GetParam(), &why);
     if (!server)
-        GTEST_SKIP() << testsupport::RealFtpKindName(GetParam()) << " cannot be started: " << why;
+        MISSING_PART(testsupport::RealFtpKindName(GetParam()) << " cannot be started: " << why);
     UseServer("127.0.0.1", server->Port(), server->User(), server->Password());
 
     RunAuto();
@@ -147,7 +148,7 @@ TEST_P(FtpsInterop, UnattendedRun) {
     auto server = RealFtpServer::Start(
         kind, &why, row == FtpsRow::NoTls ? RealFtpTls::None : RealFtpTls::Required);
     if (!server)
-        GTEST_SKIP() << testsupport::RealFtpKindName(kind) << " cannot be started: " << why;
+        MISSING_PART(testsupport::RealFtpKindName(kind) << " cannot be started: " << why);
     const bool proxy = row == FtpsRow::OpenProxy;
     testsupport::FtpRelay relay(proxy ? 0 : server->Port(), proxy);
     WriteSettingString("General", "FTPS", "1");

@@ -12,6 +12,7 @@
 #include "settings/Unitpom.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/RealFtpServer.h"
+#include "tests/support/Required.h"
 #include "tests/support/ScopedEnv.h"
 #include "ui/Application.h"
 
@@ -59,7 +60,7 @@ TEST_P(RealServerRun, SendsTheDataAndHandlesTheDataFiles) {
     std::string why;
     auto server = RealFtpServer::Start(GetParam().kind, &why);
     if (!server)
-        GTEST_SKIP() << why;
+        MISSING_PART(why);
     UseServer("127.0.0.1", server->Port(), server->User(), server->Password());
     const int mode = GetParam().filesMoveTo;
     WriteSettingInteger("FilesMoveTo", mode);
@@ -193,7 +194,7 @@ TEST_F(WholeRun, UnreadableDataFileIsNotDeleted) {
     std::string why;
     auto server = RealFtpServer::Start(RealFtpKind::Pyftpdlib, &why);
     if (!server)
-        GTEST_SKIP() << why;
+        MISSING_PART(why);
     const std::string app = tmp / "app";
     ::mkdir(app.c_str(), 0755);
     gpg.SetUpApplicationFolder(app);

@@ -5,6 +5,7 @@
 //   RODERUV_FTP_FOLDER=the server's folder as this program sees it (Z:\...)
 #include "net/Nmftp.h"
 #include "tests/net/FtpTestUtil.h"
+#include "tests/support/Required.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -35,7 +36,7 @@ TEST(NmftpNamedServer, UploadWithCzechNameArrivesByteIdentical) {
     const char* password = Env("RODERUV_FTP_PASSWORD");
     const char* folder = Env("RODERUV_FTP_FOLDER");
     if (!server || !user || !password || !folder)
-        GTEST_SKIP() << "no server named by RODERUV_FTP_SERVER, _USER, _PASSWORD and _FOLDER";
+        MISSING_PART("no server named by RODERUV_FTP_SERVER, _USER, _PASSWORD and _FOLDER");
     const std::string address = server;
     const size_t colon = address.rfind(':');
     ASSERT_NE(colon, std::string::npos) << "RODERUV_FTP_SERVER is not host:port";

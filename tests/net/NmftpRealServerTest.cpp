@@ -3,6 +3,7 @@
 #include "net/Nmftp.h"
 #include "tests/net/FtpTestUtil.h"
 #include "tests/support/RealFtpServer.h"
+#include "tests/support/Required.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -27,7 +28,7 @@ void Interoperate(RealFtpKind kind, bool passive) {
     std::string why;
     auto server = RealFtpServer::Start(kind, &why);
     if (!server)
-        GTEST_SKIP() << "FTP server not started: " << why;
+        MISSING_PART("FTP server not started: " << why);
 
     FtpEventLog log;
     TNMFTP client;
@@ -97,7 +98,7 @@ TEST(NmftpRealServer, PyftpdlibRefusedLogIn) {
     std::string why;
     auto server = RealFtpServer::Start(RealFtpKind::Pyftpdlib, &why);
     if (!server)
-        GTEST_SKIP() << "FTP server not started: " << why;
+        MISSING_PART("FTP server not started: " << why);
     FtpEventLog log;
     TNMFTP client;
     Configure(client, server->Port(), log);
@@ -129,7 +130,7 @@ TEST_P(NmftpRealServerFtps, UploadsResumeRunAfterRun) {
     std::string why;
     auto server = RealFtpServer::Start(GetParam(), &why, testsupport::RealFtpTls::Required);
     if (!server)
-        GTEST_SKIP() << "FTP server not started: " << why;
+        MISSING_PART("FTP server not started: " << why);
     FtpEventLog log;
     TNMFTP client;
     Configure(client, server->Port(), log);

@@ -13,8 +13,11 @@ export LC_ALL=C.UTF-8
 wine_run=$1 roderuv=$2 launcher=$3 fake_gpg=$4 real_ftp_server=${5:-}
 row=start
 fail() { echo "FAILED ($row): $*" >&2 && exit 1; }
-[ -x "$real_ftp_server" ] || { echo "skipped: no $real_ftp_server (the Linux build)" && exit 77; }
-[ "$(id -u)" = 0 ] || { echo "skipped: pure-ftpd and vsftpd need root" && exit 77; }
+# Without what it needs the script skips (status 77); under the test command,
+# which installs everything (RODERUV_REQUIRE_ALL=1), that is a failure.
+skip() { echo "skipped: $*" && { [ "${RODERUV_REQUIRE_ALL:-}" != 1 ] || exit 1; } && exit 77; }
+[ -x "$real_ftp_server" ] || skip "no $real_ftp_server (the Linux build)"
+[ "$(id -u)" = 0 ] || skip "pure-ftpd and vsftpd need root"
 tmp=$(mktemp -d) srv=
 stop_server() {
     [ -n "$srv" ] || return 0
@@ -43,7 +46,7 @@ start_server() {
         local status=0
         wait "$srv" || status=$?
         srv=
-        [ "$status" != 77 ] || { echo "skipped: $(cat "$tmp/srv.err")" && exit 77; }
+        [ "$status" != 77 ] || skip "$(cat "$tmp/srv.err")"
         fail "$1 did not start: $(cat "$tmp/srv.err")"
     fi
     for key in port user password root fingerprint; do
