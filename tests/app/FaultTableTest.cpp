@@ -447,6 +447,11 @@ INSTANTIATE_TEST_SUITE_P(
                    [](FakeFtpServer& f) {
                        FaultRun::LogIn(f).Pasv("PASV", "350 ({hostport})").Store(kStor);
                    },
+                   FailsAt::Upload, ""},
+        RejectCase{"Pasv150WithAPort",
+                   [](FakeFtpServer& f) {
+                       FaultRun::LogIn(f).Pasv("PASV", "150 ({hostport})").Store(kStor);
+                   },
                    FailsAt::Upload, ""}),
     [](const testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });
 

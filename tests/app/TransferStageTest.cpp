@@ -365,6 +365,8 @@ INSTANTIATE_TEST_SUITE_P(
                  true, kSent},
         SizeCase{"Size150", [](FakeFtpServer& f) { f.Reply(kSize, "150 Later."); }, false,
                  std::string(kUnproven) + "150 Later."},
+        SizeCase{"Size350", [](FakeFtpServer& f) { f.Reply(kSize, "350 Go on."); }, false,
+                 std::string(kUnproven) + "350 Go on."},
         SizeCase{"SizeNeverAnswered", [](FakeFtpServer& f) { f.Reply(kSize, ""); }, false,
                  std::string(kUnproven) + "Timed out waiting for the server's reply"},
         SizeCase{"MlstDiffers",
