@@ -68,6 +68,22 @@ TEST_F(NmftpUpload, PassiveUploadWithDotAfterParenthesisSucceeds) {
     EXPECT_TRUE(client.Connected);
 }
 
+// One time-out bounds each stall of the data and then the final reply, from
+// the end of the data: an upload longer than the time-out is no stall.
+TEST_F(NmftpUpload, FinalReplyIsDueOneTimeOutAfterTheEndOfTheData) {
+    ftp.Pasv().Store("STOR 20260305.zip.gpg");
+    LogIn();
+    client.TimeOut = 300;
+    client.OnPacketSent = [](TPowersock*) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    };
+    const auto start = std::chrono::steady_clock::now();
+    client.Upload(path, "20260305.zip.gpg");
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    ASSERT_EQ(ftp.StoredData().size(), 1u);
+    EXPECT_EQ(ftp.StoredData()[0], bytes);
+}
+
 TEST_F(NmftpUpload, EventsComeInOrderAndPacketsNameTheDataConnection) {
     ftp.Pasv().Store("STOR 20260305.zip.gpg");
     LogIn();
