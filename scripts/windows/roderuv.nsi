@@ -26,9 +26,12 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\RODERUV"
 !define UNINSTALLER "odinstalovat.exe"
 !define TASK_NAME "RODERUV"
-; The task's definition as handed to schtasks, kept in the folder: its
-; presence also tells the uninstaller that this installation made the task.
+; The definition of the task registered from this folder, kept there.
 !define TASK_XML "uloha.xml"
+; Its value TaskFolder (HKCU) names the folder whose program the registered
+; task runs: there is one task of that name, but there may be installations
+; in several folders.
+!define APP_KEY "Software\RODERUV"
 
 ; Exit statuses besides NSIS's own (0 done, 1 cancelled, 2 aborted).
 !define EXIT_RUNNING 3 ; the program runs from the folder: nothing changed
@@ -455,7 +458,7 @@ Function XmlText
   ${WordReplace} $R0 ">" "&gt;" "+" $R0
 FunctionEnd
 
-; Writes $INSTDIR\uloha.xml (UTF-16, as Task Scheduler reads it): daily at
+; Writes $INSTDIR\uloha.xml.new (UTF-16, as Task Scheduler reads it): daily at
 ; $TaskTime from today, as the installing user while logged on (no password
 ; is stored), a missed start made up when the PC is next available, never a
 ; second run beside one still going, a run ended after an hour, on battery
@@ -479,7 +482,7 @@ Function WriteTaskXml
   Call XmlText
   StrCpy $R6 $R0
   ClearErrors
-  FileOpen $R7 "$INSTDIR\${TASK_XML}" w
+  FileOpen $R7 "$INSTDIR\${TASK_XML}.new" w
   IfErrors done
   FileWriteUTF16LE /BOM $R7 '<?xml version="1.0" encoding="UTF-16"?>$\r$\n'
   !insertmacro FileXml $R7 '<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">'
@@ -616,16 +619,23 @@ Section "RODERUV" SecMain
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 
+  ; The new definition replaces uloha.xml and the record only once
+  ; registered: after a failed schtasks the task registered before, if any,
+  ; still runs, and the uninstaller must still find it.
   ${If} $TaskTime != ""
     ClearErrors
     Call WriteTaskXml
     StrCpy $R0 error
     ${IfNot} ${Errors}
-      nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /XML "$INSTDIR\${TASK_XML}" /TN "${TASK_NAME}" /F'
+      nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /XML "$INSTDIR\${TASK_XML}.new" /TN "${TASK_NAME}" /F'
       Pop $R0
     ${EndIf}
-    ${If} $R0 != 0
+    ${If} $R0 == 0
       Delete "$INSTDIR\${TASK_XML}"
+      Rename "$INSTDIR\${TASK_XML}.new" "$INSTDIR\${TASK_XML}"
+      WriteRegStr HKCU "${APP_KEY}" "TaskFolder" "$INSTDIR"
+    ${Else}
+      Delete "$INSTDIR\${TASK_XML}.new"
       MessageBox MB_OK|MB_ICONEXCLAMATION "Naplánovanou úlohu ${TASK_NAME} se nepodařilo založit (schtasks: $R0). Program je nainstalován; úlohu založte ručně podle CTIMNE.txt." /SD IDOK
       SetErrorLevel ${EXIT_TASK}
     ${EndIf}
@@ -655,8 +665,9 @@ SectionEnd
 
 ; Only what the installer put there (and the run lock) goes: Settings.ini,
 ; the journal, the key folder gnupg and anything else the user keeps there
-; stay, and so does the folder unless it is empty. The daily task goes if
-; this installation made it; the uninstall entry if it names this folder.
+; stay, and so does the folder unless it is empty. The daily task goes
+; unless it runs another installation's program; the uninstall entry if it
+; names this folder.
 Section "Uninstall"
   SetShellVarContext current
   Call un.WaitUntilNotRunning
@@ -665,11 +676,21 @@ Section "Uninstall"
   StrCpy $R1 "gpg.exe"
   Call un.CheckReplaceable
 
-  ${If} ${FileExists} "$INSTDIR\${TASK_XML}"
+  ; By its name, whether or not uloha.xml is here: a task with no record
+  ; (an earlier version registered it, or its uloha.xml was lost) would
+  ; otherwise be left starting a removed program every day. One that the
+  ; record gives to another folder whose program is there stays.
+  ReadRegStr $R1 HKCU "${APP_KEY}" "TaskFolder"
+  ${If} $R1 == ""
+  ${OrIf} $R1 == $INSTDIR
+  ${OrIfNot} ${FileExists} "$R1\roderuv.exe"
+    ; Fails harmlessly when no task of that name is registered.
     nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Delete /TN "${TASK_NAME}" /F'
     Pop $R0
-    Delete "$INSTDIR\${TASK_XML}"
+    DeleteRegValue HKCU "${APP_KEY}" "TaskFolder"
+    DeleteRegKey /ifempty HKCU "${APP_KEY}"
   ${EndIf}
+  Delete "$INSTDIR\${TASK_XML}"
 
   Delete "$SMPROGRAMS\RODERUV\RODERUV.lnk"
   Delete "$SMPROGRAMS\RODERUV\Čtěte mě.lnk"

@@ -4,9 +4,9 @@
 # zip and the two executables (version information, icon, no symbols); then
 # one silent installer run per row, each with its exit status and the files
 # and registry values it leaves (a running program, files in use, downgrades,
-# the daily task, the key import, the starting Settings.ini, the folder of an
-# upgrade); the silent uninstaller removes what was installed and nothing
-# else. PROBE is package-probe.exe, FAKE_GPG stands in for GnuPG for Windows.
+# the daily task and a failed re-registration of it, the key import, the
+# starting Settings.ini, the folder of an upgrade); the silent uninstaller
+# removes what was installed and nothing else. PROBE is package-probe.exe, FAKE_GPG stands in for GnuPG for Windows.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 # The program opens its window on a display; everything Wine starts here
@@ -23,8 +23,11 @@ fail() {
 tmp=$(mktemp -d)
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\RODERUV'
 program=
+schtasks_kept=
 cleanup() {
     [ -z "$program" ] || kill "$program" 2>/dev/null || true
+    [ -z "$schtasks_kept" ] || cp "$schtasks_kept" "$drive_c/windows/system32/schtasks.exe"
+    "$wine_run" reg delete 'HKCU\Software\RODERUV' /f >/dev/null 2>&1 || true
     "$wine_run" reg delete 'HKLM\SOFTWARE\GnuPG' /f >/dev/null 2>&1 || true
     "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
     rm -rf "$tmp" "${created[@]}"
@@ -135,6 +138,10 @@ for check in sys.argv[2:]:
         sys.exit(f"{path} is {got!r}, not {want!r}")
 EOF
 }
+task_folder() {
+    "$wine_run" reg query 'HKCU\Software\RODERUV' /v TaskFolder 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *TaskFolder *REG_SZ *//p'
+}
 task_settings=(Settings/MultipleInstancesPolicy=IgnoreNew Settings/StartWhenAvailable=true
     Settings/ExecutionTimeLimit=PT1H Settings/DisallowStartIfOnBatteries=false)
 gnupg_as() { "$wine_run" reg add 'HKLM\SOFTWARE\GnuPG' /v 'Install Directory' /d "$(win "$tmp/GnuPG")" /f >/dev/null; }
@@ -159,6 +166,7 @@ rows=(
     "missing_key|/S /KEY=nic.asc|6"
     "key|/S /KEY=Klíče registru\\klíč.asc|0"
     "key_refused|/S /KEY=Klíče registru\\klíč.asc|8"
+    "task_failed|/S /TASK=08:00|7"
     "uninstall||"
     "czech_folder|/S /D=C:\\Klinika\\Žďár\\RODERUV|0"
     "upgrade_same_folder|/S|0"
@@ -227,6 +235,7 @@ verify_task() {
         "${task_settings[@]}"
     [ -f "$tasks/RODERUV" ] || fail "no task registered"
     xml "$tasks/RODERUV" "${task_settings[@]}"
+    [ "$(task_folder)" = "$(win "$app")" ] || fail "task recorded for $(task_folder)"
 }
 verify_missing_key() { [ ! -e "$app/gnupg" ] || fail "gnupg made"; }
 prepare_key() { gnupg_as && cd "$tmp"; }
@@ -243,8 +252,32 @@ verify_key_refused() {
     cd / && unset FAKE_GPG_EXIT && fresh
     "$wine_run" reg delete 'HKLM\SOFTWARE\GnuPG' /f >/dev/null
 }
-# The uninstaller: the task and the program's files go; the settings, the
-# journal and the key stay.
+# schtasks fails: the task registered before, its uloha.xml and its record
+# stay for the uninstaller. Wine runs its own schtasks unless told to load
+# the file in system32.
+prepare_task_failed() {
+    schtasks_kept=$tmp/schtasks.exe
+    cp "$drive_c/windows/system32/schtasks.exe" "$schtasks_kept"
+    cp "$fake_gpg" "$drive_c/windows/system32/schtasks.exe"
+    export FAKE_GPG_EXIT=1 WINEDLLOVERRIDES=schtasks.exe=n
+}
+verify_task_failed() {
+    unset FAKE_GPG_EXIT WINEDLLOVERRIDES
+    cp "$schtasks_kept" "$drive_c/windows/system32/schtasks.exe"
+    schtasks_kept=
+    grep -qx 'arg=/Create' "$tmp/gpg-record.txt" || fail "schtasks got: $(cat "$tmp/gpg-record.txt")"
+    xml "$app/uloha.xml" Triggers/CalendarTrigger/StartBoundary~'.*T07:30:00'
+    if [ -e "$app/uloha.xml.new" ] || [ ! -f "$tasks/RODERUV" ] || [ "$(task_folder)" != "$(win "$app")" ]; then
+        fail "the task registered before lost: $(listing "$app")"
+    fi
+}
+# The uninstaller: the task (also one this folder keeps no uloha.xml or
+# record of, as an earlier version could leave it) and the program's files
+# go; the settings, the journal and the key stay.
+prepare_uninstall() {
+    rm "$app/uloha.xml"
+    "$wine_run" reg delete 'HKCU\Software\RODERUV' /f >/dev/null
+}
 verify_uninstall() {
     "$wine_run" "$app/odinstalovat.exe" /S
     for _ in $(seq 60); do read_entry && [ -z "$(entry DisplayName)" ] && break; sleep 0.25; done

@@ -4,9 +4,10 @@
 # accepts the connection and never greets: by taskkill (WM_CLOSE), by Alt+F4,
 # and by the end of the session (WM_QUERYENDSESSION, WM_ENDSESSION), in
 # unattended runs and in runs the operator starts with the start button.
-# Each row checks that the program ends by itself with status 0 (a box left
-# on the screen would hold it), that the journal's last line says the run
-# was stopped, and that the data files are untouched.
+# Each row checks that the program ends by itself (a box left on the screen
+# would hold it) with the row's status, that the journal's last line says
+# the run was stopped, and that the data files are untouched. ExitCode=1
+# makes an unattended run's status 14; an operator's run leaves 0 anyway.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 if [ -z "${DISPLAY:-}" ]; then
@@ -14,7 +15,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 wine_run=$1 roderuv=$2 launcher=$3 fake_gpg=$4 driver=$5
 tmp=$(mktemp -d)
-server= program=
+server='' program=''
 cleanup() {
     [ -z "$program" ] || kill "$program" 2>/dev/null || true
     [ -z "$server" ] || kill "$server" 2>/dev/null || true
@@ -52,22 +53,24 @@ done
 mkdir -p "$tmp/GnuPG"
 cp "$fake_gpg" "$tmp/GnuPG/gpg.exe"
 cp "$driver" "$tmp/window-driver.exe"
-export WINEPATH="$(winpath "$tmp/GnuPG")" FAKE_GPG_RECORD="$(winpath "$tmp/gpg-record.txt")"
+WINEPATH=$(winpath "$tmp/GnuPG") FAKE_GPG_RECORD=$(winpath "$tmp/gpg-record.txt")
+export WINEPATH FAKE_GPG_RECORD
 export FAKE_GPG_ENCRYPT=1
 password=$(printf 'heslo' | base64 -w0)
 main_caption="Projekt TANO - Odesílání dat - verze 1.3"
 waiting_caption="Připojování k FTP serveru..."
 stopped="Odesílání přerušeno - systém požádal o ukončení programu."
 
-# started by | how it is stopped
+# started by | how it is stopped | ExitCode (none if empty) | exit status
 rows=(
-    "cron|taskkill"
-    "operator|taskkill"
-    "operator|altf4"
-    "operator|endsession"
+    "cron|taskkill|1|14"
+    "operator|taskkill||0"
+    "operator|altf4|1|0"
+    "operator|endsession||0"
 )
 for entry in "${rows[@]}"; do
-    row=$entry started=${entry%%|*} how=${entry#*|}
+    IFS='|' read -r started how exit_code expected <<<"$entry"
+    row="$started|$how|$exit_code"
     app="$tmp/$started-$how" data="$tmp/Data $started-$how"
     mkdir -p "$app" "$data"
     cp "$roderuv" "$app/roderuv.exe"
@@ -78,6 +81,7 @@ for entry in "${rows[@]}"; do
     {
         printf '[General]\r\nFTPServer=127.0.0.1:%s\r\nLogin=klinika\r\nHeslo=%s\r\n' "$port" "$password"
         printf 'Proxy=0\r\nUseLog=1\r\nCestaLog=%s\r\nDeleteLog=0\r\nFilesMoveTo=1\r\n' "$(winpath "$journal")"
+        [ -z "$exit_code" ] || printf 'ExitCode=%s\r\n' "$exit_code"
         printf 'PocetSouboru=1\r\n[Files]\r\nFile0=%s\r\n' "$(winpath "$data/pacienti.csv")"
     } | cp1250 >"$app/Settings.ini"
 
@@ -117,7 +121,7 @@ for entry in "${rows[@]}"; do
     status=0
     wait "$program" || status=$?
     program=
-    [ "$status" = 0 ] || fail "status $status"
+    [ "$status" = "$expected" ] || fail "status $status, not $expected"
     last=$(iconv -f CP1250 -t UTF-8 "$journal" | tail -n 1 | tr -d '\r' | cut -d' ' -f3-)
     [ "$last" = "$stopped" ] || fail "the journal's last line: $last"
     diff -r "$tmp/originals" "$data" >/dev/null || fail "the data files changed"
