@@ -3,21 +3,31 @@
 // Usage: ftp_bench [MiB] [rounds]   (default 1024 MiB, 2 rounds; best round counts)
 //
 // With --tls: TNMFTP's upload with FTPS (TLS, pinned) against its plain
-// upload to the same server (vsftpd, as root; one instance with TLS
-// required, one without), in turns, each with the client's CPU time per GiB.
-// Usage: ftp_bench --tls [MiB] [rounds]   (target: TLS >= 0.7 x plain)
+// upload to the same kind of server (one instance with TLS required, one
+// without; as root), in turns, each with the client's CPU time per GiB and
+// the server's, and `curl --ssl-reqd` to the TLS instance as a third turn
+// (less its log-in): what the server takes over TLS from another client.
+// Usage: ftp_bench --tls [MiB] [rounds] [server]   (default 1024 MiB, 3 rounds,
+//        proftpd; also vsftpd, pure-ftpd, pyftpdlib without curl)
+//        (target: TLS >= 0.7 x plain)
 #include "net/Nmftp.h"
 #include "tests/support/RealFtpServer.h"
 #include "tests/support/TempFolder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -39,9 +49,18 @@ double Now() {
 std::string MakeFile(const testsupport::TempFolder& dir, long mib) {
     std::string file = dir / "big.bin";
     const std::string block = testsupport::RandomBytes(1 << 20, 1);
-    std::ofstream out(file, std::ios::binary);
-    for (long i = 0; i < mib; ++i)
-        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    {
+        std::ofstream out(file, std::ios::binary);
+        for (long i = 0; i < mib; ++i)
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+    // On the disk before the first round, so that its writing back does not
+    // compete with the first upload.
+    const int fd = open(file.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
     return file;
 }
 
@@ -68,20 +87,172 @@ bool TimedUpload(TNMFTP& client, const testsupport::RealFtpServer& server, const
     return client.GetBytesSent() == static_cast<int64_t>(bytes);
 }
 
-int TlsAgainstPlain(long mib, int rounds) {
+// CPU seconds of a server: every process in its process group or below it
+// (vsftpd's sessions start groups of their own), with their reaped children.
+double ServerCpuSeconds(pid_t Server) {
+    struct Proc {
+        pid_t Parent = 0, Group = 0;
+        double Cpu = 0;
+    };
+    std::map<pid_t, Proc> procs;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    DIR* dir = opendir("/proc");
+    if (!dir)
+        return 0;
+    while (const dirent* e = readdir(dir)) {
+        const pid_t pid = std::atoi(e->d_name);
+        if (pid <= 0)
+            continue;
+        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+        std::string line;
+        if (!std::getline(in, line) || line.rfind(')') == std::string::npos)
+            continue;
+        // After the name: state ppid pgrp session tty tpgid flags minflt cminflt
+        // majflt cmajflt utime stime cutime cstime.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string state;
+        long skip = 0, utime = 0, stime = 0, cutime = 0, cstime = 0;
+        Proc p;
+        fields >> state >> p.Parent >> p.Group;
+        for (int i = 0; i < 7; ++i)
+            fields >> skip;
+        fields >> utime >> stime >> cutime >> cstime;
+        p.Cpu = static_cast<double>(utime + stime + cutime + cstime) / tick;
+        procs[pid] = p;
+    }
+    closedir(dir);
+    double sum = 0;
+    for (const auto& [pid, p] : procs) {
+        bool mine = p.Group == Server;
+        for (pid_t up = pid; !mine && up > 1 && procs.count(up); up = procs[up].Parent)
+            mine = up == Server;
+        if (mine)
+            sum += p.Cpu;
+    }
+    return sum;
+}
+
+// One upload's wall time, the uploader's CPU time and the server's.
+struct Sample {
+    double Seconds = 0, Cpu = 0, ServerCpu = 0;
+};
+
+// TNMFTP's upload (the CPU of this process); false when not all went out.
+bool ClientUpload(TNMFTP& client, const testsupport::RealFtpServer& server, const std::string& file,
+                  double bytes, Sample& out) {
+    const double server0 = ServerCpuSeconds(server.Pid());
+    if (!TimedUpload(client, server, file, bytes, out.Seconds, out.Cpu))
+        return false;
+    out.ServerCpu = ServerCpuSeconds(server.Pid()) - server0;
+    return true;
+}
+
+// curl --ssl-reqd uploading the file (curl's CPU); false when curl failed.
+// The certificate names localhost, so the URL does too, resolved to 127.0.0.1.
+// It includes curl's connection, log-in and handshakes (see CurlTlsTransfer).
+// No server CPU: the server's session ends with curl, and vsftpd's helper
+// processes are not all reaped inside the server's tree.
+bool CurlTlsUpload(const testsupport::RealFtpServer& server, const std::string& file, Sample& out) {
+    const std::string port = std::to_string(server.Port());
+    const std::string url =
+        "ftp://" + server.User() + ":" + server.Password() + "@localhost:" + port + "/curl.bin";
+    const std::string resolve = "localhost:" + port + ":127.0.0.1";
+    const double cpu0 = CpuSeconds(RUSAGE_CHILDREN);
+    const double t0 = Now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execlp("curl", "curl", "-s", "-S", "--ssl-reqd", "--cacert",
+               server.CertificatePath().c_str(), "--resolve", resolve.c_str(), "-T", file.c_str(),
+               url.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    out.Seconds = Now() - t0;
+    out.Cpu = CpuSeconds(RUSAGE_CHILDREN) - cpu0;
+    std::remove((server.Root() + "/curl.bin").c_str());
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// curl's upload of the file less its upload of an empty file just before:
+// the transfer alone, as the client's figures are (its log-in is not timed;
+// pure-ftpd takes seconds to check a password).
+bool CurlTlsTransfer(const testsupport::RealFtpServer& server, const std::string& file,
+                     const std::string& empty, Sample& out) {
+    Sample none;
+    if (!CurlTlsUpload(server, empty, none) || !CurlTlsUpload(server, file, out))
+        return false;
+    out.Seconds -= none.Seconds;
+    out.Cpu -= none.Cpu;
+    return out.Seconds > 0;
+}
+
+struct Range {
+    double Low = 1e30, High = 0;
+    void Add(double Value) {
+        Low = std::min(Low, Value);
+        High = std::max(High, Value);
+    }
+};
+
+// Throughput and CPU per GiB of one kind of upload over the rounds.
+double Median(std::vector<double> Values) {
+    if (Values.empty())
+        return 0;
+    std::sort(Values.begin(), Values.end());
+    const size_t n = Values.size();
+    return n % 2 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
+}
+
+struct Figures {
+    Range Rate, Cpu, ServerCpu;
+    std::vector<double> Rates;
+    void Add(const Sample& s, double mb, double gib) {
+        Rate.Add(mb / s.Seconds);
+        Rates.push_back(mb / s.Seconds);
+        Cpu.Add(s.Cpu / gib);
+        ServerCpu.Add(s.ServerCpu / gib);
+    }
+    void Print(const char* what, bool server) const {
+        std::printf("  %-16s %5.0f-%5.0f MB/s (median %5.0f)   CPU per GiB: uploader %.2f-%.2f s",
+                    what, Rate.Low, Rate.High, Median(Rates), Cpu.Low, Cpu.High);
+        if (server)
+            std::printf(", server %.2f-%.2f s", ServerCpu.Low, ServerCpu.High);
+        std::printf("\n");
+    }
+};
+
+int TlsAgainstPlain(long mib, int rounds, const std::string& name) {
     using testsupport::RealFtpKind;
     using testsupport::RealFtpTls;
+    RealFtpKind kind = RealFtpKind::Proftpd;
+    bool known = false;
+    for (RealFtpKind k :
+         {RealFtpKind::Proftpd, RealFtpKind::Vsftpd, RealFtpKind::PureFtpd, RealFtpKind::Pyftpdlib})
+        if (name == testsupport::RealFtpKindName(k)) {
+            kind = k;
+            known = true;
+        }
+    if (!known) {
+        std::fprintf(stderr, "unknown server %s (proftpd, vsftpd, pure-ftpd, pyftpdlib)\n",
+                     name.c_str());
+        return 2;
+    }
     std::string why;
-    auto plain = testsupport::RealFtpServer::Start(RealFtpKind::Vsftpd, &why, RealFtpTls::None);
+    auto plain = testsupport::RealFtpServer::Start(kind, &why, RealFtpTls::None);
     auto tls =
-        plain ? testsupport::RealFtpServer::Start(RealFtpKind::Vsftpd, &why, RealFtpTls::Required)
-              : nullptr;
+        plain ? testsupport::RealFtpServer::Start(kind, &why, RealFtpTls::Required) : nullptr;
     if (!tls) {
-        std::fprintf(stderr, "vsftpd did not start: %s\n", why.c_str());
+        std::fprintf(stderr, "%s did not start: %s\n", name.c_str(), why.c_str());
         return 1;
     }
+    // pyftpdlib resets a data connection whose handshake comes before the
+    // 150 reply, as curl's does.
+    const bool withCurl = kind != RealFtpKind::Pyftpdlib;
     testsupport::TempFolder dir;
     const std::string file = MakeFile(dir, mib);
+    const std::string empty = dir / "empty.bin";
+    std::ofstream(empty, std::ios::binary).close();
     const double bytes = static_cast<double>(mib) * (1 << 20);
     const double mb = bytes / 1e6;
     const double gib = bytes / (1 << 30);
@@ -92,27 +263,51 @@ int TlsAgainstPlain(long mib, int rounds) {
     tlsClient.TlsPeer = {"127.0.0.1", ParseCertificatePin(tls->Fingerprint())};
     LogIn(tlsClient, *tls);
 
-    double bestPlain = 1e30, bestTls = 1e30, cpuPlain = 1e30, cpuTls = 1e30;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each round as it ends
+    std::printf("%s on 127.0.0.1, %ld MiB per upload; CPU per GiB of the uploader and of the "
+                "server\n",
+                name.c_str(), mib);
+    Figures plainFigures, tlsFigures, curlFigures;
+    Range ratio;
     for (int r = 0; r < rounds; ++r) {
-        // In turns, so that neither always meets the warmer cache.
-        double plainTime = 0, plainCpu = 0, tlsTime = 0, tlsCpu = 0;
-        if (!TimedUpload(plainClient, *plain, file, bytes, plainTime, plainCpu) ||
-            !TimedUpload(tlsClient, *tls, file, bytes, tlsTime, tlsCpu)) {
+        // proftpd's tickets of one control connection last for two data
+        // connections; the program logs in anew then, and so does this.
+        if (!tlsClient.ConnectedAsAsked()) {
+            tlsClient.Disconnect();
+            LogIn(tlsClient, *tls);
+        }
+        // In turns, so that none always meets the warmer cache.
+        Sample p, t, c;
+        if (!ClientUpload(plainClient, *plain, file, bytes, p) ||
+            !ClientUpload(tlsClient, *tls, file, bytes, t)) {
             std::fprintf(stderr, "not every byte was sent\n");
             return 1;
         }
-        std::printf("round %d: plain %.1f MB/s (%.2f s, CPU %.2f s), TLS %.1f MB/s (%.2f s, "
-                    "CPU %.2f s, %s)\n",
-                    r + 1, mb / plainTime, plainTime, plainCpu, mb / tlsTime, tlsTime, tlsCpu,
-                    tlsClient.TlsProtocol().c_str());
-        bestPlain = std::min(bestPlain, plainTime);
-        bestTls = std::min(bestTls, tlsTime);
-        cpuPlain = std::min(cpuPlain, plainCpu);
-        cpuTls = std::min(cpuTls, tlsCpu);
+        if (withCurl && !CurlTlsTransfer(*tls, file, empty, c)) {
+            std::fprintf(stderr, "curl --ssl-reqd failed\n");
+            return 1;
+        }
+        std::printf("round %d: plain %6.1f MB/s (%.2f s, %.2f s), TLS %6.1f MB/s (%.2f s, %.2f s, "
+                    "%s), ratio %.2f",
+                    r + 1, mb / p.Seconds, p.Cpu / gib, p.ServerCpu / gib, mb / t.Seconds,
+                    t.Cpu / gib, t.ServerCpu / gib, tlsClient.TlsProtocol().c_str(),
+                    p.Seconds / t.Seconds);
+        if (withCurl)
+            std::printf("; curl TLS %6.1f MB/s (%.2f s)", mb / c.Seconds, c.Cpu / gib);
+        std::printf("\n");
+        plainFigures.Add(p, mb, gib);
+        tlsFigures.Add(t, mb, gib);
+        if (withCurl)
+            curlFigures.Add(c, mb, gib);
+        ratio.Add(p.Seconds / t.Seconds);
     }
-    std::printf("best: plain %.1f MB/s, TLS %.1f MB/s, ratio %.2f (target >= 0.70); client CPU "
-                "per GiB: plain %.2f s, TLS %.2f s\n",
-                mb / bestPlain, mb / bestTls, bestPlain / bestTls, cpuPlain / gib, cpuTls / gib);
+    std::printf("%s, %d rounds:\n", name.c_str(), rounds);
+    plainFigures.Print("plain", true);
+    tlsFigures.Print("TLS", true);
+    if (withCurl)
+        curlFigures.Print("curl --ssl-reqd", false);
+    std::printf("  TLS / plain per round %.2f-%.2f, of the medians %.2f (target >= 0.70)\n",
+                ratio.Low, ratio.High, Median(tlsFigures.Rates) / Median(plainFigures.Rates));
     return 0;
 }
 
@@ -121,7 +316,7 @@ int TlsAgainstPlain(long mib, int rounds) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--tls")
         return TlsAgainstPlain(argc > 2 ? std::atol(argv[2]) : 1024,
-                               argc > 3 ? std::atoi(argv[3]) : 3);
+                               argc > 3 ? std::atoi(argv[3]) : 3, argc > 4 ? argv[4] : "proftpd");
     long mib = argc > 1 ? std::atol(argv[1]) : 1024;
     int rounds = argc > 2 ? std::atoi(argv[2]) : 2;
     std::string why;

@@ -4,14 +4,18 @@
 // thread's CPU time per GiB. The upload ends as an FTPS upload must: the
 // client's close_notify and the sink's answer (TLS), the TCP end (plain).
 //
-//   tls_bench [MiB per upload, default 1024]
+//   tls_bench [MiB per upload, default 1024] [rounds, default 3]
 //
 // The sink is a thread of this process (blocking OpenSSL server, or plain
 // recv), reading and dropping everything; the client sends 64 KiB chunks
-// from memory as SendFile does, waiting for what the stream wants.
+// from memory as SendFile does, waiting for what the stream wants (each
+// wait at most 2 ms, as the connection layer's). Printed per round: the
+// client's and the sink's CPU time per GiB, and the client's share of the
+// time spent waiting for room (high: the sink is the slower side).
 #include "net/SockError.h"
 #include "net/TlsStream.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -52,15 +56,22 @@ public:
         Worker = std::thread([this] { Run(); });
     }
     ~Sink() {
-        Worker.join();
+        Join();
         close(Listener);
+    }
+    void Join() {
+        if (Worker.joinable())
+            Worker.join();
     }
     int Port() const { return PortNo; }
     std::atomic<int64_t> Bytes{0};
+    std::atomic<double> Cpu{0}; // the sink thread's, from the accept to its end
+    std::string Cipher;         // TLS: as negotiated (read after Join)
 
 private:
     void Run() {
         const int fd = accept(Listener, nullptr, nullptr);
+        const double cpu0 = ThreadCpuSeconds();
         std::vector<char> buf(1 << 16);
         if (!Ctx) {
             ssize_t n;
@@ -70,6 +81,7 @@ private:
             SSL* ssl = SSL_new(Ctx);
             SSL_set_fd(ssl, fd);
             if (SSL_accept(ssl) == 1) {
+                Cipher = SSL_get_cipher_name(ssl);
                 int n;
                 while ((n = SSL_read(ssl, buf.data(), static_cast<int>(buf.size()))) > 0)
                     Bytes += n;
@@ -77,6 +89,7 @@ private:
             }
             SSL_free(ssl);
         }
+        Cpu = ThreadCpuSeconds() - cpu0;
         close(fd);
     }
 
@@ -86,17 +99,45 @@ private:
     std::thread Worker;
 };
 
-bool Wait(TStream& S) {
+// The client's waits for the stream during one upload.
+struct Waits {
+    long Count = 0;
+    double Seconds = 0;
+};
+
+bool Wait(TStream& S, Waits& W) {
     if (S.LastError() != WSAEWOULDBLOCK)
         return false;
     std::vector<sockapi::TPollEntry> e{{S.Socket(), S.Wanted(), 0}};
+    const auto t0 = Clock::now();
     sockapi::Poll(e, 2);
+    W.Seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    ++W.Count;
     return true;
+}
+
+struct Range {
+    double Low = 1e30, High = 0;
+    void Add(double Value) {
+        Low = std::min(Low, Value);
+        High = std::max(High, Value);
+    }
+};
+
+double Median(std::vector<double> Values) {
+    if (Values.empty())
+        return 0;
+    std::sort(Values.begin(), Values.end());
+    const size_t n = Values.size();
+    return n % 2 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
 }
 
 struct Result {
     double mbPerSecond = 0;
     double cpuPerGiB = 0;
+    double sinkCpuPerGiB = 0;
+    double waitingShare = 0; // of the upload's time, in waits for the stream
+    std::string cipher;
 };
 
 Result Upload(SSL_CTX* SinkTls, const std::string& Pin, int64_t Size) {
@@ -110,12 +151,13 @@ Result Upload(SSL_CTX* SinkTls, const std::string& Pin, int64_t Size) {
     }
     const auto start = Clock::now();
     const double cpu0 = ThreadCpuSeconds();
+    Waits waits;
     std::unique_ptr<TStream> stream;
     if (SinkTls) {
         auto tls =
             NewTlsStream(fd, NewTlsSession({"localhost", ParseCertificatePin(Pin)}), TTlsUse::Data);
         while (!tls->Handshake())
-            if (!Wait(*tls))
+            if (!Wait(*tls, waits))
                 return {};
         stream = std::move(tls);
     } else {
@@ -128,33 +170,38 @@ Result Upload(SSL_CTX* SinkTls, const std::string& Pin, int64_t Size) {
             const long n = stream->Send(chunk.data() + done, want - done);
             if (n > 0)
                 done += static_cast<size_t>(n);
-            else if (!Wait(*stream))
+            else if (!Wait(*stream, waits))
                 return {};
         }
         sent += static_cast<int64_t>(want);
     }
     while (!stream->ShutdownSend())
-        if (!Wait(*stream))
+        if (!Wait(*stream, waits))
             return {};
     char buf[4096];
     long n;
     while ((n = stream->Receive(buf, sizeof buf, false)) != 0)
-        if (n < 0 && !Wait(*stream))
+        if (n < 0 && !Wait(*stream, waits))
             break;
     const double cpu = ThreadCpuSeconds() - cpu0;
     const double secs = std::chrono::duration<double>(Clock::now() - start).count();
     stream.reset();
     sockapi::Close(fd);
-    if (sink.Bytes != Size)
-        std::printf("    the sink read %lld of %lld bytes\n",
-                    static_cast<long long>(sink.Bytes.load()), static_cast<long long>(Size));
-    return {Size / 1e6 / secs, cpu / (Size / 1073741824.0)};
+    const double gib = Size / 1073741824.0;
+    sink.Join();
+    const int64_t got = sink.Bytes;
+    const double sinkCpu = sink.Cpu;
+    if (got != Size)
+        std::printf("    the sink read %lld of %lld bytes\n", static_cast<long long>(got),
+                    static_cast<long long>(Size));
+    return {Size / 1e6 / secs, cpu / gib, sinkCpu / gib, waits.Seconds / secs, sink.Cipher};
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 1024;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     const int64_t size = mib * 1048576;
     char dir[] = "/tmp/tls_bench-XXXXXX";
     if (!mkdtemp(dir))
@@ -180,24 +227,42 @@ int main(int argc, char** argv) {
     }
     std::system(("rm -rf " + std::string(dir)).c_str());
     sockapi::AddUser();
-    std::printf("Upload through the stream over loopback, %lld MiB each, to a local sink\n",
+    std::printf("Upload through the stream over loopback, %lld MiB each, to a local sink; CPU "
+                "per GiB of the client and of the sink, the client's share of time in waits\n",
                 static_cast<long long>(mib));
-    Result plainBest, tlsBest;
-    for (int round = 1; round <= 3; ++round) {
+    Range plainRate, tlsRate, ratio, plainCpu, tlsCpu, plainSink, tlsSink;
+    std::vector<double> plainRates, tlsRates;
+    std::string cipher;
+    for (int round = 1; round <= rounds; ++round) {
         const Result plain = Upload(nullptr, "", size);
         const Result tls = Upload(ctx, pin, size);
-        std::printf("  round %d: plain %8.1f MB/s (%.2f s CPU/GiB)   TLS 1.3 %8.1f MB/s (%.2f s "
-                    "CPU/GiB)\n",
-                    round, plain.mbPerSecond, plain.cpuPerGiB, tls.mbPerSecond, tls.cpuPerGiB);
-        if (plain.mbPerSecond > plainBest.mbPerSecond)
-            plainBest = plain;
-        if (tls.mbPerSecond > tlsBest.mbPerSecond)
-            tlsBest = tls;
+        std::printf("  round %d: plain %7.1f MB/s (%.2f s, %.2f s, %2.0f %%)   TLS %7.1f MB/s "
+                    "(%.2f s, %.2f s, %2.0f %%)   ratio %.2f\n",
+                    round, plain.mbPerSecond, plain.cpuPerGiB, plain.sinkCpuPerGiB,
+                    100 * plain.waitingShare, tls.mbPerSecond, tls.cpuPerGiB, tls.sinkCpuPerGiB,
+                    100 * tls.waitingShare, tls.mbPerSecond / plain.mbPerSecond);
+        plainRate.Add(plain.mbPerSecond);
+        tlsRate.Add(tls.mbPerSecond);
+        plainRates.push_back(plain.mbPerSecond);
+        tlsRates.push_back(tls.mbPerSecond);
+        ratio.Add(tls.mbPerSecond / plain.mbPerSecond);
+        plainCpu.Add(plain.cpuPerGiB);
+        tlsCpu.Add(tls.cpuPerGiB);
+        plainSink.Add(plain.sinkCpuPerGiB);
+        tlsSink.Add(tls.sinkCpuPerGiB);
+        cipher = tls.cipher;
     }
-    std::printf("  best: TLS / plain = %.2f (target >= 0.70); client CPU per GiB: plain %.2f s, "
-                "TLS %.2f s\n",
-                tlsBest.mbPerSecond / plainBest.mbPerSecond, plainBest.cpuPerGiB,
-                tlsBest.cpuPerGiB);
+    std::printf("  %d rounds, TLS 1.3 with %s:\n", rounds, cipher.c_str());
+    std::printf("  plain %.0f-%.0f MB/s (median %.0f), CPU per GiB: client %.2f-%.2f s, sink "
+                "%.2f-%.2f s\n",
+                plainRate.Low, plainRate.High, Median(plainRates), plainCpu.Low, plainCpu.High,
+                plainSink.Low, plainSink.High);
+    std::printf("  TLS   %.0f-%.0f MB/s (median %.0f), CPU per GiB: client %.2f-%.2f s, sink "
+                "%.2f-%.2f s\n",
+                tlsRate.Low, tlsRate.High, Median(tlsRates), tlsCpu.Low, tlsCpu.High, tlsSink.Low,
+                tlsSink.High);
+    std::printf("  TLS / plain per round %.2f-%.2f, of the medians %.2f (target >= 0.70)\n",
+                ratio.Low, ratio.High, Median(tlsRates) / Median(plainRates));
     SSL_CTX_free(ctx);
     return 0;
 }

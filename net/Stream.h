@@ -42,8 +42,10 @@ public:
     sockapi::THandle Socket() const { return Sock; }
 
     // As sockapi::Send: bytes taken (> 0), or negative (LastError()). A
-    // TLS stream that failed with would-block must be given the same bytes
-    // again (at least as many), as a record of them may be half sent.
+    // TLS stream counts bytes as taken once their records are in the socket;
+    // after would-block or a short count it must be given the bytes that
+    // follow the taken ones again (at least as many), as records of them may
+    // be half sent or still wait inside the stream.
     virtual long Send(const char* Data, size_t Length) = 0;
     // As sockapi::Receive: bytes (> 0), 0 at the peer's end (End() says
     // which), or negative (LastError()). Peek leaves the bytes to be received

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -40,16 +41,52 @@ namespace {
 
 constexpr int kConnectionAborted = 10053;
 
-// What the BIO saw of the socket below, for the stream to judge a failure.
+// What the BIO saw of the socket below, for the stream to judge a failure,
+// and the records a send gathers.
 struct TBioState {
     sockapi::THandle Socket = sockapi::kNoSocket;
     int Error = 0; // Winsock number of a failed call (not would-block)
     bool Eof = false;
+    // While Gather is set, writes are kept in Out instead of being sent: a
+    // send's records go out in one send() (see TOpenSslStream::Send). Out
+    // goes before anything else the library writes.
+    bool Gather = false;
+    std::vector<char> Out;
+    size_t OutSent = 0; // of Out, already taken by the socket
 };
+
+// Sends what Out holds: 1 when it is all out, 0 for would-block, -1 on a
+// failure (Error).
+int FlushGathered(TBioState& State) {
+    while (State.OutSent < State.Out.size()) {
+        const long n = sockapi::Send(State.Socket, State.Out.data() + State.OutSent,
+                                     State.Out.size() - State.OutSent);
+        if (n < 0) {
+            const int error = sockapi::LastError();
+            if (error == WSAEWOULDBLOCK)
+                return 0;
+            State.Error = error;
+            return -1;
+        }
+        State.OutSent += static_cast<size_t>(n);
+    }
+    State.Out.clear();
+    State.OutSent = 0;
+    return 1;
+}
 
 int BioWrite(BIO* Bio, const char* Data, int Length) {
     auto* state = static_cast<TBioState*>(BIO_get_data(Bio));
     BIO_clear_retry_flags(Bio);
+    if (state->Gather) {
+        state->Out.insert(state->Out.end(), Data, Data + Length);
+        return Length;
+    }
+    if (const int flushed = FlushGathered(*state); flushed <= 0) {
+        if (flushed == 0)
+            BIO_set_retry_write(Bio);
+        return -1;
+    }
     const long n = sockapi::Send(state->Socket, Data, static_cast<size_t>(Length));
     if (n >= 0)
         return static_cast<int>(n);
@@ -225,25 +262,50 @@ public:
     long Send(const char* Data, size_t Length) override {
         if (Length == 0)
             return 0;
-        // Records for up to kWriteBatch bytes in one call (the library writes
-        // one record a call): as much as the socket takes, as a plain send.
-        // A record that had to wait ends the batch; it is the next call's
-        // first, with the same bytes.
+        // Records gathered by an earlier call that had to wait: they are the
+        // first bytes of Data, and count once the socket has taken them (a
+        // read may have sent them meanwhile).
+        if (!Bio.Out.empty() || !Gathered.empty()) {
+            const int flushed = FlushGathered(Bio);
+            const size_t done = TakeSentRecords();
+            if (done > 0)
+                return static_cast<long>(done);
+            if (flushed < 0)
+                return SocketFailed();
+            if (flushed == 0)
+                return Fail(WSAEWOULDBLOCK, sockapi::kWritable);
+        }
+        // Records for up to kWriteBatch bytes (the library makes one a call),
+        // gathered and handed to the socket in one send(): a quarter of the
+        // system calls and TCP segments of one send() per record.
         size_t taken = 0;
+        int refused = 1;
+        Bio.Gather = true;
         while (taken < Length && taken < kWriteBatch) {
             ERR_clear_error();
             const int r = SSL_write(Ssl, Data + taken,
                                     static_cast<int>(std::min<size_t>(Length - taken, INT_MAX)));
             if (r <= 0) {
-                if (taken > 0)
-                    break;
-                // The peer's close_notify ends its direction only; writing
-                // after it is the peer's business to refuse.
-                return Failed(r);
+                refused = r;
+                break;
             }
             taken += static_cast<size_t>(r);
+            Gathered.push_back({Bio.Out.size(), static_cast<size_t>(r)});
         }
-        return static_cast<long>(taken);
+        Bio.Gather = false;
+        // Anything the library wrote goes out first, also before a failure
+        // is reported (it may be waiting for the server's answer to it).
+        const int flushed = FlushGathered(Bio);
+        const size_t done = TakeSentRecords();
+        if (done > 0)
+            return static_cast<long>(done);
+        if (flushed < 0)
+            return SocketFailed();
+        if (flushed == 0)
+            return Fail(WSAEWOULDBLOCK, sockapi::kWritable);
+        // The peer's close_notify ends its direction only; writing after it
+        // is the peer's business to refuse.
+        return Failed(refused);
     }
 
     long Receive(char* Data, size_t Length, bool Peek) override {
@@ -270,6 +332,8 @@ public:
 
     bool ShutdownSend() override {
         if (!NotifySent) {
+            // close_notify follows every record (the BIO writes gathered
+            // ones first).
             ERR_clear_error();
             const int r = SSL_shutdown(Ssl);
             if (r < 0) {
@@ -321,6 +385,38 @@ public:
 private:
     static constexpr size_t kReadChunk = 65536;
     static constexpr size_t kWriteBatch = 65536;
+
+    // One library write kept in Bio.Out: where it ends there, and how many
+    // bytes of the caller's it holds.
+    struct TGatheredRecord {
+        size_t End;
+        size_t Plain;
+    };
+
+    // The caller's bytes of the gathered records the socket has taken in
+    // full; they are forgotten, the rest stays for the next call.
+    size_t TakeSentRecords() {
+        const size_t sent = Bio.Out.empty() ? SIZE_MAX : Bio.OutSent;
+        size_t plain = 0, n = 0;
+        while (n < Gathered.size() && Gathered[n].End <= sent)
+            plain += Gathered[n++].Plain;
+        if (n == Gathered.size()) {
+            Gathered.clear();
+        } else {
+            // Out keeps all it holds until it is sent in full: the offsets stay.
+            Gathered.erase(Gathered.begin(), Gathered.begin() + static_cast<long>(n));
+        }
+        return plain;
+    }
+
+    // A failed send of gathered records; always -1.
+    long SocketFailed() {
+        if (IsPeerDrop(Bio.Error)) {
+            PeerEnd = TStreamEnd::Reset;
+            EndError = Bio.Error;
+        }
+        return Fail(Bio.Error);
+    }
 
     long Take(char* Data, size_t Length) {
         const size_t n = std::min(Length, Plain.size());
@@ -376,7 +472,8 @@ private:
     std::shared_ptr<TTlsSession> Owner;
     TBioState Bio;
     SSL* Ssl = nullptr;
-    std::vector<char> Plain; // decrypted, peeked, not yet received
+    std::vector<char> Plain;               // decrypted, peeked, not yet received
+    std::vector<TGatheredRecord> Gathered; // in Bio.Out, not yet reported as sent
     std::string Refusal;
     bool NotifySent = false;
     int EndError = 0;

@@ -15,7 +15,8 @@ Then, per command line of the test:
 It ends, removing its folder, when the test closes the control connection.
 
 Modes: echo (returns what it reads), sink (reads to the end, then answers
-close_notify; slowsink after a pause of 0.5 s), notify / fin / reset (send "hello\\n", wait for one byte,
+close_notify; slowsink after a pause of 0.5 s; both report the bytes read
+and their CRC-32), notify / fin / reset (send "hello\\n", wait for one byte,
 then end with close_notify / a bare TCP end / a reset), twolines (two lines
 in one record, then as notify), hsreset / hsclose (read the ClientHello,
 then reset / close), silent (accept and never answer).
@@ -30,6 +31,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import zlib
 
 LIMIT = 20  # seconds any wait of a connection may take
 
@@ -79,6 +81,7 @@ def send_notify(conn):
 
 def read_to_end(conn, report, echo):
     total = 0
+    crc = 0
     try:
         while True:
             data = conn.recv(65536)
@@ -86,6 +89,7 @@ def read_to_end(conn, report, echo):
                 report["end"] = "notify"
                 break
             total += len(data)
+            crc = zlib.crc32(data, crc)
             if echo:
                 conn.sendall(data)
     except ConnectionResetError:
@@ -96,6 +100,7 @@ def read_to_end(conn, report, echo):
     except OSError as e:
         report["end"] = "error:" + type(e).__name__
     report["bytes"] = str(total)
+    report["crc32"] = "%08x" % crc
 
 
 def serve_one(listener, mode, ctx, report, stop):
