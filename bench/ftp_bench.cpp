@@ -10,6 +10,7 @@
 // Usage: ftp_bench --tls [MiB] [rounds] [server]   (default 1024 MiB, 3 rounds,
 //        proftpd; also vsftpd, pure-ftpd, pyftpdlib without curl)
 //        (target: TLS >= 0.7 x plain)
+#include "Spread.h"
 #include "net/Nmftp.h"
 #include "tests/support/RealFtpServer.h"
 #include "tests/support/TempFolder.h"
@@ -30,6 +31,9 @@
 #include <vector>
 
 namespace {
+
+using bench::Median;
+using bench::Range;
 
 double Seconds(const timeval& t) {
     return t.tv_sec + t.tv_usec / 1e6;
@@ -187,23 +191,7 @@ bool CurlTlsTransfer(const testsupport::RealFtpServer& server, const std::string
     return out.Seconds > 0;
 }
 
-struct Range {
-    double Low = 1e30, High = 0;
-    void Add(double Value) {
-        Low = std::min(Low, Value);
-        High = std::max(High, Value);
-    }
-};
-
 // Throughput and CPU per GiB of one kind of upload over the rounds.
-double Median(std::vector<double> Values) {
-    if (Values.empty())
-        return 0;
-    std::sort(Values.begin(), Values.end());
-    const size_t n = Values.size();
-    return n % 2 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
-}
-
 struct Figures {
     Range Rate, Cpu, ServerCpu;
     std::vector<double> Rates;

@@ -12,6 +12,7 @@
 // wait at most 2 ms, as the connection layer's). Printed per round: the
 // client's and the sink's CPU time per GiB, and the client's share of the
 // time spent waiting for room (high: the sink is the slower side).
+#include "Spread.h"
 #include "net/SockError.h"
 #include "net/TlsStream.h"
 
@@ -31,6 +32,9 @@
 #include <vector>
 
 namespace {
+
+using bench::Median;
+using bench::Range;
 
 using Clock = std::chrono::steady_clock;
 
@@ -114,22 +118,6 @@ bool Wait(TStream& S, Waits& W) {
     W.Seconds += std::chrono::duration<double>(Clock::now() - t0).count();
     ++W.Count;
     return true;
-}
-
-struct Range {
-    double Low = 1e30, High = 0;
-    void Add(double Value) {
-        Low = std::min(Low, Value);
-        High = std::max(High, Value);
-    }
-};
-
-double Median(std::vector<double> Values) {
-    if (Values.empty())
-        return 0;
-    std::sort(Values.begin(), Values.end());
-    const size_t n = Values.size();
-    return n % 2 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
 }
 
 struct Result {

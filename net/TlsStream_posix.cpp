@@ -266,14 +266,8 @@ public:
         // first bytes of Data, and count once the socket has taken them (a
         // read may have sent them meanwhile).
         if (!Bio.Out.empty() || !Gathered.empty()) {
-            const int flushed = FlushGathered(Bio);
-            const size_t done = TakeSentRecords();
-            if (done > 0)
-                return static_cast<long>(done);
-            if (flushed < 0)
-                return SocketFailed();
-            if (flushed == 0)
-                return Fail(WSAEWOULDBLOCK, sockapi::kWritable);
+            if (const long r = SendGathered(); r != 0)
+                return r;
         }
         // Records for up to kWriteBatch bytes (the library makes one a call),
         // gathered and handed to the socket in one send(): a quarter of the
@@ -295,14 +289,8 @@ public:
         Bio.Gather = false;
         // Anything the library wrote goes out first, also before a failure
         // is reported (it may be waiting for the server's answer to it).
-        const int flushed = FlushGathered(Bio);
-        const size_t done = TakeSentRecords();
-        if (done > 0)
-            return static_cast<long>(done);
-        if (flushed < 0)
-            return SocketFailed();
-        if (flushed == 0)
-            return Fail(WSAEWOULDBLOCK, sockapi::kWritable);
+        if (const long r = SendGathered(); r != 0)
+            return r;
         // The peer's close_notify ends its direction only; writing after it
         // is the peer's business to refuse.
         return Failed(refused);
@@ -407,6 +395,20 @@ private:
             Gathered.erase(Gathered.begin(), Gathered.begin() + static_cast<long>(n));
         }
         return plain;
+    }
+
+    // Hands the gathered records to the socket: the caller's bytes of those
+    // it has taken in full, or its failure or would-block (negative), or 0
+    // when nothing was left to send.
+    long SendGathered() {
+        const int flushed = FlushGathered(Bio);
+        if (const size_t done = TakeSentRecords(); done > 0)
+            return static_cast<long>(done);
+        if (flushed < 0)
+            return SocketFailed();
+        if (flushed == 0)
+            return Fail(WSAEWOULDBLOCK, sockapi::kWritable);
+        return 0;
     }
 
     // A failed send of gathered records; always -1.
