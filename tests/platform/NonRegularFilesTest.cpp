@@ -13,7 +13,7 @@
 
 using namespace platform;
 
-TEST(SpecialFiles, OnlyARegularFileIsWritten) {
+TEST(NonRegularFiles, OnlyARegularFileIsWritten) {
     testsupport::TempFolder dir;
     CreateDir(dir / "folder");
     std::vector<std::string> paths = {dir / "folder"};
