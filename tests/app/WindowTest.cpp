@@ -226,9 +226,6 @@ TEST_F(Window, ProgramWithoutSwitchAndWithoutDisplayEndsWithStatusZero) {
     EXPECT_NE(output.find("no display"), std::string::npos) << output;
 }
 
-// Not a check: writes a picture of the window with a few data files, one of
-// them on a long path, for a person to look at when RODERUV_SCREENSHOT names
-// a folder.
 // The end of the Windows session: the run below the message cannot unwind
 // before the system may end the program, so what it must not leave in the
 // clear goes at once.
@@ -245,6 +242,9 @@ TEST_F(Window, SessionEndRemovesWhatARunLeavesInTheClear) {
     EXPECT_FALSE(platform::FileExists(clear));
 }
 
+// Not a check: writes a picture of the window with a few data files, one of
+// them on a long path, for a person to look at when RODERUV_SCREENSHOT names
+// a folder.
 TEST_F(Window, Screenshot) {
     const char* folder = std::getenv("RODERUV_SCREENSHOT");
     if (folder == nullptr || *folder == '\0')

@@ -4,9 +4,7 @@
 # the folder and the user are the ones an administrator puts in (here the
 # built program's folder and the current user); any warning fails too.
 set -euo pipefail
-# Without what it needs the script skips (status 77); under the test command,
-# which installs everything (RODERUV_REQUIRE_ALL=1), that is a failure.
-skip() { echo "skipped: $*" && { [ "${RODERUV_REQUIRE_ALL:-}" != 1 ] || exit 1; } && exit 77; }
+source "$(dirname "$0")/skip.sh"
 command -v systemd-analyze >/dev/null || skip "systemd-analyze not installed"
 units=$(dirname "$0")/../../scripts/linux
 tmp=$(mktemp -d)

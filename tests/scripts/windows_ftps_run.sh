@@ -13,9 +13,7 @@ export LC_ALL=C.UTF-8
 wine_run=$1 roderuv=$2 launcher=$3 fake_gpg=$4 real_ftp_server=${5:-}
 row=start
 fail() { echo "FAILED ($row): $*" >&2 && exit 1; }
-# Without what it needs the script skips (status 77); under the test command,
-# which installs everything (RODERUV_REQUIRE_ALL=1), that is a failure.
-skip() { echo "skipped: $*" && { [ "${RODERUV_REQUIRE_ALL:-}" != 1 ] || exit 1; } && exit 77; }
+source "$(dirname "$0")/skip.sh"
 [ -x "$real_ftp_server" ] || skip "no $real_ftp_server (the Linux build)"
 [ "$(id -u)" = 0 ] || skip "pure-ftpd and vsftpd need root"
 tmp=$(mktemp -d) srv=

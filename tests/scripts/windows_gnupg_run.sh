@@ -10,9 +10,7 @@ export LC_ALL=C.UTF-8
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s '-screen 0 1024x768x24' bash "$0" "$@"
 row=$1 wine_run=$2 roderuv=$3 launcher=$4 key=$5 gnupg=$6
 fail() { echo "FAILED ($row): $*" >&2 && exit 1; }
-# Without what it needs the script skips (status 77); under the test command,
-# which installs everything (RODERUV_REQUIRE_ALL=1), that is a failure.
-skip() { echo "skipped: $*" && { [ "${RODERUV_REQUIRE_ALL:-}" != 1 ] || exit 1; } && exit 77; }
+source "$(dirname "$0")/skip.sh"
 [ -f "$gnupg/bin/gpg.exe" ] || skip "no $gnupg/bin/gpg.exe (build-gnupg.sh)"
 gnupg=$(cd "$gnupg" && pwd)
 zpath() { printf "Z:%s" "${1//\//\\}"; } # a Linux path as Wine shows it, without a Wine start

@@ -6,7 +6,8 @@
 # and registry values it leaves (a running program, files in use, downgrades,
 # the daily task and a failed re-registration of it, the key import, the
 # starting Settings.ini, the folder of an upgrade); the silent uninstaller
-# removes what was installed and nothing else. PROBE is package-probe.exe, FAKE_GPG stands in for GnuPG for Windows.
+# removes what was installed and nothing else. PROBE is package-probe.exe,
+# FAKE_GPG stands in for GnuPG for Windows.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 # The program opens its window on a display; everything Wine starts here
